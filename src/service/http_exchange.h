@@ -3,6 +3,7 @@
 // hands over for one request, and the reply the service fills in.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -43,6 +44,10 @@ struct HttpReply {
   std::string contentEncoding; // "" or e.g. "deflate"
   HeaderList extraHeaders;     // added verbatim
   std::string body;
+  // Work that runs on the connection's thread after the reply has been
+  // written and before the connection is closed (the event of an
+  // asynchronous call, acknowledged first). Empty for most replies.
+  std::function<void()> afterWrite;
 };
 
 // Handles one authenticated request whose method is one of GET, POST, PUT,

@@ -1,0 +1,160 @@
+#include "service/http_gate.h"
+
+#include <array>
+#include <ostream>  // the status header below needs it
+#include <utility>
+
+#include <boost/beast/http/status.hpp>
+
+#include "formats/base64.h"
+#include "formats/text_codec.h"
+
+namespace quelvar::service {
+namespace {
+
+std::string WithoutLineBreaks(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    if (c != '\r' && c != '\n') out.push_back(c);
+  }
+  return out;
+}
+
+void AppendHeader(std::string& out, std::string_view name, std::string_view value) {
+  out.append(name);
+  out.append(": ");
+  out.append(value);
+  out.append("\r\n");
+}
+
+}  // namespace
+
+std::string RequestTextOf(std::string_view requestLine) {
+  static constexpr std::array<std::string_view, 4> kVersions = {
+      " HTTP/1.0", " HTTP/1.1", " HTTP/2.0", " HTTP/2.1"};
+  std::string text(requestLine);
+  for (std::string_view version : kVersions) {
+    for (auto at = text.find(version); at != std::string::npos; at = text.find(version, at)) {
+      text.erase(at, version.size());
+    }
+  }
+  return text;
+}
+
+std::optional<RequestType> ClassifyMethod(std::string_view requestText) {
+  const std::string head = UpperAscii(requestText.substr(0, 4));
+  const std::string_view three = std::string_view(head).substr(0, 3);
+  if (three == "GET") return RequestType::Get;
+  if (three == "PUT") return RequestType::Put;
+  if (head == "POST") return RequestType::Post;
+  if (head == "DELE") return RequestType::Delete;
+  if (head == "PATC") return RequestType::Patch;
+  return std::nullopt;
+}
+
+Credentials ParseAuthorization(std::optional<std::string_view> headerValue) {
+  Credentials result;
+  if (!headerValue || headerValue->empty()) return result;
+  std::string_view value = *headerValue;
+  const auto space = value.find(' ');
+  const std::string_view scheme = value.substr(0, space);
+  if (!EqualsIgnoreCase(scheme, "Basic")) {
+    result.kind = Credentials::Kind::OtherScheme;
+    return result;
+  }
+  result.kind = Credentials::Kind::Basic;
+  const std::string_view encoded =
+      space == std::string_view::npos ? std::string_view{} : Trim(value.substr(space + 1));
+  const std::string decoded = DecodeBytes(encoded);
+  const auto colon = decoded.find(':');
+  result.user = decoded.substr(0, colon);
+  if (colon != std::string::npos) result.password = decoded.substr(colon + 1);
+  return result;
+}
+
+bool IsAuthorized(const Credentials& credentials) {
+  return credentials.kind == Credentials::Kind::Basic && credentials.user == kServiceUser &&
+         credentials.password == kServicePassword;
+}
+
+HttpReply UnauthorizedReply() {
+  HttpReply reply;
+  reply.status = 401;
+  reply.contentType = "text/html";
+  reply.charset = "utf-8";
+  reply.extraHeaders.emplace_back("WWW-Authenticate", "Basic realm=\"Provide Authentication\"");
+  reply.body = "<HTML><BODY><B>401 Unauthorized</B></BODY></HTML>";
+  return reply;
+}
+
+HttpReply EmptyReply() { return HttpReply{}; }
+
+HttpReply FailureReply(int status, std::string message) {
+  HttpReply reply;
+  reply.status = status;
+  reply.contentType = "text/html";
+  reply.charset = "utf-8";
+  reply.body = std::move(message);
+  return reply;
+}
+
+std::string HttpDate(std::time_t when) {
+  static constexpr std::array<const char*, 7> kDays = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static constexpr std::array<const char*, 12> kMonths = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  std::tm tm{};
+  gmtime_r(&when, &tm);
+  auto two = [](int v) {
+    return std::string{static_cast<char>('0' + v / 10 % 10), static_cast<char>('0' + v % 10)};
+  };
+  std::string out;
+  out.reserve(29);
+  out.append(kDays[static_cast<std::size_t>(tm.tm_wday) % 7]).append(", ");
+  out.append(two(tm.tm_mday)).append(" ");
+  out.append(kMonths[static_cast<std::size_t>(tm.tm_mon) % 12]).append(" ");
+  out.append(std::to_string(tm.tm_year + 1900)).append(" ");
+  out.append(two(tm.tm_hour)).append(":").append(two(tm.tm_min)).append(":").append(two(tm.tm_sec));
+  out.append(" GMT");
+  return out;
+}
+
+std::string_view StandardReason(int status) {
+  if (status < 100 || status > 999) return "Unknown";
+  namespace http = boost::beast::http;
+  const auto code = http::int_to_status(static_cast<unsigned>(status));
+  if (code == http::status::unknown) return "Unknown";
+  const auto reason = http::obsolete_reason(code);
+  return std::string_view(reason.data(), reason.size());
+}
+
+std::string ReplyHead(const HttpReply& reply, std::time_t now) {
+  std::string head;
+  head.reserve(256);
+  head.append("HTTP/1.1 ").append(std::to_string(reply.status)).append(" ");
+  if (reply.reason.empty()) {
+    head.append(StandardReason(reply.status));
+  } else {
+    head.append(WithoutLineBreaks(reply.reason));
+  }
+  head.append("\r\n");
+  AppendHeader(head, "Connection", "close");
+  if (!reply.contentType.empty()) {
+    std::string type = WithoutLineBreaks(reply.contentType);
+    if (!reply.charset.empty()) type.append("; charset=").append(WithoutLineBreaks(reply.charset));
+    AppendHeader(head, "Content-Type", type);
+  }
+  if (!reply.contentEncoding.empty()) {
+    AppendHeader(head, "Content-Encoding", WithoutLineBreaks(reply.contentEncoding));
+  }
+  AppendHeader(head, "Content-Length", std::to_string(reply.body.size()));
+  AppendHeader(head, "Date", HttpDate(now));
+  AppendHeader(head, "Access-Control-Allow-Origin", "*");
+  for (const auto& [name, value] : reply.extraHeaders) {
+    AppendHeader(head, WithoutLineBreaks(name), WithoutLineBreaks(value));
+  }
+  head.append("\r\n");
+  return head;
+}
+
+}  // namespace quelvar::service

@@ -1,0 +1,222 @@
+#include "server_process.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <thread>
+
+#ifndef QUELVAR_SERVER_BINARY
+#error "QUELVAR_SERVER_BINARY must name the built server executable"
+#endif
+
+extern char** environ;
+
+namespace quelvar::test {
+namespace {
+
+std::string ReadFile(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::filesystem::path& file, const std::string& text) {
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out << text;
+  if (!out) throw std::runtime_error("cannot write " + file.string());
+}
+
+bool CanConnect(std::uint16_t port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool connected = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  ::close(fd);
+  return connected;
+}
+
+}  // namespace
+
+std::uint16_t FreeLoopbackPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = 0;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    const int failure = errno;
+    ::close(fd);
+    throw std::runtime_error(std::string("bind: ") + std::strerror(failure));
+  }
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+ServerProcess::ServerProcess() : ServerProcess(Options{}) {}
+
+ServerProcess::ServerProcess(Options options) {
+  std::string pattern = (std::filesystem::temp_directory_path() / "quelvar-e2e-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    throw std::runtime_error(std::string("mkdtemp: ") + std::strerror(errno));
+  }
+  root_ = pattern;
+  try {
+    Prepare(options);
+  } catch (...) {
+    std::error_code ec;
+    std::filesystem::remove_all(root_, ec);  // the destructor does not run for a failed constructor
+    throw;
+  }
+}
+
+void ServerProcess::Prepare(const Options& options) {
+  programFolder_ = root_ / "program";
+  std::filesystem::create_directories(programFolder_);
+  if (options.runtimeDir) {
+    runtimeDir_ = *options.runtimeDir;
+  } else {
+    runtimeDir_ = root_ / "runtime";
+    std::filesystem::create_directories(runtimeDir_);
+    std::filesystem::permissions(runtimeDir_, std::filesystem::perms::owner_all);
+  }
+  executable_ = programFolder_ / "quelvar-server";
+  std::filesystem::copy_file(QUELVAR_SERVER_BINARY, executable_);
+  std::filesystem::permissions(executable_, std::filesystem::perms::owner_all);
+
+  port_ = options.port ? *options.port : FreeLoopbackPort();
+  databasePath_ = options.databasePath ? *options.databasePath : (programFolder_ / "QuelvarDB.db3").string();
+  if (options.createDatabaseFile) WriteFile(databasePath_, "");
+  if (options.writeConfig) {
+    WriteFile(programFolder_ / "Config1.ini",
+              options.configText ? *options.configText
+                                 : "[INDICE]\nLocalQuelvarDB=" + databasePath_ + "\nPorta=" +
+                                       std::to_string(port_) + "\n");
+  }
+}
+
+ServerProcess::~ServerProcess() {
+  if (pid_ > 0 && !exited_) {
+    ::kill(pid_, SIGKILL);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+  }
+  std::error_code ec;
+  std::filesystem::remove_all(root_, ec);
+}
+
+void ServerProcess::Start(const std::vector<std::string>& args) {
+  if (pid_ > 0 && !exited_) throw std::runtime_error("the server is already running");
+  exited_ = false;
+  exitCode_ = -1;
+
+  std::vector<std::string> argvText = {executable_.string()};
+  argvText.insert(argvText.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& arg : argvText) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+
+  std::vector<std::string> envText;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    if (std::strncmp(*entry, "XDG_RUNTIME_DIR=", 16) != 0) envText.emplace_back(*entry);
+  }
+  envText.push_back("XDG_RUNTIME_DIR=" + runtimeDir_.string());
+  std::vector<char*> envp;
+  for (auto& entry : envText) envp.push_back(entry.data());
+  envp.push_back(nullptr);
+
+  const std::string outPath = (root_ / "stdout.txt").string();
+  const std::string errPath = (root_ / "stderr.txt").string();
+
+  const pid_t child = ::fork();
+  if (child < 0) throw std::runtime_error(std::string("fork: ") + std::strerror(errno));
+  if (child == 0) {
+    // Only async-signal-safe calls from here on.
+    const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const int nothing = ::open("/dev/null", O_RDONLY);
+    if (out < 0 || err < 0 || nothing < 0) ::_exit(126);
+    ::dup2(nothing, STDIN_FILENO);
+    ::dup2(out, STDOUT_FILENO);
+    ::dup2(err, STDERR_FILENO);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::execve(argv[0], argv.data(), envp.data());
+    ::_exit(127);
+  }
+  pid_ = child;
+}
+
+bool ServerProcess::Running() {
+  if (pid_ <= 0 || exited_) return false;
+  int status = 0;
+  const pid_t done = ::waitpid(pid_, &status, WNOHANG);
+  if (done == pid_) {
+    exited_ = true;
+    exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return false;
+  }
+  return true;
+}
+
+bool ServerProcess::WaitUntilAccepting(std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (!Running()) return false;
+    if (CanConnect(port_)) return true;
+    std::this_thread::sleep_for(10ms);
+  }
+  return false;
+}
+
+bool ServerProcess::WaitForStdout(std::string_view text, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    const bool running = Running();
+    if (Stdout().find(text) != std::string::npos) return true;
+    if (!running || std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(5ms);
+  }
+}
+
+int ServerProcess::WaitExit(std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (Running()) {
+    if (std::chrono::steady_clock::now() >= deadline) return -1;
+    std::this_thread::sleep_for(5ms);
+  }
+  return exitCode_;
+}
+
+int ServerProcess::Stop(std::chrono::milliseconds timeout) {
+  if (!Running()) return exitCode_;
+  ::kill(pid_, SIGTERM);
+  return WaitExit(timeout);
+}
+
+int ServerProcess::Run(const std::vector<std::string>& args, std::chrono::milliseconds timeout) {
+  Start(args);
+  return WaitExit(timeout);
+}
+
+std::string ServerProcess::Stdout() const { return ReadFile(root_ / "stdout.txt"); }
+
+std::string ServerProcess::Stderr() const { return ReadFile(root_ / "stderr.txt"); }
+
+}  // namespace quelvar::test
