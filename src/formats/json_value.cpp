@@ -123,7 +123,10 @@ std::string TJSONValue::ToJSON() const {
   };
   bool quoted;
   std::string value;
-  if (vObjectValue == ovObject) {
+  if (vTypeObject == TTypeObject::toDataset && !vNullValue) {
+    quoted = false;  // the record-set text stands unquoted inside the brackets
+    value = '[' + s + ']';
+  } else if (vObjectValue == ovObject) {
     quoted = vEncoded;
     value = valueOrNull(s);
   } else if (vNullValue) {

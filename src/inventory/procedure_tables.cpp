@@ -1,0 +1,37 @@
+#include "inventory/procedure_tables.h"
+
+#include <initializer_list>
+#include <vector>
+
+#include "inventory/config_record.h"
+
+namespace quelvar::inventory {
+
+namespace {
+
+template <typename Row>
+std::vector<Row> Join(std::initializer_list<std::span<const Row>> families) {
+  std::vector<Row> all;
+  for (auto family : families) all.insert(all.end(), family.begin(), family.end());
+  return all;
+}
+
+}  // namespace
+
+// Built once, on first use, and never changed afterwards.
+std::span<const QueryOption> QueryOptions() {
+  static const std::vector<QueryOption> table = Join<QueryOption>({ConfigQueryOptions()});
+  return table;
+}
+
+std::span<const SaveOption> SaveOptions() {
+  static const std::vector<SaveOption> table = Join<SaveOption>({ConfigSaveOptions()});
+  return table;
+}
+
+std::span<const DeleteOption> DeleteOptions() {
+  static const std::vector<DeleteOption> table = Join<DeleteOption>({});
+  return table;
+}
+
+}  // namespace quelvar::inventory
