@@ -122,6 +122,8 @@ class TDWParams {
   TDWParams() = default;
   TDWParams(const TDWParams&) = delete;
   TDWParams& operator=(const TDWParams&) = delete;
+  TDWParams(TDWParams&&) = default;
+  TDWParams& operator=(TDWParams&&) = default;
 
   // Appends, copying the list's encoding, mode and cipher options; returns the index.
   int Add(std::unique_ptr<TJSONParam> param);
