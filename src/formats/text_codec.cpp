@@ -116,26 +116,40 @@ std::string Utf16ToUtf8(std::u16string_view utf16) {
   return out;
 }
 
+// Length of the leading run of 7-bit bytes: texts on the wire are mostly ASCII,
+// and such runs are the same in every encoding here.
+static std::size_t AsciiPrefix(std::string_view bytes) {
+  std::size_t n = 0;
+  while (n < bytes.size() && static_cast<unsigned char>(bytes[n]) < 0x80) ++n;
+  return n;
+}
+
 std::string SanitizeUtf8(std::string_view bytes) {
-  std::string out;
+  const std::size_t ascii = AsciiPrefix(bytes);
+  std::string out(bytes.substr(0, ascii));
+  if (ascii == bytes.size()) return out;
   out.reserve(bytes.size());
-  for (std::size_t i = 0; i < bytes.size();) AppendUtf8(out, NextCodePoint(bytes, i));
+  for (std::size_t i = ascii; i < bytes.size();) AppendUtf8(out, NextCodePoint(bytes, i));
   return out;
 }
 
 std::string ToStoredBytes(std::string_view utf8, TEncodeSelect encoding) {
   if (encoding == TEncodeSelect::esUtf8) return SanitizeUtf8(utf8);
-  std::string out;
+  const std::size_t ascii = AsciiPrefix(utf8);
+  std::string out(utf8.substr(0, ascii));
+  if (ascii == utf8.size()) return out;
   out.reserve(utf8.size());
-  ForEachCodeUnit(utf8, [&](char16_t u) { out += u < 128 ? static_cast<char>(u) : '?'; });
+  ForEachCodeUnit(utf8.substr(ascii), [&](char16_t u) { out += u < 128 ? static_cast<char>(u) : '?'; });
   return out;
 }
 
 std::string FromStoredBytes(std::string_view bytes, TEncodeSelect encoding) {
   if (encoding == TEncodeSelect::esUtf8) return SanitizeUtf8(bytes);
-  std::string out;
+  const std::size_t ascii = AsciiPrefix(bytes);
+  std::string out(bytes.substr(0, ascii));
+  if (ascii == bytes.size()) return out;
   out.reserve(bytes.size());
-  for (char c : bytes) {
+  for (char c : bytes.substr(ascii)) {
     if (static_cast<unsigned char>(c) < 128) out += c;
     else AppendUtf8(out, kReplacement);
   }

@@ -2,6 +2,10 @@
 
 #include "inventory/config_record.h"
 #include "inventory/dispatch.h"
+#include "inventory/lots.h"
+#include "inventory/materials.h"
+#include "inventory/simple_registers.h"
+#include "inventory/users.h"
 #include "tools/informational_events.h"
 
 namespace quelvar::service {
@@ -10,6 +14,10 @@ HandlerRegistry StandardHandlers() {
   HandlerRegistry::Builder registry;
   tools::RegisterInformationalEvents(registry);
   inventory::RegisterConfigHandlers(registry);
+  inventory::RegisterMaterialHandlers(registry);
+  inventory::RegisterLotHandlers(registry);
+  inventory::RegisterSimpleRegisterHandlers(registry);
+  inventory::RegisterUserHandlers(registry);
   inventory::RegisterDeleteHandlers(registry);
   return std::move(registry).Build();
 }

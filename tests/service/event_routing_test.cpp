@@ -66,9 +66,9 @@ TEST_F(Routing, RequestsReachTheFirstQualifyingGroup) {
     std::string reached;
   };
   const std::vector<Case> cases = {
-      {"/dwservereventst06_grup/Consulta", "DWServerEventsT06_GRUP.Consulta"},
-      {"/TDM.DWServerEventsT04_MATE/Consulta", "DWServerEventsT04_MATE.Consulta"},
-      {"/tdm.dwservereventst04_mate/consulta2", "DWServerEventsT04_MATE.Consulta2"},
+      {"/dwservereventst10_pedi/Consulta", "DWServerEventsT10_PEDI.Consulta"},
+      {"/TDM.DWServerEventsT14_REQU/Consulta", "DWServerEventsT14_REQU.Consulta"},
+      {"/tdm.dwservereventst12_entr/consultamaster", "DWServerEventsT12_ENTR.ConsultaMaster"},
       {"/CalculaCusto", "DWServerEventsT16_SAID.CalculaCusto"},
       {"/DWServerEventsT18_PERD/Exclui", "DWServerEventsT18_PERD.Exclui"},
       {"/a/b/DWServerEventsT12_ENTR/ConsultaDetail/", "DWServerEventsT12_ENTR.ConsultaDetail"},
@@ -88,9 +88,9 @@ TEST_F(Routing, GroupFieldDecidesTheGroupWhateverThePath) {
     std::string group;
     std::string reached;
   } cases[] = {
-      {"/Consulta", "DWServerEventsT01_USUA", "DWServerEventsT01_USUA.Consulta"},
-      {"/Consulta", "TDM.DWServerEventsT01_USUA", "DWServerEventsT01_USUA.Consulta"},
-      {"/DWServerEventsT01_USUA/Consulta", "TDM.DWServerEventsT04_MATE", "DWServerEventsT04_MATE.Consulta"},
+      {"/Consulta", "DWServerEventsT10_PEDI", "DWServerEventsT10_PEDI.Consulta"},
+      {"/Consulta", "TDM.DWServerEventsT10_PEDI", "DWServerEventsT10_PEDI.Consulta"},
+      {"/DWServerEventsT10_PEDI/Consulta", "TDM.DWServerEventsT14_REQU", "DWServerEventsT14_REQU.Consulta"},
   };
   for (const auto& c : cases) {
     HeaderList headers = ClientHeaders();
@@ -113,9 +113,9 @@ TEST_F(Routing, UnknownGroupOrEventIsNotFound) {
 }
 
 TEST_F(Routing, HandlerErrorIsEncodedWhenTheListHoldsDwencodestrings) {
-  const HttpReply reply = Get("/DWServerEventsT04_MATE/Consulta?dwencodestrings=false");
+  const HttpReply reply = Get("/DWServerEventsT18_PERD/Consulta?dwencodestrings=false");
   EXPECT_EQ(reply.status, 500);
-  EXPECT_EQ(reply.body, EncodeText(NotAvailable("DWServerEventsT04_MATE.Consulta")));
+  EXPECT_EQ(reply.body, EncodeText(NotAvailable("DWServerEventsT18_PERD.Consulta")));
 }
 
 TEST_F(Routing, StatusPageWhenNeitherGroupNorEventIsNamed) {
@@ -143,7 +143,7 @@ TEST_F(Routing, EveryRequestThatReachesDispatchCountsOnce) {
   Get("/GetServerEventsList");                // reserved command
   Get("/Nada");                               // not found
   Get("/DWServerEventsFerramentas/Sobre");    // event
-  Get("/DWServerEventsT04_MATE/Consulta");    // event without handler
+  Get("/DWServerEventsT18_PERD/Consulta");    // event without handler
   EXPECT_EQ(console_.count(), 5);
   HeaderList headers = ClientHeaders();
   headers.emplace_back("Content-Type", MultipartContentType());
