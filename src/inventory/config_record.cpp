@@ -5,6 +5,7 @@
 #include "data/local_clock.h"
 #include "data/tdm.h"
 #include "formats/errors.h"
+#include "inventory/event_handlers.h"
 #include "inventory/statement.h"
 
 namespace quelvar::inventory {
@@ -80,10 +81,7 @@ void RegisterConfigHandlers(service::HandlerRegistry::Builder& registry) {
   registry.Add(kGroup, "Consulta", [](TDM& dm, TDWParams& params, std::string&) {
     params.Item("Tabela").SetAsString(Consulta(dm, "ConsultaConfig", "", false, "", ""));
   });
-  registry.Add(kGroup, "Grava", [](TDM& dm, TDWParams& params, std::string&) {
-    const std::string tabela = params.Item("Tabela").GetAsString();
-    params.Item("Resposta").SetAsString(Grava(dm, "GravaConfig", tabela, ""));
-  });
+  registry.Add(kGroup, "Grava", SaveEventHandler("GravaConfig"));
 }
 
 }  // namespace quelvar::inventory

@@ -8,6 +8,7 @@
 #include "formats/errors.h"
 #include "formats/text_codec.h"
 #include "inventory/register_support.h"
+#include "inventory/event_handlers.h"
 #include "inventory/statement.h"
 
 namespace quelvar::inventory {
@@ -200,14 +201,7 @@ void RegisterLotHandlers(service::HandlerRegistry::Builder& registry) {
       {"ConsultaLookupLote", "ConsultaLookLote"},
       {"ConsultaLookLote2", "ConsultaLookLote2"},
   }};
-  for (const ListEvent& list : kLists) {
-    const std::string_view option = list.option;
-    registry.Add(kGroup, list.event, [option](TDM& dm, TDWParams& params, std::string&) {
-      const std::string filter = params.Item("Filtro").GetAsString();
-      const bool desativados = params.Item("Desativados").GetAsBoolean();
-      params.Item("Tabela").SetAsString(Consulta(dm, option, filter, desativados, "", ""));
-    });
-  }
+  for (const ListEvent& list : kLists) registry.Add(kGroup, list.event, ListEventHandler(list.option));
   registry.Add(kGroup, "ConsultaLoteMaterial", [](TDM& dm, TDWParams& params, std::string&) {
     const std::string lote = params.Item("Lote").GetAsString();
     const std::string material = params.Item("NumMaterial").GetAsString();

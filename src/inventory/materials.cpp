@@ -9,6 +9,7 @@
 #include "formats/errors.h"
 #include "formats/text_codec.h"
 #include "inventory/register_support.h"
+#include "inventory/event_handlers.h"
 #include "inventory/statement.h"
 
 namespace quelvar::inventory {
@@ -241,18 +242,8 @@ void RegisterMaterialHandlers(service::HandlerRegistry::Builder& registry) {
       {"Consulta", "ConsultaMaterial"},
       {"Consulta2", "ConsultaMaterial2"},
   }};
-  for (const ListEvent& list : kLists) {
-    const std::string_view option = list.option;
-    registry.Add(kGroup, list.event, [option](TDM& dm, TDWParams& params, std::string&) {
-      const std::string filter = params.Item("Filtro").GetAsString();
-      const bool desativados = params.Item("Desativados").GetAsBoolean();
-      params.Item("Tabela").SetAsString(Consulta(dm, option, filter, desativados, "", ""));
-    });
-  }
-  registry.Add(kGroup, "Grava", [](TDM& dm, TDWParams& params, std::string&) {
-    const std::string tabela = params.Item("Tabela").GetAsString();
-    params.Item("Resposta").SetAsString(Grava(dm, "GravaMaterial", tabela, ""));
-  });
+  for (const ListEvent& list : kLists) registry.Add(kGroup, list.event, ListEventHandler(list.option));
+  registry.Add(kGroup, "Grava", SaveEventHandler("GravaMaterial"));
 }
 
 }  // namespace quelvar::inventory

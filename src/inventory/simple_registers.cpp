@@ -10,6 +10,7 @@
 #include "formats/errors.h"
 #include "formats/text_codec.h"
 #include "inventory/register_support.h"
+#include "inventory/event_handlers.h"
 #include "inventory/statement.h"
 
 namespace quelvar::inventory {
@@ -327,17 +328,8 @@ std::span<const DeleteOption> SimpleRegisterDeleteOptions() {
 
 void RegisterSimpleRegisterHandlers(service::HandlerRegistry::Builder& registry) {
   for (const SimpleRegister& reg : kRegisters) {
-    const std::string queryOption(reg.queryOption);
-    const std::string saveOption(reg.saveOption);
-    registry.Add(reg.group, "Consulta", [queryOption](TDM& dm, TDWParams& params, std::string&) {
-      const std::string filtro = params.Item("Filtro").GetAsString();
-      const bool desativados = params.Item("Desativados").GetAsBoolean();
-      params.Item("Tabela").SetAsString(Consulta(dm, queryOption, filtro, desativados, "", ""));
-    });
-    registry.Add(reg.group, "Grava", [saveOption](TDM& dm, TDWParams& params, std::string&) {
-      const std::string tabela = params.Item("Tabela").GetAsString();
-      params.Item("Resposta").SetAsString(Grava(dm, saveOption, tabela, ""));
-    });
+    registry.Add(reg.group, "Consulta", ListEventHandler(reg.queryOption));
+    registry.Add(reg.group, "Grava", SaveEventHandler(reg.saveOption));
   }
 }
 

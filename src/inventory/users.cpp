@@ -8,6 +8,7 @@
 #include "formats/errors.h"
 #include "formats/text_codec.h"
 #include "formats/wire_values.h"
+#include "inventory/event_handlers.h"
 #include "inventory/statement.h"
 
 namespace quelvar::inventory {
@@ -290,14 +291,8 @@ void RegisterUserHandlers(service::HandlerRegistry::Builder& registry) {
     const std::string filtro = params.Item("Filtro").GetAsString();
     params.Item("Tabela").SetAsString(Consulta(dm, "ConsultaUsuario", filtro, false, "", ""));
   });
-  registry.Add(kGroup, "Grava", [](TDM& dm, TDWParams& params, std::string&) {
-    const std::string tabela = params.Item("Tabela").GetAsString();
-    params.Item("Resposta").SetAsString(Grava(dm, "GravaUsuario", tabela, ""));
-  });
-  registry.Add(kGroup, "GravaAcessos", [](TDM& dm, TDWParams& params, std::string&) {
-    const std::string tabela = params.Item("Tabela").GetAsString();
-    params.Item("Resposta").SetAsString(Grava(dm, "GravaAcessos", tabela, ""));
-  });
+  registry.Add(kGroup, "Grava", SaveEventHandler("GravaUsuario"));
+  registry.Add(kGroup, "GravaAcessos", SaveEventHandler("GravaAcessos"));
 }
 
 }  // namespace quelvar::inventory
