@@ -1,0 +1,53 @@
+#pragma once
+// The integrity component of the service module (`SQLiteValidate1`) and the
+// "Reordena" event built on it.
+//
+// Each action runs on a connection of its own, opened for the action and
+// closed afterwards, with the settings of the module's connection except the
+// locking mode, which is exclusive: every lock taken is kept until the action
+// ends, so other connections wait under their busy timeout.
+
+#include <string>
+
+#include "formats/params.h"
+#include "service/handler_registry.h"
+
+namespace quelvar {
+class TDM;
+}
+
+namespace quelvar::tools {
+
+class IntegrityValidator {
+ public:
+  // Log entries go to the operator log of `dm`; `databaseFile` is the file
+  // the actions work on.
+  IntegrityValidator(const TDM& dm, std::string databaseFile);
+
+  // "ANALYZE".
+  void Analyse();
+  // "PRAGMA integrity_check": true when the result has no row or one row
+  // reading "ok" (any case). Otherwise every row is split at line feeds and
+  // each line is logged as "Validate MSG: \r" + line.
+  bool Check();
+  // "VACUUM".
+  void Compact();
+
+ private:
+  template <typename Action>
+  auto OnOwnConnection(Action action);
+
+  const TDM& dm_;
+  std::string databaseFile_;
+};
+
+// Analyse, check ("OK" into `answer` when the check passed; otherwise it
+// keeps its value), then compact, whether the check passed or not.
+void ReordenaBanco(TDM& dm, std::string& answer);
+
+// "Reordena": `Resposta` := the answer of ReordenaBanco; on an error
+// "Ocorreu um erro no teste de integridade \r" + message (logged
+// "Reordena --> \r" + message).
+void Reordena(TDM& dm, TDWParams& params, std::string& result);
+
+}  // namespace quelvar::tools

@@ -1,0 +1,213 @@
+#include "tools/self_update.h"
+
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <linux/close_range.h>
+#include <openssl/evp.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <optional>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "data/tdm.h"
+#include "tools/update_info.h"
+
+namespace quelvar::tools {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::string_view kStagingFolder = "Atualizacao.tmp";
+
+std::string UpdateUrl() {
+  const char* url = std::getenv("QUELVAR_UPDATE_URL");
+  return url && *url ? std::string(url) : std::string(kDefaultUpdateUrl);
+}
+
+struct Download {
+  std::string body;
+  std::uint64_t limit = 0;
+  bool tooLarge = false;
+};
+
+std::size_t Collect(char* data, std::size_t size, std::size_t count, void* user) {
+  auto* download = static_cast<Download*>(user);
+  const std::size_t bytes = size * count;
+  if (download->body.size() + bytes > download->limit) {
+    download->tooLarge = true;
+    return 0;  // aborts the transfer
+  }
+  download->body.append(data, bytes);
+  return bytes;
+}
+
+enum class Fetch { kOk, kUnreachable, kRejected };
+
+// GETs `url` into `body`, refusing more than `limit` bytes.
+Fetch Get(const std::string& url, std::uint64_t limit, std::string& body) {
+  CURL* curl = curl_easy_init();
+  if (!curl) return Fetch::kUnreachable;
+  Download download{.body = {}, .limit = limit, .tooLarge = false};
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, Collect);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &download);
+  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 15L);
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 60L);
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  const CURLcode result = curl_easy_perform(curl);
+  long status = 0;
+  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  curl_easy_cleanup(curl);
+  if (download.tooLarge) return Fetch::kRejected;
+  if (result != CURLE_OK || status != 200) return Fetch::kUnreachable;
+  body = std::move(download.body);
+  return Fetch::kOk;
+}
+
+std::string Sha256Hex(const std::string& bytes) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned int i = 0; i < length; ++i) {
+    hex.push_back(kHex[digest[i] >> 4]);
+    hex.push_back(kHex[digest[i] & 15]);
+  }
+  return hex;
+}
+
+bool WriteFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return static_cast<bool>(out);
+}
+
+std::vector<std::string> CommandLine() {
+  std::ifstream in("/proc/self/cmdline", std::ios::binary);
+  const std::string all{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::vector<std::string> args;
+  std::size_t start = 0;
+  while (start < all.size()) {
+    const std::size_t end = all.find('\0', start);
+    args.push_back(all.substr(start, end == std::string::npos ? std::string::npos : end - start));
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return args;
+}
+
+// Replaces the running program with `executable`, same arguments. Every
+// descriptor but the standard three is closed by the exec, so the new image
+// can take the listener's port and the single-instance lock again.
+void Restart(const fs::path& executable) {
+  std::vector<std::string> args = CommandLine();
+  if (args.empty()) args.push_back(executable.string());
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  std::cout.flush();
+  std::cerr.flush();
+  close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
+  execv(executable.c_str(), argv.data());
+}
+
+}  // namespace
+
+std::string SelfUpdater::Status() const {
+  std::lock_guard lock(statusLock_);
+  return status_;
+}
+
+void SelfUpdater::SetStatus(std::string_view status) {
+  std::lock_guard lock(statusLock_);
+  status_ = std::string(status);
+}
+
+void SelfUpdater::Report(OperatorConsole& console, std::string_view status) {
+  SetStatus(status);
+  console.log("AtualizaServidor MSG: \r" + std::string(status));
+}
+
+void SelfUpdater::StartCheck(OperatorConsole& console, fs::path programFolder) {
+  if (busy_.exchange(true)) return;
+  std::thread([self = shared_from_this(), &console, folder = std::move(programFolder)] {
+    self->Check(console, folder);
+    self->busy_ = false;
+  }).detach();
+}
+
+void SelfUpdater::Check(OperatorConsole& console, const fs::path& programFolder) {
+  const std::string url = UpdateUrl();
+  std::string text;
+  switch (Get(url, 64 * 1024, text)) {
+    case Fetch::kUnreachable: return Report(console, kStatusHostUnreachable);
+    case Fetch::kRejected: return Report(console, kStatusRejected);
+    case Fetch::kOk: break;
+  }
+  const std::optional<UpdateInfo> info = ParseUpdateInfo(text);
+  if (!info) return Report(console, kStatusRejected);
+  if (info->version <= kProgramVersion) return Report(console, kStatusNoUpdate);
+
+  std::error_code ec;
+  const fs::path staging = programFolder / kStagingFolder;
+  fs::remove_all(staging, ec);
+  if (!fs::create_directory(staging, ec)) return Report(console, kStatusRejected);
+
+  for (const UpdateFile& file : info->files) {
+    std::string bytes;
+    switch (Get(SiblingUrl(url, file.name), file.size, bytes)) {
+      case Fetch::kUnreachable: fs::remove_all(staging, ec); return Report(console, kStatusHostUnreachable);
+      case Fetch::kRejected: fs::remove_all(staging, ec); return Report(console, kStatusRejected);
+      case Fetch::kOk: break;
+    }
+    if (bytes.size() != file.size || Sha256Hex(bytes) != file.sha256 || !WriteFile(staging / file.name, bytes)) {
+      fs::remove_all(staging, ec);
+      return Report(console, kStatusRejected);
+    }
+    Report(console, kStatusFileDone);
+  }
+
+  // Every file verified: put each in place by rename, keeping the permissions
+  // of the file it replaces (a new file gets the executable's).
+  const fs::path executable = programFolder / fs::read_symlink("/proc/self/exe", ec).filename();
+  for (const UpdateFile& file : info->files) {
+    const fs::path target = programFolder / file.name;
+    const fs::path model = fs::exists(target, ec) ? target : executable;
+    fs::permissions(staging / file.name, fs::status(model, ec).permissions(), ec);
+    fs::rename(staging / file.name, target, ec);
+    if (ec) {
+      Report(console, kStatusRejected);
+      fs::remove_all(staging, ec);
+      return;
+    }
+  }
+  fs::remove_all(staging, ec);
+  Restart(executable);
+  Report(console, kStatusRejected);  // reached only when the exec failed
+}
+
+void AtualizaServidor(SelfUpdater& updater, TDM& dm, TDWParams& params) {
+  try {
+    updater.SetStatus("OK");
+    updater.StartCheck(dm.Console(), dm.ProgramFolder());
+    params.Item("Resposta").SetAsString(updater.Status());
+  } catch (const std::exception& e) {
+    dm.Log(std::string("AtualizaServidor --> \r") + e.what());
+    if (TJSONParam* resposta = params.GetRecName("Resposta"))
+      resposta->SetAsString(std::string("Ocorreu um erro na atualização do servidor. \r") + e.what());
+  }
+}
+
+}  // namespace quelvar::tools

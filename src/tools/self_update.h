@@ -1,0 +1,67 @@
+#pragma once
+// The self-update component (`Updater1`) and the "AtualizaServidor" event.
+//
+// A check runs on a background worker, one at a time: a request while one is
+// busy starts nothing. The worker fetches the update-information file
+// (update_info.h) from QUELVAR_UPDATE_URL, or the built-in address, with
+// libcurl. A version not above kProgramVersion leaves the program as it is.
+// A newer one is downloaded into a staging folder of the program folder,
+// every file's size and SHA-256 verified, then each file is renamed into the
+// program folder and the program restarts at once (exec of the executable
+// with the same arguments). A failed download or verification installs
+// nothing. Each outcome replaces the status text and goes to the operator log
+// as "AtualizaServidor MSG: \r" + the status text.
+
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "formats/params.h"
+#include "service/operator_console.h"
+
+namespace quelvar {
+class TDM;
+}
+
+namespace quelvar::tools {
+
+// The running program's version number, compared with the published one.
+inline constexpr std::int64_t kProgramVersion = 27;
+inline constexpr std::string_view kDefaultUpdateUrl = "http://localhost/quelvar/atualizacao.txt";
+
+inline constexpr std::string_view kStatusFileDone = "Atualizado";
+inline constexpr std::string_view kStatusHostUnreachable =
+    "Ocorreu um erro na atualização.\rCausas possíveis:\rNão existe conexão com a internet ou foi desconectado.";
+inline constexpr std::string_view kStatusNoUpdate = "Não existe atualização disponível no momento.";
+// A published version whose information or files do not verify.
+inline constexpr std::string_view kStatusRejected =
+    "Ocorreu um erro na atualização.\rOs arquivos recebidos não conferem com a atualização publicada.";
+
+class SelfUpdater : public std::enable_shared_from_this<SelfUpdater> {
+ public:
+  // `vStatusAtualizacao`, exchanged whole.
+  std::string Status() const;
+  void SetStatus(std::string_view status);
+
+  // Starts a check in the background unless one is busy; returns at once.
+  // Outcomes are logged on `console`, which must outlive the check.
+  void StartCheck(OperatorConsole& console, std::filesystem::path programFolder);
+
+ private:
+  void Check(OperatorConsole& console, const std::filesystem::path& programFolder);
+  void Report(OperatorConsole& console, std::string_view status);
+
+  mutable std::mutex statusLock_;
+  std::string status_ = "OK";
+  std::atomic<bool> busy_{false};
+};
+
+// "AtualizaServidor": status := "OK", start a check, `Resposta` := status.
+// On an error "Ocorreu um erro na atualização do servidor. \r" + message
+// (logged "AtualizaServidor --> \r" + message).
+void AtualizaServidor(SelfUpdater& updater, TDM& dm, TDWParams& params);
+
+}  // namespace quelvar::tools

@@ -1,0 +1,281 @@
+// The self-update check over HTTP: "AtualizaServidor" against an update site
+// served on loopback by the test.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <openssl/evp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "event_client.h"
+#include "server_process.h"
+
+namespace quelvar::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kGroup = "DWServerEventsFerramentas";
+const std::string kBanner = "Servidor do Banco de Dados do Quelvar";
+const std::string kUnreachable =
+    "Ocorreu um erro na atualização.\rCausas possíveis:\rNão existe conexão com a internet ou foi desconectado.";
+const std::string kNoUpdate = "Não existe atualização disponível no momento.";
+const std::string kStatusEntry = "AtualizaServidor MSG: \r";
+
+std::string Sha256(const std::string& bytes) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
+  std::string hex;
+  static constexpr char kHex[] = "0123456789abcdef";
+  for (unsigned int i = 0; i < length; ++i) {
+    hex.push_back(kHex[digest[i] >> 4]);
+    hex.push_back(kHex[digest[i] & 15]);
+  }
+  return hex;
+}
+
+std::string ReadBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::size_t Count(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+// Polls `condition` every 20 ms for up to 30 s.
+template <typename Condition>
+bool Eventually(Condition condition) {
+  for (int i = 0; i < 1500; ++i) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return condition();
+}
+
+// A minimal HTTP/1.0 file server on 127.0.0.1: GET of a published path
+// answers its bytes, anything else 404. Each connection on its own thread;
+// while held, answers wait until Release.
+class UpdateSite {
+ public:
+  UpdateSite() {
+    listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    listen(listener_, 16);
+    socklen_t length = sizeof address;
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    acceptor_ = std::thread([this] { Accept(); });
+  }
+  ~UpdateSite() {
+    Release();
+    shutdown(listener_, SHUT_RDWR);
+    close(listener_);
+    acceptor_.join();
+    std::lock_guard lock(mutex_);
+    for (std::thread& t : workers_) t.join();
+  }
+
+  std::string Url(const std::string& name) const { return "http://127.0.0.1:" + std::to_string(port_) + "/quelvar/" + name; }
+  void Publish(const std::string& name, std::string bytes) {
+    std::lock_guard lock(mutex_);
+    files_["/quelvar/" + name] = std::move(bytes);
+  }
+  void Hold() {
+    std::lock_guard lock(mutex_);
+    held_ = true;
+  }
+  void Release() {
+    {
+      std::lock_guard lock(mutex_);
+      held_ = false;
+    }
+    released_.notify_all();
+  }
+  int Requests(const std::string& name) {
+    std::lock_guard lock(mutex_);
+    return requests_["/quelvar/" + name];
+  }
+
+ private:
+  void Accept() {
+    for (;;) {
+      const int client = accept(listener_, nullptr, nullptr);
+      if (client < 0) return;
+      std::lock_guard lock(mutex_);
+      workers_.emplace_back([this, client] { Serve(client); });
+    }
+  }
+  void Serve(int client) {
+    std::string request;
+    char buffer[4096];
+    while (request.find("\r\n\r\n") == std::string::npos) {
+      const ssize_t n = read(client, buffer, sizeof buffer);
+      if (n <= 0) break;
+      request.append(buffer, static_cast<std::size_t>(n));
+    }
+    const std::size_t start = request.find(' ') + 1;
+    const std::string path = request.substr(start, request.find(' ', start) - start);
+    std::string reply;
+    {
+      std::unique_lock lock(mutex_);
+      ++requests_[path];
+      released_.wait(lock, [this] { return !held_; });
+      const auto file = files_.find(path);
+      reply = file == files_.end()
+                  ? std::string("HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n")
+                  : "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(file->second.size()) + "\r\n\r\n" +
+                        file->second;
+    }
+    for (std::size_t sent = 0; sent < reply.size();) {
+      const ssize_t n = write(client, reply.data() + sent, reply.size() - sent);
+      if (n <= 0) break;
+      sent += static_cast<std::size_t>(n);
+    }
+    close(client);
+  }
+
+  int listener_ = -1;
+  std::uint16_t port_ = 0;
+  std::thread acceptor_;
+  std::mutex mutex_;
+  std::condition_variable released_;
+  bool held_ = false;
+  std::map<std::string, std::string> files_;
+  std::map<std::string, int> requests_;
+  std::vector<std::thread> workers_;
+};
+
+class SelfUpdate : public ::testing::Test {
+ protected:
+  SelfUpdate() : server_(Options()) {}
+  static ServerProcess::Options Options() {
+    ServerProcess::Options o;
+    o.createDatabaseFile = false;
+    return o;
+  }
+  // Starts the server with the update address in its environment.
+  void StartWith(const std::string& url) {
+    setenv("QUELVAR_UPDATE_URL", url.c_str(), 1);
+    server_.Start({"--headless", "--create-database"});
+    unsetenv("QUELVAR_UPDATE_URL");
+    ASSERT_TRUE(server_.WaitUntilAccepting()) << server_.Stderr();
+  }
+  std::string Atualiza() {
+    const EventReply reply =
+        CallEvent(server_.port(), kGroup, "AtualizaServidor", {{"Resposta", OutParam("Resposta")}});
+    EXPECT_EQ(reply.status, 200) << reply.body;
+    return reply.Text("Resposta");
+  }
+  bool Logged(const std::string& status) {
+    return Eventually([&] { return Count(server_.Stderr(), kStatusEntry + status + "\n") > 0; });
+  }
+
+  UpdateSite site_;
+  ServerProcess server_;
+};
+
+TEST_F(SelfUpdate, NoNewerVersionInstallsNothing) {
+  site_.Publish("info.txt", "# publicado\nversion 27\nfile 5 " + Sha256("novo!") + " LEIAME.txt\n");
+  site_.Publish("LEIAME.txt", "novo!");
+  StartWith(site_.Url("info.txt"));
+  EXPECT_EQ(Atualiza(), "OK");
+  EXPECT_TRUE(Logged(kNoUpdate)) << server_.Stderr();
+  EXPECT_EQ(site_.Requests("LEIAME.txt"), 0);
+  EXPECT_FALSE(fs::exists(server_.programFolder() / "LEIAME.txt"));
+}
+
+TEST_F(SelfUpdate, UnreachableHostStillAnswersOk) {
+  const std::uint16_t closed = FreeLoopbackPort();
+  StartWith("http://127.0.0.1:" + std::to_string(closed) + "/quelvar/info.txt");
+  EXPECT_EQ(Atualiza(), "OK");
+  EXPECT_TRUE(Logged(kUnreachable)) << server_.Stderr();
+}
+
+TEST_F(SelfUpdate, NewerVersionIsVerifiedInstalledAndTheProgramRestarts) {
+  const std::string program = ReadBytes(server_.executable());
+  site_.Publish("info.txt", "version 28\r\nfile " + std::to_string(program.size()) + " " + Sha256(program) +
+                                " quelvar-server\r\nfile 5 " + Sha256("novo!") + " LEIAME.txt\r\n");
+  site_.Publish("quelvar-server", program);
+  site_.Publish("LEIAME.txt", "novo!");
+  StartWith(site_.Url("info.txt"));
+  const pid_t pid = server_.pid();
+
+  EXPECT_EQ(Atualiza(), "OK");
+  ASSERT_TRUE(Eventually([&] { return Count(server_.Stdout(), kBanner) == 2; })) << server_.Stdout() << server_.Stderr();
+  EXPECT_EQ(ReadBytes(server_.programFolder() / "LEIAME.txt"), "novo!");
+  EXPECT_EQ(Count(server_.Stderr(), kStatusEntry + "Atualizado\n"), 2u);
+  EXPECT_FALSE(fs::exists(server_.programFolder() / "Atualizacao.tmp"));
+  EXPECT_EQ(server_.pid(), pid);
+  ASSERT_TRUE(server_.WaitUntilAccepting());
+  const EventReply about = CallEvent(server_.port(), kGroup, "Sobre", {{"Resposta", OutParam("Resposta")}});
+  EXPECT_EQ(about.Text("Resposta"), "1.5");
+  EXPECT_EQ(server_.Stop(), 0);
+}
+
+TEST_F(SelfUpdate, UnverifiableUpdatesInstallNothing) {
+  struct Case {
+    std::string info;
+    std::string readme;  // the bytes published as LEIAME.txt
+  } cases[] = {
+      {"version 28\nfile 5 " + Sha256("outro") + " LEIAME.txt\n", "novo!"},         // hash differs
+      {"version 28\nfile 4 " + Sha256("novo!") + " LEIAME.txt\n", "novo!"},         // size differs
+      {"version 28\nfile 5 " + Sha256("novo!") + " ../LEIAME.txt\n", "novo!"},      // leaves the folder
+      {"version 28\nfile 99999999999 " + Sha256("novo!") + " LEIAME.txt\n", "novo!"},  // huge
+      {"version vinte\n", "novo!"},                                                // malformed
+  };
+  for (const Case& c : cases) {
+    site_.Publish("info.txt", c.info);
+    site_.Publish("LEIAME.txt", c.readme);
+    if (!server_.Running()) StartWith(site_.Url("info.txt"));
+    const std::size_t before = Count(server_.Stderr(), kStatusEntry);
+    EXPECT_EQ(Atualiza(), "OK");
+    ASSERT_TRUE(Eventually([&] { return Count(server_.Stderr(), kStatusEntry) > before; })) << c.info;
+    EXPECT_TRUE(Logged("Ocorreu um erro na atualização.\rOs arquivos recebidos não conferem com a atualização publicada."))
+        << c.info << server_.Stderr();
+    EXPECT_FALSE(fs::exists(server_.programFolder() / "LEIAME.txt")) << c.info;
+    EXPECT_FALSE(fs::exists(server_.programFolder().parent_path() / "LEIAME.txt")) << c.info;
+  }
+  EXPECT_EQ(Count(server_.Stdout(), kBanner), 1u);
+}
+
+TEST_F(SelfUpdate, RequestsWhileACheckIsBusyStartNothing) {
+  site_.Publish("info.txt", "version 12\n");
+  site_.Hold();
+  StartWith(site_.Url("info.txt"));
+  EXPECT_EQ(Atualiza(), "OK");
+  ASSERT_TRUE(Eventually([&] { return site_.Requests("info.txt") == 1; }));
+  EXPECT_EQ(Atualiza(), "OK");
+  EXPECT_EQ(Atualiza(), "OK");
+  site_.Release();
+  EXPECT_TRUE(Logged(kNoUpdate)) << server_.Stderr();
+  EXPECT_EQ(site_.Requests("info.txt"), 1);
+  EXPECT_EQ(Count(server_.Stderr(), kStatusEntry), 1u);
+
+  EXPECT_EQ(Atualiza(), "OK");  // the worker is free again
+  EXPECT_TRUE(Eventually([&] { return Count(server_.Stderr(), kStatusEntry) == 2; }));
+  EXPECT_EQ(site_.Requests("info.txt"), 2);
+}
+
+}  // namespace
+}  // namespace quelvar::test
