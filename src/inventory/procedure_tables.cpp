@@ -4,10 +4,13 @@
 #include <vector>
 
 #include "inventory/config_record.h"
+#include "inventory/cost_calculation.h"
+#include "inventory/documents.h"
 #include "inventory/lots.h"
 #include "inventory/materials.h"
 #include "inventory/simple_registers.h"
 #include "inventory/users.h"
+#include "tools/free_query.h"
 
 namespace quelvar::inventory {
 
@@ -24,17 +27,17 @@ std::vector<Row> Join(std::initializer_list<std::span<const Row>> families) {
 
 // Built once, on first use, and never changed afterwards.
 std::span<const QueryOption> QueryOptions() {
-  static const std::vector<QueryOption> table = Join<QueryOption>({ConfigQueryOptions(), MaterialQueryOptions(), LotQueryOptions(), SimpleRegisterQueryOptions(), UserQueryOptions()});
+  static const std::vector<QueryOption> table = Join<QueryOption>({DocumentQueryOptions(), CostQueryOptions(), tools::FreeQueryOptions(), ConfigQueryOptions(), MaterialQueryOptions(), LotQueryOptions(), SimpleRegisterQueryOptions(), UserQueryOptions()});
   return table;
 }
 
 std::span<const SaveOption> SaveOptions() {
-  static const std::vector<SaveOption> table = Join<SaveOption>({ConfigSaveOptions(), MaterialSaveOptions(), LotSaveOptions(), SimpleRegisterSaveOptions(), UserSaveOptions()});
+  static const std::vector<SaveOption> table = Join<SaveOption>({DocumentSaveOptions(), ConfigSaveOptions(), MaterialSaveOptions(), LotSaveOptions(), SimpleRegisterSaveOptions(), UserSaveOptions()});
   return table;
 }
 
 std::span<const DeleteOption> DeleteOptions() {
-  static const std::vector<DeleteOption> table = Join<DeleteOption>({MaterialDeleteOptions(), LotDeleteOptions(), SimpleRegisterDeleteOptions(), UserDeleteOptions(), });
+  static const std::vector<DeleteOption> table = Join<DeleteOption>({DocumentDeleteOptions(), MaterialDeleteOptions(), LotDeleteOptions(), SimpleRegisterDeleteOptions(), UserDeleteOptions(), });
   return table;
 }
 
