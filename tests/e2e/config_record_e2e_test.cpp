@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "data/mem_table.h"
+#include "database_file.h"
 #include "event_client.h"
 #include "formats/dataset_json.h"
 #include "server_process.h"
@@ -18,20 +19,6 @@ namespace {
 
 constexpr std::string_view kGroup = "DWServerEventsT03_CONF";
 const std::string kSaveFailure = "Ocorreu um erro na gravação no banco de dados.\r";
-
-std::string QueryOne(const std::string& path, const std::string& sql) {
-  sqlite3* db = nullptr;
-  sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-  sqlite3_stmt* stmt = nullptr;
-  std::string out = "<error>";
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW) {
-    const auto* text = sqlite3_column_text(stmt, 0);
-    out = text ? reinterpret_cast<const char*>(text) : "<null>";
-  }
-  sqlite3_finalize(stmt);
-  sqlite3_close(db);
-  return out;
-}
 
 // The record set a client sends: the nine settings it owns, one row per entry.
 struct Settings {
@@ -103,7 +90,7 @@ class ConfigRecord : public ::testing::Test {
 };
 
 TEST_F(ConfigRecord, CreatedDatabaseIsSoundAndHoldsOneRecord) {
-  EXPECT_EQ(QueryOne(server_.databasePath(), "PRAGMA integrity_check"), "ok");
+  EXPECT_EQ(SqlText(server_.databasePath(), "PRAGMA integrity_check"), "ok");
   MemTable t = Read();
   ASSERT_EQ(t.RecordCount(), 1);
   EXPECT_GE(t.FieldIndex("T03_UltimoBackup"), 0);
@@ -124,7 +111,7 @@ TEST_F(ConfigRecord, SaveWritesTheFirstRowOnlyAndAnswersOk) {
   EXPECT_EQ(t.AsInteger("T03_CasasDecQ"), 3);
   EXPECT_FALSE(t.AsBoolean("T03_CriarAtalho"));
   EXPECT_TRUE(t.IsNull("T03_UltimoBackup"));  // not a client's to write
-  EXPECT_EQ(QueryOne(server_.databasePath(), "Select typeof(T03_RelTelaParcial) || T03_RelTelaParcial From T03_CONF"),
+  EXPECT_EQ(SqlText(server_.databasePath(), "Select typeof(T03_RelTelaParcial) || T03_RelTelaParcial From T03_CONF"),
             "integer1");
 }
 

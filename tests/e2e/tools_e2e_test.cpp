@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "data/mem_table.h"
+#include "database_file.h"
 #include "event_client.h"
 #include "formats/dataset_json.h"
 #include "server_process.h"
@@ -31,21 +32,6 @@ constexpr std::string_view kGroup = "DWServerEventsFerramentas";
 const std::string kBackupFailure = "Ocorreu um erro na geração do backup. \r";
 const std::string kRestoreFailure = "Ocorreu um erro ao restaurar o backup. \r";
 const std::string kCopyFailure = "Ocorreu um erro na cópia do backup.\rMensagem original: ";
-
-// Runs `sql` on the file; the first column of the first row, or "<error>".
-std::string QueryOne(const std::string& path, const std::string& sql) {
-  sqlite3* db = nullptr;
-  sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-  sqlite3_stmt* stmt = nullptr;
-  std::string out = "<error>";
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW) {
-    const auto* text = sqlite3_column_text(stmt, 0);
-    out = text ? reinterpret_cast<const char*>(text) : "<null>";
-  }
-  sqlite3_finalize(stmt);
-  sqlite3_close(db);
-  return out;
-}
 
 // Runs a script on the file; true when every statement succeeded.
 bool Exec(const std::string& path, const std::string& sql) {
@@ -178,7 +164,7 @@ class Tools : public ::testing::Test {
                      "With Recursive n(i) As (Select 1 Union All Select i + 1 From n Where i < 500)"
                      " Insert Into Sobra Select hex(randomblob(500)) From n;"
                      "Drop Table Sobra;"));
-    ASSERT_NE(QueryOne(Db(), "PRAGMA freelist_count"), "0");
+    ASSERT_NE(SqlText(Db(), "PRAGMA freelist_count"), "0");
   }
   // Makes the index of a fresh table disagree with its rows.
   void DamageDatabase() {
@@ -196,15 +182,15 @@ class Tools : public ::testing::Test {
 TEST_F(Tools, FirstBackupCreatesTheFolderCopiesTheDatabaseAndRecordsToday) {
   ASSERT_TRUE(Exec(Db(), "Update T03_CONF Set T03_Rodape = 'copiado'"));
   ASSERT_FALSE(fs::exists(BackupFolder()));
-  ASSERT_EQ(QueryOne(Db(), "Select T03_UltimoBackup From T03_CONF"), "<null>");
+  ASSERT_EQ(SqlText(Db(), "Select T03_UltimoBackup From T03_CONF"), "<null>");
 
   EXPECT_EQ(Backup("Seg.db3"), SuccessText("Seg.db3", BackupFolder()));
 
   const std::string copy = (BackupFolder() / "Seg.db3").string();
   ASSERT_TRUE(fs::is_regular_file(copy));
-  EXPECT_EQ(QueryOne(copy, "PRAGMA integrity_check"), "ok");
-  EXPECT_EQ(QueryOne(copy, "Select T03_Rodape From T03_CONF"), "copiado");
-  EXPECT_EQ(QueryOne(Db(), "Select T03_UltimoBackup From T03_CONF"), TodayText());
+  EXPECT_EQ(SqlText(copy, "PRAGMA integrity_check"), "ok");
+  EXPECT_EQ(SqlText(copy, "Select T03_Rodape From T03_CONF"), "copiado");
+  EXPECT_EQ(SqlText(Db(), "Select T03_UltimoBackup From T03_CONF"), TodayText());
 }
 
 TEST_F(Tools, BackupReplacesAnExistingCopyAndFillsAnExistingSecondFolder) {
@@ -215,7 +201,7 @@ TEST_F(Tools, BackupReplacesAnExistingCopyAndFillsAnExistingSecondFolder) {
   WriteBytes(second / "Dia.db3", 300);
 
   EXPECT_EQ(Backup("Dia.db3", second.string()), SuccessText("Dia.db3", BackupFolder()));
-  EXPECT_EQ(QueryOne((BackupFolder() / "Dia.db3").string(), "Select count(*) From T03_CONF"), "1");
+  EXPECT_EQ(SqlText((BackupFolder() / "Dia.db3").string(), "Select count(*) From T03_CONF"), "1");
   EXPECT_EQ(ReadBytes(second / "Dia.db3"), ReadBytes(BackupFolder() / "Dia.db3"));
 }
 
@@ -224,7 +210,7 @@ TEST_F(Tools, MissingSecondFolderFailsAfterTheFirstCopyAndKeepsTheDate) {
   EXPECT_EQ(Backup("Sem.db3", missing.string()), kBackupFailure + kCopyFailure + "No such file or directory");
   EXPECT_TRUE(fs::is_regular_file(BackupFolder() / "Sem.db3"));
   EXPECT_FALSE(fs::exists(missing));
-  EXPECT_EQ(QueryOne(Db(), "Select T03_UltimoBackup From T03_CONF"), "<null>");
+  EXPECT_EQ(SqlText(Db(), "Select T03_UltimoBackup From T03_CONF"), "<null>");
   EXPECT_EQ(Count(server_.Stderr(), "Backup --> \r" + kCopyFailure), 1u) << server_.Stderr();
 }
 
@@ -236,7 +222,7 @@ TEST_F(Tools, BackupNamesThatLeaveTheBackupFolderAreRefused) {
   }
   EXPECT_FALSE(fs::exists(server_.programFolder() / "Fora.db3"));
   EXPECT_FALSE(fs::exists("/tmp/abs.db3"));
-  EXPECT_EQ(QueryOne(Db(), "Select T03_UltimoBackup From T03_CONF"), "<null>");
+  EXPECT_EQ(SqlText(Db(), "Select T03_UltimoBackup From T03_CONF"), "<null>");
 }
 
 TEST_F(Tools, BackupOfADatabaseLockedBeyondTheBusyTimeoutFailsWithTheEngineMessage) {
@@ -256,7 +242,7 @@ TEST_F(Tools, BackupOfADatabaseLockedBeyondTheBusyTimeoutFailsWithTheEngineMessa
   sqlite3_close(holder);
   EXPECT_EQ(Count(server_.Stderr(), entry), 1u) << server_.Stderr();
   EXPECT_FALSE(fs::exists(BackupFolder() / "Preso.db3"));
-  EXPECT_EQ(QueryOne(Db(), "Select T03_UltimoBackup From T03_CONF"), "<null>");
+  EXPECT_EQ(SqlText(Db(), "Select T03_UltimoBackup From T03_CONF"), "<null>");
 }
 
 TEST_F(Tools, BackupOfADamagedDatabaseFailsTheCheckAndWritesNoCopy) {
@@ -305,9 +291,9 @@ TEST_F(Tools, RestorePutsTheBackupBackInPlace) {
   ASSERT_TRUE(Exec(Db(), "Update T03_CONF Set T03_Rodape = 'depois'; Create Table Nova(x INTEGER)"));
 
   EXPECT_EQ(Restore("Volta.db3"), "OK");
-  EXPECT_EQ(QueryOne(Db(), "Select T03_Rodape From T03_CONF"), "antes");
-  EXPECT_EQ(QueryOne(Db(), "Select count(*) From sqlite_master Where name = 'Nova'"), "0");
-  EXPECT_EQ(QueryOne(Db(), "PRAGMA integrity_check"), "ok");
+  EXPECT_EQ(SqlText(Db(), "Select T03_Rodape From T03_CONF"), "antes");
+  EXPECT_EQ(SqlText(Db(), "Select count(*) From sqlite_master Where name = 'Nova'"), "0");
+  EXPECT_EQ(SqlText(Db(), "PRAGMA integrity_check"), "ok");
   EXPECT_EQ(Decode(FreeQuery("Select T03_Rodape From T03_CONF")).AsString("T03_Rodape"), "antes");
 }
 
@@ -356,15 +342,15 @@ TEST_F(Tools, RequestsDuringRestoresSeeTheOldOrTheRestoredDatabase) {
   done = true;
   reader.join();
   EXPECT_TRUE(unexpected.empty()) << unexpected.front();
-  EXPECT_EQ(QueryOne(Db(), "Select T03_Rodape From T03_CONF"), "grande");
-  EXPECT_EQ(QueryOne(Db(), "PRAGMA integrity_check"), "ok");
+  EXPECT_EQ(SqlText(Db(), "Select T03_Rodape From T03_CONF"), "grande");
+  EXPECT_EQ(SqlText(Db(), "PRAGMA integrity_check"), "ok");
 }
 
 TEST_F(Tools, ReordenaOnASoundDatabaseAnswersOkAndCompactsTheFile) {
   LeaveFreePages();
   EXPECT_EQ(Reordena(), "OK");
-  EXPECT_EQ(QueryOne(Db(), "PRAGMA freelist_count"), "0");
-  EXPECT_NE(QueryOne(Db(), "Select count(*) From sqlite_master Where name = 'sqlite_stat1'"), "0");
+  EXPECT_EQ(SqlText(Db(), "PRAGMA freelist_count"), "0");
+  EXPECT_NE(SqlText(Db(), "Select count(*) From sqlite_master Where name = 'sqlite_stat1'"), "0");
   EXPECT_EQ(Count(server_.Stderr(), "Validate"), 0u) << server_.Stderr();
 }
 
@@ -377,7 +363,7 @@ TEST_F(Tools, ReordenaOnADamagedDatabaseAnswersEmptyLogsEveryLineAndStillCompact
   EXPECT_EQ(Count(log, "Validate MSG: \r"), lines.size()) << log;
   for (const std::string& line : lines) EXPECT_NE(log.find("Validate MSG: \r" + line + "\n"), std::string::npos) << line;
   EXPECT_EQ(Count(log, "Reordena --> "), 0u);
-  EXPECT_EQ(QueryOne(Db(), "PRAGMA freelist_count"), "0");
+  EXPECT_EQ(SqlText(Db(), "PRAGMA freelist_count"), "0");
 }
 
 TEST_F(Tools, ReordenaOnAFileThatIsNoDatabaseAnswersTheFailureText) {

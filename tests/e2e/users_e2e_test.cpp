@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "data/mem_table.h"
+#include "database_file.h"
 #include "event_client.h"
 #include "formats/dataset_json.h"
 #include "server_process.h"
@@ -95,31 +96,9 @@ class Users : public ::testing::Test {
     ASSERT_TRUE(server_.WaitUntilAccepting()) << server_.Stderr();
   }
 
-  void Exec(const std::string& sql) {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(server_.databasePath().c_str(), &db), SQLITE_OK);
-    sqlite3_busy_timeout(db, 10000);
-    char* error = nullptr;
-    const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error);
-    const std::string message = error ? error : "";
-    sqlite3_free(error);
-    sqlite3_close(db);
-    ASSERT_EQ(rc, SQLITE_OK) << sql << ": " << message;
-  }
-  std::string QueryOne(const std::string& sql) {
-    sqlite3* db = nullptr;
-    sqlite3_open_v2(server_.databasePath().c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-    sqlite3_busy_timeout(db, 10000);
-    sqlite3_stmt* stmt = nullptr;
-    std::string out = "<error>";
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW) {
-      const auto* text = sqlite3_column_text(stmt, 0);
-      out = text ? reinterpret_cast<const char*>(text) : "<null>";
-    }
-    sqlite3_finalize(stmt);
-    sqlite3_close(db);
-    return out;
-  }
+  // Runs a statement on the database file directly (fixtures of other tables).
+  void Exec(const std::string& sql) { ExecSql(server_.databasePath(), sql); }
+  std::string QueryOne(const std::string& sql) { return SqlText(server_.databasePath(), sql); }
 
   std::string Call(std::string_view event, std::vector<std::pair<std::string, std::string>> params,
                    const std::string& out = "Resposta") {
