@@ -113,6 +113,19 @@ constexpr std::array<UsageCheck, 5> kUsageChecks = {{
      "realizada."},
 }};
 
+// Positions :p02 to :p10 hold the same fields in the update and the insert.
+void BindStockFields(Query& q, MemTable& header, const std::string& barcode) {
+  q.Param(2).AsFloat(header.AsFloat("T04_EstqMinimo"));
+  q.Param(3).AsFloat(header.AsFloat("T04_EstqIdeal"));
+  q.Param(4).AsFloat(header.AsFloat("T04_Peso"));
+  q.Param(5).AsString(header.AsString("T04_Unidade"));
+  q.Param(6).AsString(barcode);
+  q.Param(7).AsString(header.AsString("T04_NCM"));
+  q.Param(8).AsString(header.AsString("T04_Obs1"));
+  q.Param(9).AsString(header.AsString("T04_Obs2"));
+  q.Param(10).AsInteger(header.AsInteger("T04_NumGrupo"));
+}
+
 }  // namespace
 
 MemTable& ConsultaMaterial(TDM& dm, const QueryArgs& args) { return RunList(dm, args, ListColumns()); }
@@ -151,15 +164,7 @@ void GravaMaterial(TDM& dm, MemTable& header, MemTable& /*items*/, std::string& 
                       });
       q.Param(0).AsString(header.AsString("T04_Material"));
       q.Param(1).AsBoolean(header.AsBoolean("T04_Desativado"));
-      q.Param(2).AsFloat(header.AsFloat("T04_EstqMinimo"));
-      q.Param(3).AsFloat(header.AsFloat("T04_EstqIdeal"));
-      q.Param(4).AsFloat(header.AsFloat("T04_Peso"));
-      q.Param(5).AsString(header.AsString("T04_Unidade"));
-      q.Param(6).AsString(barcode);
-      q.Param(7).AsString(header.AsString("T04_NCM"));
-      q.Param(8).AsString(header.AsString("T04_Obs1"));
-      q.Param(9).AsString(header.AsString("T04_Obs2"));
-      q.Param(10).AsInteger(header.AsInteger("T04_NumGrupo"));
+      BindStockFields(q, header, barcode);
       q.Param(11).AsBoolean(header.AsBoolean("T04_UsaLote"));
       q.Param(12).AsInteger(n);
       q.ExecSQL();
@@ -173,15 +178,7 @@ void GravaMaterial(TDM& dm, MemTable& header, MemTable& /*items*/, std::string& 
                       });
       q.Param(0).AsBoolean(false);
       q.Param(1).AsFloat(0.0);
-      q.Param(2).AsFloat(header.AsFloat("T04_EstqMinimo"));
-      q.Param(3).AsFloat(header.AsFloat("T04_EstqIdeal"));
-      q.Param(4).AsFloat(header.AsFloat("T04_Peso"));
-      q.Param(5).AsString(header.AsString("T04_Unidade"));
-      q.Param(6).AsString(barcode);
-      q.Param(7).AsString(header.AsString("T04_NCM"));
-      q.Param(8).AsString(header.AsString("T04_Obs1"));
-      q.Param(9).AsString(header.AsString("T04_Obs2"));
-      q.Param(10).AsInteger(header.AsInteger("T04_NumGrupo"));
+      BindStockFields(q, header, barcode);
       q.Param(11).AsString(header.AsString("T04_Material"));
       q.Param(12).AsBoolean(true);
       q.ExecSQL();
