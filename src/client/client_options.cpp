@@ -22,7 +22,7 @@ std::uint16_t ReadPort(const std::string& text) {
 }  // namespace
 
 std::string UsageText() {
-  return "usage: quelvar-client [--host H] [--port P] [--format table|csv|json] [--table-file F]\n"
+  return "usage: quelvar-client [--host H] [--port P] [--format table|csv|json] [--table-file F] [--items-file F]\n"
          "                      GROUP EVENT [NAME[:TYPE]=VALUE ...]\n"
          "       quelvar-client [--host H] [--port P] events [GROUP]\n"
          "       quelvar-client --help | --version\n"
@@ -32,6 +32,7 @@ std::string UsageText() {
          "  --port P          server port (default 7780)\n"
          "  --format F        table (default), csv or json\n"
          "  --table-file F    send the rows of a CSV or JSON file as the record set \"Tabela\"\n"
+         "  --items-file F    send a document's items the same way as \"TabelaDet\"\n"
          "  NAME=VALUE        a text parameter; NAME:TYPE=VALUE with TYPE one of\n"
          "                    string, memo, int, largeint, float, bool, date, datetime\n"
          "  events            list the groups, or the events of GROUP and their parameters\n"
@@ -72,6 +73,8 @@ ClientOptions ReadClientOptions(const std::vector<std::string>& args) {
       options.format = OutputFormatNamed(value());
     } else if (arg == "--table-file") {
       options.tableFile = value();
+    } else if (arg == "--items-file") {
+      options.itemsFile = value();
     } else {
       throw Error("unknown option " + arg);
     }

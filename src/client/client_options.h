@@ -1,6 +1,6 @@
 #pragma once
 // The command line of quelvar-client:
-//   quelvar-client [--host H] [--port P] [--format table|csv|json] [--table-file F]
+//   quelvar-client [--host H] [--port P] [--format table|csv|json] [--table-file F] [--items-file F]
 //                  GROUP EVENT [NAME[:TYPE]=VALUE ...]
 //   quelvar-client [--host H] [--port P] events [GROUP]
 //   quelvar-client --help | --version
@@ -19,6 +19,7 @@ struct ClientOptions {
   ServerAddress server;
   OutputFormat format = OutputFormat::Table;
   std::optional<std::string> tableFile;
+  std::optional<std::string> itemsFile;  // the items of a document, sent as "TabelaDet"
   bool help = false;
   bool version = false;
   bool listEvents = false;  // "events [GROUP]"

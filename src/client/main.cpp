@@ -64,9 +64,11 @@ int CallOne(const ClientOptions& options) {
     sent.push_back(a.name);
     params.emplace_back(std::move(a.name), std::move(a.jsonText));
   }
-  if (options.tableFile) {
-    params.emplace_back("Tabela", StringParamText("Tabela", RecordSetFromFile(*options.tableFile)));
-    sent.push_back("Tabela");
+  // Record sets from rows files: the header or single record, and a document's items.
+  for (const auto& [file, name] : {std::pair{options.tableFile, "Tabela"}, std::pair{options.itemsFile, "TabelaDet"}}) {
+    if (!file) continue;
+    params.emplace_back(name, StringParamText(name, RecordSetFromFile(*file)));
+    sent.push_back(name);
   }
   EventAnswer answer = ReadEventAnswer(CallEvent(options.server, options.group, options.event, params), sent);
   std::cout << FormatAnswer(answer, options.format);

@@ -164,6 +164,23 @@ TEST_F(Client, RowsFilesReachTheDatabaseExactly) {
   }
 }
 
+TEST_F(Client, ItemsFileSendsTheDocumentItems) {
+  const std::string header = WriteFile("entrada.csv",
+                                       "T12_NumEntrada:int,T12_NumFornec:int,T12_NumPedido:int,T12_Data:date,T12_NF,"
+                                       "T12_Obs1,T12_Obs2\n0,0,0,10/12/2026,NF 1,,\n")
+                                 .string();
+  const std::string items = WriteFile("itens.csv",
+                                      "T05_Lote,T05_NumMaterial:int,T05_Validade:date,T05_Local,T13_Qtd:float,"
+                                      "T13_Valor:float\nA,1,,P1,10,\"2,00\"\nB,1,,P2,30,\"4,00\"\n")
+                                .string();
+  const ClientRun run = Run({"--table-file", header, "--items-file", items, "DWServerEventsT12_ENTR", "Grava"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out, "RESPOSTA: 1\n");
+  EXPECT_EQ(Groups("Select Count(*) || '/' || Sum(T13_Qtd * T13_Valor) From T13_ENT2 Where T13_NumEntrada = 1"),
+            "2/140.0");
+  EXPECT_EQ(Groups("Select Group_Concat(T05_Lote || ':' || T05_Entradas, ',') From T05_LOTE"), "A:10.0,B:30.0");
+}
+
 TEST_F(Client, CsvFormatQuotesWhatNeedsQuoting) {
   const ClientRun run =
       Run({"--format", "csv", std::string(kTools), "QueryDinamica",
