@@ -91,14 +91,9 @@ void Execute(const std::string& path, const std::string& sql) {
 
 class Client : public ::testing::Test {
  protected:
-  Client() : server_(Options()) {}
-  static ServerProcess::Options Options() {
-    ServerProcess::Options o;
-    o.createDatabaseFile = false;
-    return o;
-  }
+  Client() : server_(ServerProcess::FreshDatabase()) {}
   void SetUp() override {
-    server_.Start({"--headless", "--create-database"});
+    server_.StartWithFreshDatabase();
     ASSERT_TRUE(server_.WaitUntilAccepting()) << server_.Stderr();
   }
 

@@ -60,14 +60,9 @@ std::string SettingsTable(const std::vector<Settings>& rows, bool withFoto = tru
 
 class ConfigRecord : public ::testing::Test {
  protected:
-  ConfigRecord() : server_(Options()) {}
-  static ServerProcess::Options Options() {
-    ServerProcess::Options o;
-    o.createDatabaseFile = false;
-    return o;
-  }
+  ConfigRecord() : server_(ServerProcess::FreshDatabase()) {}
   void SetUp() override {
-    server_.Start({"--headless", "--create-database"});
+    server_.StartWithFreshDatabase();
     ASSERT_TRUE(server_.WaitUntilAccepting()) << server_.Stderr();
   }
 

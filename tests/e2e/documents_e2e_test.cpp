@@ -108,14 +108,9 @@ const Kind kKinds[] = {
 
 class Documents : public ::testing::Test {
  protected:
-  Documents() : server_(Options()) {}
-  static ServerProcess::Options Options() {
-    ServerProcess::Options o;
-    o.createDatabaseFile = false;
-    return o;
-  }
+  Documents() : server_(ServerProcess::FreshDatabase()) {}
   void SetUp() override {
-    server_.Start({"--headless", "--create-database"});
+    server_.StartWithFreshDatabase();
     ASSERT_TRUE(server_.WaitUntilAccepting()) << server_.Stderr();
     Exec("Insert into T08_FORN (T08_NumFornec, T08_Fornecedor) Values (1, 'Alfa Ltda'), (2, 'Beta 0 SA');"
          "Insert into T04_MATE (T04_NumMaterial, T04_NumGrupo, T04_Material, T04_Unidade, T04_CodBarra) Values "

@@ -67,14 +67,9 @@ std::string ItemsOf(int i) {
 
 class LoadAndCrash : public ::testing::Test {
  protected:
-  LoadAndCrash() : server_(Options()) {}
-  static ServerProcess::Options Options() {
-    ServerProcess::Options o;
-    o.createDatabaseFile = false;
-    return o;
-  }
+  LoadAndCrash() : server_(ServerProcess::FreshDatabase()) {}
   void SetUp() override {
-    server_.Start({"--headless", "--create-database"});
+    server_.StartWithFreshDatabase();
     ASSERT_TRUE(server_.WaitUntilAccepting()) << server_.Stderr();
     ExecSql(server_.databasePath(),
             "Insert into T08_FORN (T08_NumFornec, T08_Fornecedor) Values (1, 'Alfa Ltda');"

@@ -59,14 +59,9 @@ std::string LotTable(const Lot& lot, std::string_view badExpiry = "") {
 
 class Lots : public ::testing::Test {
  protected:
-  Lots() : server_(Options()) {}
-  static ServerProcess::Options Options() {
-    ServerProcess::Options o;
-    o.createDatabaseFile = false;
-    return o;
-  }
+  Lots() : server_(ServerProcess::FreshDatabase()) {}
   void SetUp() override {
-    server_.Start({"--headless", "--create-database"});
+    server_.StartWithFreshDatabase();
     ASSERT_TRUE(server_.WaitUntilAccepting()) << server_.Stderr();
     // Material 2 is deleted; 7 is an ordinary one.
     Exec("Insert into T04_MATE (T04_NumMaterial, T04_NumGrupo, T04_Material, T04_UsaLote, T04_Exclusao) Values "

@@ -82,14 +82,9 @@ std::string MaterialTable(const Material& m, std::string_view leaveOut = "") {
 
 class Materials : public ::testing::Test {
  protected:
-  Materials() : server_(Options()) {}
-  static ServerProcess::Options Options() {
-    ServerProcess::Options o;
-    o.createDatabaseFile = false;
-    return o;
-  }
+  Materials() : server_(ServerProcess::FreshDatabase()) {}
   void SetUp() override {
-    server_.Start({"--headless", "--create-database"});
+    server_.StartWithFreshDatabase();
     ASSERT_TRUE(server_.WaitUntilAccepting()) << server_.Stderr();
     Exec("Insert into T06_GRUP (T06_NumGrupo, T06_Grupo) Values (1, 'Ferragens'), (2, 'Elétricos')");
   }

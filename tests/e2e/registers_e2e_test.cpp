@@ -106,14 +106,9 @@ std::string TypedParam(std::string_view name, bool isBoolean, std::int32_t value
 
 class Registers : public ::testing::Test {
  protected:
-  Registers() : server_(Options()) {}
-  static ServerProcess::Options Options() {
-    ServerProcess::Options o;
-    o.createDatabaseFile = false;
-    return o;
-  }
+  Registers() : server_(ServerProcess::FreshDatabase()) {}
   void SetUp() override {
-    server_.Start({"--headless", "--create-database"});
+    server_.StartWithFreshDatabase();
     ASSERT_TRUE(server_.WaitUntilAccepting()) << server_.Stderr();
   }
 

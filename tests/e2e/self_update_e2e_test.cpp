@@ -168,16 +168,11 @@ class UpdateSite {
 
 class SelfUpdate : public ::testing::Test {
  protected:
-  SelfUpdate() : server_(Options()) {}
-  static ServerProcess::Options Options() {
-    ServerProcess::Options o;
-    o.createDatabaseFile = false;
-    return o;
-  }
+  SelfUpdate() : server_(ServerProcess::FreshDatabase()) {}
   // Starts the server with the update address in its environment.
   void StartWith(const std::string& url) {
     setenv("QUELVAR_UPDATE_URL", url.c_str(), 1);
-    server_.Start({"--headless", "--create-database"});
+    server_.StartWithFreshDatabase();
     unsetenv("QUELVAR_UPDATE_URL");
     ASSERT_TRUE(server_.WaitUntilAccepting()) << server_.Stderr();
   }

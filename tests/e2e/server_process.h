@@ -46,6 +46,14 @@ class ServerProcess {
 
   // Starts the copy with these arguments.
   void Start(const std::vector<std::string>& args = {"--headless"});
+  // Options of a server that makes its own database from the shipped schema
+  // (no database file beforehand), to be started with StartWithFreshDatabase.
+  static Options FreshDatabase() {
+    Options o;
+    o.createDatabaseFile = false;
+    return o;
+  }
+  void StartWithFreshDatabase() { Start({"--headless", "--create-database"}); }
   // Polls until 127.0.0.1:port() accepts a connection; false when the process
   // ended or the wait ran out.
   bool WaitUntilAccepting(std::chrono::milliseconds timeout = 10s);
