@@ -71,6 +71,18 @@ ParsedReply ParseReply(std::string_view raw);
 // True when `text` is an IMF-fixdate such as "Sun, 06 Nov 1994 08:49:37 GMT".
 bool IsImfFixdate(std::string_view text);
 
+// The whole reply to a request without valid credentials, its date masked.
+inline const std::string kUnauthorizedReply =
+    "HTTP/1.1 401 Unauthorized\r\n"
+    "Connection: close\r\n"
+    "Content-Type: text/html; charset=utf-8\r\n"
+    "Content-Length: 49\r\n"
+    "Date: <date>\r\n"
+    "Access-Control-Allow-Origin: *\r\n"
+    "WWW-Authenticate: Basic realm=\"Provide Authentication\"\r\n"
+    "\r\n"
+    "<HTML><BODY><B>401 Unauthorized</B></BODY></HTML>";
+
 // The reply with the value of its Date header replaced by "<date>" when that
 // value is an IMF-fixdate (unchanged otherwise), for exact comparisons.
 std::string MaskDate(std::string_view raw);
