@@ -1,5 +1,5 @@
-// Program entry of the server: single instance, settings, database check,
-// listener start, and the stop on SIGINT/SIGTERM.
+// Program entry of the server: options, single instance, the optional
+// database creation, then either the operator window or the headless run.
 
 #include <pthread.h>
 #include <signal.h>
@@ -9,40 +9,36 @@
 #include <exception>
 #include <filesystem>
 #include <iostream>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <system_error>
 
 #include "host/database_bootstrap.h"
 #include "host/headless_console.h"
+#include "host/host_texts.h"
+#include "host/server_control.h"
 #include "host/settings.h"
 #include "host/single_instance.h"
-#include "service/database_path.h"
-#include "service/event_service.h"
-#include "service/listener.h"
-#include "service/shared_text.h"
+#ifdef QUELVAR_WITH_WINDOW
+#include "host/window_program.h"
+#endif
 
 namespace {
 
 using quelvar::host::HeadlessConsole;
-using quelvar::service::Listener;
-using quelvar::service::ListenerError;
-using quelvar::service::SharedText;
+using quelvar::host::ServerControl;
 
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
-// `FVersao` once the listener has started.
-constexpr std::string_view kServerVersion = "1.5";
-
-// What the operator window shows when the database file is missing ("\r" are
-// line breaks of the message box).
-constexpr std::string_view kDatabaseMissingMessage =
-    "Banco de dados não localizado na pasta.\r\rInforme corretamente na tela a seguir  ";
-
-// The request counter's label in the operator window.
-constexpr std::string_view kCounterLabel = "Qtd. de acessos ao banco de dados";
+#ifdef QUELVAR_WITH_WINDOW
+constexpr std::string_view kWindowNote =
+    "Without --headless the operator window opens when a display is available\n"
+    "(DISPLAY, WAYLAND_DISPLAY or QT_QPA_PLATFORM set); otherwise the server runs\n"
+    "as with --headless. Closing the window stops the server.\n";
+#else
+constexpr std::string_view kWindowNote = "This build has no operator window: it always runs as with --headless.\n";
+#endif
 
 constexpr std::string_view kUsage =
     "Usage: quelvar-server [--headless] [--create-database]\n"
@@ -61,8 +57,7 @@ constexpr std::string_view kUsage =
     "                     built-in schema when that file does not exist\n"
     "  --version          print the version and exit\n"
     "  --help             print this text and exit\n"
-    "\n"
-    "This build has no operator window: it always runs as with --headless.\n";
+    "\n";
 
 struct Options {
   bool headless = false;
@@ -90,20 +85,6 @@ bool ParseOptions(int argc, char** argv, Options& options) {
   return true;
 }
 
-std::string WithLineBreaks(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c == '\r') c = '\n';
-  }
-  return out;
-}
-
-bool IsExistingFile(const std::string& path) {
-  if (path.empty()) return false;
-  std::error_code ec;
-  return std::filesystem::is_regular_file(path, ec);
-}
-
 // --create-database: the default settings file when missing, then the database
 // file it names when that file does not exist.
 void CreateDatabase(const std::filesystem::path& programFolder) {
@@ -119,45 +100,11 @@ void CreateDatabase(const std::filesystem::path& programFolder) {
   if (!std::filesystem::exists(database, ec)) quelvar::host::CreateDatabaseFromSchema(database);
 }
 
-// Stop, set the request handler, set the port, start. `FVersao` becomes the
-// version text when the start succeeds and keeps its value when it fails.
-void StartListener(Listener& listener, quelvar::service::RequestHandler& handler, int port,
-                   SharedText& version) {
-  listener.SetActive(false);
-  listener.SetHandler(handler);
-  if (port < 0 || port > 65535) {
-    throw ListenerError("port " + std::to_string(port) + " is outside the range 0-65535");
-  }
-  listener.SetPort(static_cast<std::uint16_t>(port));
-  const auto previous = version.get();
-  version.set(std::string(kServerVersion));  // in place before the first request arrives
-  try {
-    listener.SetActive(true);
-  } catch (...) {
-    version.set(*previous);
-    throw;
-  }
-}
-
-int Run(const Options& options, const sigset_t& signals) {
-  quelvar::host::SingleInstanceLock instance;
-  switch (instance.Acquire()) {
-    case quelvar::host::SingleInstanceLock::Outcome::HeldElsewhere:
-      return 0;  // another copy runs: end at once, silently
-    case quelvar::host::SingleInstanceLock::Outcome::Unavailable:
-      std::cerr << "quelvar-server: warning: single-instance lock not held: " << instance.error() << "\n";
-      break;
-    case quelvar::host::SingleInstanceLock::Outcome::Acquired:
-      break;
-  }
-
-  const std::filesystem::path programFolder = quelvar::host::ProgramFolder();
-  if (options.createDatabase) CreateDatabase(programFolder);
-
+int RunHeadless(const std::filesystem::path& programFolder, const sigset_t& signals) {
   const auto settings = quelvar::host::ReadStartupSettings(programFolder);
   const quelvar::host::HostSettings& values = settings.values;
-  if (!IsExistingFile(values.localDb)) {
-    std::cerr << WithLineBreaks(kDatabaseMissingMessage) << "\n";
+  if (!quelvar::host::DatabaseFileExists(values.localDb)) {
+    std::cerr << quelvar::host::WithLineBreaks(quelvar::host::kDatabaseMissingMessage) << "\n";
     const std::string config = quelvar::host::FolderText(programFolder) + std::string(quelvar::host::kConfigFileName);
     if (settings.createdDefaults) {
       std::cerr << "quelvar-server: " << config << " did not exist and has been written with default values.\n";
@@ -173,26 +120,24 @@ int Run(const Options& options, const sigset_t& signals) {
   }
 
   HeadlessConsole console;
-  auto databasePath = std::make_shared<quelvar::service::DatabasePath>(values.localDb);
-  quelvar::service::EventService service(console, programFolder, databasePath);
-  Listener listener(service);
-  SharedText version;  // `FVersao`: empty until the listener has started
-
+  ServerControl server(console, programFolder);
+  server.SetDatabasePath(values.localDb);
+  server.SetPort(values.port);
   try {
-    StartListener(listener, service, values.port, version);
+    server.Start();
   } catch (const std::exception& failure) {
     std::cerr << "quelvar-server: the listener cannot start on port " << values.port << ": " << failure.what()
               << "\n";
     return kExitFailure;
   }
-  std::cout << "Servidor do Banco de Dados do Quelvar " << *version.get() << " - Porta " << values.port << "\n";
-  if (listener.BoundPort() != values.port) {
-    std::cout << "quelvar-server: listening on port " << listener.BoundPort() << "\n";
+  std::cout << server.Caption() << "\n";
+  if (server.BoundPort() != values.port) {
+    std::cout << "quelvar-server: listening on port " << server.BoundPort() << "\n";
   }
   std::cout.flush();
 
   auto printCounter = [&console] {
-    std::cout << kCounterLabel << ": " << console.count() << "\n";
+    std::cout << quelvar::host::kCounterLabel << ": " << console.count() << "\n";
     std::cout.flush();
   };
   for (;;) {
@@ -205,10 +150,21 @@ int Run(const Options& options, const sigset_t& signals) {
     break;  // SIGINT or SIGTERM
   }
   // Stop the listener, then end at once: requests in progress are cut off.
-  listener.StopNow();
+  server.Stop();
   printCounter();
   std::cerr.flush();
   std::_Exit(0);
+}
+
+
+bool DisplayAvailable() {
+#ifdef QUELVAR_WITH_WINDOW
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return true;
+  }
+#endif
+  return false;
 }
 
 }  // namespace
@@ -217,16 +173,17 @@ int main(int argc, char** argv) {
   Options options;
   if (!ParseOptions(argc, argv, options)) return kExitUsage;
   if (options.help) {
-    std::cout << kUsage;
+    std::cout << kUsage << kWindowNote;
     return 0;
   }
   if (options.version) {
-    std::cout << "quelvar-server " << QUELVAR_VERSION << " (Quelvar " << kServerVersion << ")\n";
+    std::cout << "quelvar-server " << QUELVAR_VERSION << " (Quelvar " << quelvar::host::kServerVersion << ")\n";
     return 0;
   }
 
-  // SIGINT, SIGTERM and SIGUSR1 are blocked in every thread and taken by
-  // sigwait in Run.
+  // SIGINT, SIGTERM and SIGUSR1 are blocked in every thread (before any is
+  // started) and taken by sigwait: in the headless run's main thread, or by
+  // the window's signal thread, which closes the window.
   sigset_t signals;
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
@@ -236,7 +193,24 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
 
   try {
-    return Run(options, signals);
+    quelvar::host::SingleInstanceLock instance;
+    switch (instance.Acquire()) {
+      case quelvar::host::SingleInstanceLock::Outcome::HeldElsewhere:
+        return 0;  // another copy runs: end at once, silently
+      case quelvar::host::SingleInstanceLock::Outcome::Unavailable:
+        std::cerr << "quelvar-server: warning: single-instance lock not held: " << instance.error() << "\n";
+        break;
+      case quelvar::host::SingleInstanceLock::Outcome::Acquired:
+        break;
+    }
+    const std::filesystem::path programFolder = quelvar::host::ProgramFolder();
+    if (options.createDatabase) CreateDatabase(programFolder);
+#ifdef QUELVAR_WITH_WINDOW
+    if (!options.headless && DisplayAvailable()) {
+      return quelvar::host::RunOperatorWindow(argc, argv, programFolder, signals);
+    }
+#endif
+    return RunHeadless(programFolder, signals);
   } catch (const std::exception& failure) {
     std::cerr << "quelvar-server: " << failure.what() << "\n";
     return kExitFailure;

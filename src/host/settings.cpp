@@ -188,4 +188,10 @@ void SaveSettings(const std::filesystem::path& programFolder, std::string_view l
   ini.Save(file);
 }
 
+bool DatabaseFileExists(const std::string& path) {
+  if (path.empty()) return false;
+  std::error_code ec;
+  return std::filesystem::is_regular_file(path, ec);
+}
+
 }  // namespace quelvar::host

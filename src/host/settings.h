@@ -69,6 +69,9 @@ struct StartupSettings {
 // when the file cannot be read or written.
 StartupSettings ReadStartupSettings(const std::filesystem::path& programFolder);
 
+// True when `path` names an existing regular file (false for "").
+bool DatabaseFileExists(const std::string& path);
+
 // Writes the defaults when Config1.ini is missing; true when it wrote them.
 bool WriteDefaultSettingsIfMissing(const std::filesystem::path& programFolder);
 

@@ -1,0 +1,153 @@
+#include "host/config_dialog.h"
+
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <exception>
+#include <utility>
+#include <vector>
+
+#include "host/error_dialog.h"
+#include "host/server_control.h"
+#include "host/settings.h"
+
+namespace quelvar::host {
+
+namespace {
+
+QString Text(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+constexpr int kLowestPort = 1;
+constexpr int kHighestPort = 9000;  // so at most four digits can be typed
+
+}  // namespace
+
+QString FileDialogFilter(std::string_view pairs) {
+  std::vector<std::string_view> parts;
+  for (std::size_t start = 0;;) {
+    const std::size_t bar = pairs.find('|', start);
+    parts.push_back(pairs.substr(start, bar == std::string_view::npos ? std::string_view::npos : bar - start));
+    if (bar == std::string_view::npos) break;
+    start = bar + 1;
+  }
+  QStringList entries;
+  for (std::size_t i = 0; i + 1 < parts.size(); i += 2) {
+    QString description = Text(parts[i]);
+    const QString pattern = Text(parts[i + 1]);
+    if (!description.endsWith(QLatin1Char('(') + pattern + QLatin1Char(')'))) {
+      description += QStringLiteral(" (") + pattern + QLatin1Char(')');
+    }
+    entries.push_back(description);
+  }
+  return entries.join(QStringLiteral(";;"));
+}
+
+TFormServer_Config::TFormServer_Config(ServerControl& server, std::function<bool()> restartListener,
+                                       QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      server_(server),
+      restartListener_(std::move(restartListener)) {
+  setObjectName("TFormServer_Config");
+  setWindowTitle(QStringLiteral("Configuração do Módulo Servidor"));
+  setModal(true);
+
+  auto* fileGroup = new QGroupBox(QStringLiteral(" Nome do Banco de Dados "), this);
+  frArquivo_ = new QLineEdit(fileGroup);
+  frArquivo_->setObjectName("frArquivo");
+  frArquivo_->setMinimumWidth(360);
+  auto* browse = new QToolButton(fileGroup);
+  browse->setObjectName("BotaoProcurar");
+  browse->setText(QStringLiteral("..."));
+  connect(browse, &QToolButton::clicked, this, &TFormServer_Config::Browse);
+  auto* fileRow = new QHBoxLayout(fileGroup);
+  fileRow->addWidget(frArquivo_, 1);
+  fileRow->addWidget(browse);
+
+  auto* portGroup = new QGroupBox(QStringLiteral(" Porta de comunicação entre os módulos do Quelvar "), this);
+  frPorta_ = new QSpinBox(portGroup);
+  frPorta_->setObjectName("frPorta");
+  frPorta_->setRange(kLowestPort, kHighestPort);
+  frPorta_->setButtonSymbols(QAbstractSpinBox::NoButtons);
+  frPorta_->setMinimumWidth(80);
+  auto* portRow = new QHBoxLayout(portGroup);
+  portRow->addWidget(frPorta_);
+  portRow->addStretch(1);
+
+  auto* ok = new QPushButton(QStringLiteral("Gravar"), this);
+  ok->setObjectName("BotaoOK");
+  ok->setToolTip(QStringLiteral("Grava informações no banco de dados."));
+  ok->setAutoDefault(false);
+  connect(ok, &QPushButton::clicked, this, &TFormServer_Config::BotaoOKClick);
+  auto* close = new QPushButton(QStringLiteral("Fechar"), this);
+  close->setObjectName("BotaoFechar");
+  close->setAutoDefault(false);
+  connect(close, &QPushButton::clicked, this, &TFormServer_Config::BotaoFecharClick);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(ok);
+  buttons->addWidget(close);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(fileGroup);
+  layout->addWidget(portGroup);
+  layout->addLayout(buttons);
+  layout->setSizeConstraint(QLayout::SetFixedSize);
+
+  for (QWidget* field : {static_cast<QWidget*>(frArquivo_), static_cast<QWidget*>(browse),
+                         static_cast<QWidget*>(frPorta_), static_cast<QWidget*>(ok), static_cast<QWidget*>(close)}) {
+    field->installEventFilter(this);
+  }
+}
+
+void TFormServer_Config::showEvent(QShowEvent* event) {
+  frArquivo_->setText(Text(server_.DatabasePath()));
+  frPorta_->setValue(server_.Port());  // held within 1-9000
+  QDialog::showEvent(event);
+  if (parentWidget() != nullptr && parentWidget()->isVisible() && !parentWidget()->isMinimized()) {
+    move(parentWidget()->frameGeometry().center() - rect().center());
+  }
+}
+
+bool TFormServer_Config::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      focusNextChild();
+      return true;
+    }
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+void TFormServer_Config::Browse() {
+  const QString chosen = QFileDialog::getOpenFileName(this, QStringLiteral("Banco de Dados"),
+                                                      Text(FolderText(server_.ProgramFolder())),
+                                                      FileDialogFilter(kDatabaseFileFilter));
+  if (!chosen.isEmpty()) frArquivo_->setText(chosen);
+}
+
+void TFormServer_Config::BotaoOKClick() {
+  frPorta_->interpretText();
+  const std::string path = frArquivo_->text().toStdString();
+  try {
+    SaveSettings(server_.ProgramFolder(), path, frPorta_->text().toStdString());
+  } catch (const std::exception& failure) {
+    ShowErrorDialog(this, QString::fromUtf8(failure.what()));
+    return;
+  }
+  server_.SetDatabasePath(path);
+  server_.SetPort(frPorta_->value());
+  if (!restartListener_()) return;
+  accept();
+}
+
+void TFormServer_Config::BotaoFecharClick() { reject(); }
+
+}  // namespace quelvar::host

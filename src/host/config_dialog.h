@@ -1,0 +1,59 @@
+#pragma once
+// `TFormServer_Config`, the configuration dialog: the database file
+// (`frArquivo`, with a browse button) and the port (`frPorta`, 1 to 9000).
+// Created for one showing and destroyed when it closes; modal, centred on its
+// parent, no buttons in the title bar.
+//
+// `BotaoOK` writes both values into Config1.ini, sets them as `vLocalDB` and
+// `vPorta`, restarts the listener through the `restartListener` action given
+// at construction, and closes. A failure to write the file shows the error
+// and changes nothing; a failed restart (already shown to the operator by
+// the action) keeps the dialog open so that the port can be corrected.
+// `BotaoFechar` and Esc close without saving. Enter moves the focus to the
+// next field, as Tab does.
+
+#include <QDialog>
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+class QLineEdit;
+class QSpinBox;
+
+namespace quelvar::host {
+
+class ServerControl;
+
+// The browse dialog's filter: pairs of description and pattern.
+inline constexpr std::string_view kDatabaseFileFilter = "Banco de Dados|*.db3|Todos os Arquivos (*.*)|*.*";
+
+// A "description|pattern|description|pattern" filter in the form the file
+// dialog takes: "description (pattern)" entries separated by ";;"; a
+// description that already ends in "(pattern)" is kept as it is.
+QString FileDialogFilter(std::string_view pairs);
+
+class TFormServer_Config final : public QDialog {
+  Q_OBJECT
+
+ public:
+  TFormServer_Config(ServerControl& server, std::function<bool()> restartListener, QWidget* parent = nullptr);
+
+ public slots:
+  void BotaoOKClick();
+  void BotaoFecharClick();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void Browse();
+
+  ServerControl& server_;
+  std::function<bool()> restartListener_;
+  QLineEdit* frArquivo_ = nullptr;
+  QSpinBox* frPorta_ = nullptr;
+};
+
+}  // namespace quelvar::host

@@ -1,0 +1,50 @@
+#include "host/qt_console.h"
+
+#include <QMetaObject>
+#include <QString>
+
+#include <utility>
+
+namespace quelvar::host {
+
+QtOperatorConsole::QtOperatorConsole(QObject* parent) : QObject(parent) {}
+
+void QtOperatorConsole::countModule() {
+  pendingModules_.fetch_add(1);
+  ScheduleFlush();
+}
+
+void QtOperatorConsole::log(std::string entry) {
+  {
+    std::lock_guard lock(entriesMutex_);
+    pendingEntries_.push_back(std::move(entry));
+  }
+  ScheduleFlush();
+}
+
+void QtOperatorConsole::ScheduleFlush() {
+  // Whoever finds no flush posted posts one; an update recorded after a
+  // flush has cleared the flag is seen by that flush or posts the next one.
+  if (!flushPosted_.exchange(true)) {
+    QMetaObject::invokeMethod(this, &QtOperatorConsole::Flush, Qt::QueuedConnection);
+  }
+}
+
+void QtOperatorConsole::Flush() {
+  flushPosted_.store(false);
+  std::vector<std::string> entries;
+  {
+    std::lock_guard lock(entriesMutex_);
+    entries.swap(pendingEntries_);
+  }
+  const int modules = pendingModules_.exchange(0);
+  if (modules != 0) emit modulesCounted(modules);
+  if (!entries.empty()) {
+    QStringList texts;
+    texts.reserve(static_cast<qsizetype>(entries.size()));
+    for (const std::string& entry : entries) texts.push_back(QString::fromStdString(entry));
+    emit entriesLogged(texts);
+  }
+}
+
+}  // namespace quelvar::host

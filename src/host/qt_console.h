@@ -1,0 +1,47 @@
+#pragma once
+// The operator console of the window. Request threads call countModule() and
+// log() at any rate; each call only records the update and, when none is
+// pending yet, posts one queued flush to the console's own (the window's)
+// thread. The flush hands everything recorded so far over in one go through
+// the signals below, on the window's thread: no increment is lost, entries
+// keep their order and each arrives whole, and no request ever waits for the
+// window to draw.
+
+#include <QObject>
+#include <QStringList>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "service/operator_console.h"
+
+namespace quelvar::host {
+
+class QtOperatorConsole final : public QObject, public OperatorConsole {
+  Q_OBJECT
+
+ public:
+  explicit QtOperatorConsole(QObject* parent = nullptr);
+
+  void countModule() override;              // any thread
+  void log(std::string entry) override;     // any thread
+
+ signals:
+  // `count` service modules were created since the last signal.
+  void modulesCounted(int count);
+  // Log entries in the order they were written, carriage returns kept.
+  void entriesLogged(const QStringList& entries);
+
+ private:
+  void ScheduleFlush();
+  void Flush();  // on the console's thread
+
+  std::atomic<int> pendingModules_{0};
+  std::mutex entriesMutex_;
+  std::vector<std::string> pendingEntries_;
+  std::atomic<bool> flushPosted_{false};
+};
+
+}  // namespace quelvar::host

@@ -1,0 +1,51 @@
+#include "host/server_control.h"
+
+#include <utility>
+
+namespace quelvar::host {
+
+std::string ServerCaption(std::string_view version, int port) {
+  std::string caption = "Servidor do Banco de Dados do Quelvar ";
+  caption += version;
+  caption += " - Porta ";
+  caption += std::to_string(port);
+  return caption;
+}
+
+ServerControl::ServerControl(OperatorConsole& console, std::filesystem::path programFolder)
+    : console_(console),
+      programFolder_(std::move(programFolder)),
+      databasePath_(std::make_shared<service::DatabasePath>(std::string())),
+      service_(console_, programFolder_, databasePath_),
+      listener_(service_) {}
+
+ServerControl::~ServerControl() { listener_.SetActive(false); }
+
+void ServerControl::SetDatabasePath(std::string path) { databasePath_->set(std::move(path)); }
+
+std::string ServerControl::DatabasePath() const { return *databasePath_->get(); }
+
+void ServerControl::Start() {
+  listener_.SetActive(false);
+  listener_.SetHandler(service_);
+  if (port_ < 0 || port_ > 65535) {
+    throw service::ListenerError("port " + std::to_string(port_) + " is outside the range 0-65535");
+  }
+  listener_.SetPort(static_cast<std::uint16_t>(port_));
+  listener_.SetActive(true);
+  version_ = std::string(kServerVersion);
+  startedPort_ = port_;
+}
+
+void ServerControl::Stop() { listener_.SetActive(false); }
+
+bool ServerControl::Listening() const { return listener_.Active(); }
+
+std::uint16_t ServerControl::BoundPort() const { return listener_.BoundPort(); }
+
+std::string ServerControl::Caption() const {
+  if (version_.empty()) return std::string(kDesignCaption);
+  return ServerCaption(version_, startedPort_);
+}
+
+}  // namespace quelvar::host

@@ -1,0 +1,81 @@
+#pragma once
+// The server's running state, shared by the headless program and the operator
+// window: the configured database path (`vLocalDB`), the port (`vPorta`), the
+// version text (`FVersao`), the event service and its listener.
+//
+// Start() is the listener (re)start of the host: stop the listener, hand it
+// the event service, set the port, start it, and set the version text. When
+// the start fails the listener stays stopped and the version text keeps its
+// previous value. Meant to be driven from one thread (the window's thread, or
+// the headless program's main thread); request threads only read the database
+// path, which is published whole.
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "service/database_path.h"
+#include "service/event_service.h"
+#include "service/listener.h"
+#include "service/operator_console.h"
+
+namespace quelvar::host {
+
+// The version text the listener start sets (`FVersao`).
+inline constexpr std::string_view kServerVersion = "1.5";
+// The window caption until the listener has first started.
+inline constexpr std::string_view kDesignCaption = "Servidor do Banco de Dados do Quelvar 1.5 - Porta 8040";
+
+// "Servidor do Banco de Dados do Quelvar " + version + " - Porta " + port.
+std::string ServerCaption(std::string_view version, int port);
+
+class ServerControl {
+ public:
+  ServerControl(OperatorConsole& console, std::filesystem::path programFolder);
+  ~ServerControl();  // stops the listener
+
+  ServerControl(const ServerControl&) = delete;
+  ServerControl& operator=(const ServerControl&) = delete;
+
+  // `vLocalDB`: the next service module connects to this file.
+  void SetDatabasePath(std::string path);
+  std::string DatabasePath() const;
+  std::shared_ptr<service::DatabasePath> SharedDatabasePath() const { return databasePath_; }
+
+  // `vPorta`: the port the next Start() uses.
+  void SetPort(int port) { port_ = port; }
+  int Port() const { return port_; }
+
+  // Stops, sets the handler and the port, starts, sets the version text.
+  // Throws service::ListenerError (the listener stopped, the version text
+  // unchanged) when the port is outside 0-65535 or cannot be opened.
+  void Start();
+  // Stops the listener; harmless when already stopped.
+  void Stop();
+
+  bool Listening() const;
+  // The port actually bound (differs from Port() only for port 0); 0 when stopped.
+  std::uint16_t BoundPort() const;
+
+  // `FVersao`: empty until the listener has first started.
+  const std::string& Version() const { return version_; }
+  // The window caption: the design caption until the first start.
+  std::string Caption() const;
+
+  OperatorConsole& Console() const { return console_; }
+  const std::filesystem::path& ProgramFolder() const { return programFolder_; }
+
+ private:
+  OperatorConsole& console_;
+  const std::filesystem::path programFolder_;
+  const std::shared_ptr<service::DatabasePath> databasePath_;
+  service::EventService service_;
+  service::Listener listener_;
+  int port_ = 0;
+  std::string version_;
+  int startedPort_ = 0;  // the port of the caption
+};
+
+}  // namespace quelvar::host

@@ -1,0 +1,42 @@
+#include "host/window_program.h"
+
+#include <QApplication>
+#include <QMetaObject>
+
+#include <cstdlib>
+#include <thread>
+
+#include "host/qt_console.h"
+#include "host/server_control.h"
+#include "host/server_window.h"
+#include "host/visual_style.h"
+
+namespace quelvar::host {
+
+int RunOperatorWindow(int argc, char** argv, const std::filesystem::path& programFolder, const sigset_t& blockedSignals) {
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
+  ApplyVisualStyle(application);
+
+  QtOperatorConsole console;
+  ServerControl server(console, programFolder);
+  // Closing the window stops the listener, then ends the process at once:
+  // requests in progress and open connections are cut off.
+  TFormServer000 window(server, console, [] { std::_Exit(0); });
+
+  std::thread([&window, blockedSignals] {
+    for (;;) {
+      int received = 0;
+      if (sigwait(&blockedSignals, &received) != 0) continue;
+      if (received == SIGINT || received == SIGTERM) {
+        QMetaObject::invokeMethod(&window, "close", Qt::QueuedConnection);
+        return;
+      }
+    }
+  }).detach();
+
+  window.showMinimized();
+  return QApplication::exec();
+}
+
+}  // namespace quelvar::host

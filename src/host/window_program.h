@@ -1,0 +1,21 @@
+#pragma once
+// The program with its operator window: the application object, the
+// program's title and visual style, the window (created minimised), and a
+// signal thread that closes the window on SIGINT or SIGTERM, so that those
+// end the program the way closing the window does.
+
+#include <signal.h>
+
+#include <filesystem>
+
+namespace quelvar::host {
+
+// The application title.
+inline constexpr char kApplicationTitle[] = "Quelvar 1.5 - Servidor";
+
+// Runs the window until it is closed, which ends the process with code 0.
+// `blockedSignals` are blocked in every thread already; the signal thread takes
+// them with sigwait.
+int RunOperatorWindow(int argc, char** argv, const std::filesystem::path& programFolder, const sigset_t& blockedSignals);
+
+}  // namespace quelvar::host
