@@ -1,6 +1,5 @@
 #include "client/event_argument.h"
 
-#include "client/typed_value.h"
 #include "formats/errors.h"
 #include "formats/params.h"
 
@@ -18,19 +17,22 @@ EventArgument ReadEventArgument(std::string_view argument) {
     name = name.substr(0, colon);
   }
   if (name.empty()) throw Error("argument '" + std::string(argument) + "' has no parameter name");
-
-  TJSONParam param(TEncodeSelect::esASCII);
-  param.SetParamName(name);
-  param.SetDirection(TObjectDirection::odIN);
-  param.SetEncoded(true);
-  param.SetDataValue(ReadTypedValue(*kind, value), kind->paramType);
-  return {std::string(name), param.ToJSON()};
+  return {std::string(name), kind, ReadTypedValue(*kind, value)};
 }
 
-std::string StringParamText(std::string_view name, std::string_view text) {
+std::string ArgumentParamText(const EventArgument& argument, TObjectDirection direction) {
+  TJSONParam param(TEncodeSelect::esASCII);
+  param.SetParamName(argument.name);
+  param.SetDirection(direction);
+  param.SetEncoded(true);
+  param.SetDataValue(argument.value, argument.kind->paramType);
+  return param.ToJSON();
+}
+
+std::string StringParamText(std::string_view name, std::string_view text, TObjectDirection direction) {
   TJSONParam param(TEncodeSelect::esASCII);
   param.SetParamName(name);
-  param.SetDirection(TObjectDirection::odIN);
+  param.SetDirection(direction);
   param.SetEncoded(true);
   param.SetAsString(text);
   return param.ToJSON();

@@ -4,6 +4,7 @@
 #include "formats/base64.h"
 #include "formats/errors.h"
 #include "formats/json_text.h"
+#include "formats/param_types.h"
 #include "formats/text_codec.h"
 
 namespace quelvar::client {
@@ -27,6 +28,12 @@ std::string WithoutPrefix(std::string text, std::string_view prefix) {
   return text;
 }
 
+std::optional<TObjectDirection> DirectionNamed(std::string_view name) {
+  for (TObjectDirection d : {TObjectDirection::odIN, TObjectDirection::odOUT, TObjectDirection::odINOUT})
+    if (EqualsIgnoreCase(name, DirectionName(d))) return d;
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::string GroupListText(std::string_view serverEventsList) {
@@ -42,36 +49,64 @@ std::string GroupListText(std::string_view serverEventsList) {
   return out;
 }
 
-std::string EventListText(std::string_view getEventsResult) {
+std::vector<DeclaredEvent> ReadEventDeclarations(std::string_view getEventsResult) {
   const json::Wrapper root = json::Wrapper::Of(Trim(getEventsResult));
   const json::Value* holder = root.isArray() ? root.valueAt(0) : root.value();
   const json::Value* events = holder && holder->kind == json::Kind::Object ? MemberValue(*holder, "serverevents")
                                                                             : nullptr;
   if (!events || events->kind != json::Kind::Array) throw Error("the answer is not an event list");
-  TextTable table;
-  table.headers = {"EVENT", "PARAMETER", "DIRECTION", "TYPE", "DEFAULT"};
+  std::vector<DeclaredEvent> out;
   for (const json::Value& event : events->elements) {
     if (event.kind != json::Kind::Object) continue;
-    std::string name = MemberText(event, "eventname");
+    DeclaredEvent declared;
+    declared.name = MemberText(event, "eventname");
     const json::Value* params = MemberValue(event, "params");
-    bool any = false;
     if (params && params->kind == json::Kind::Array) {
       for (const json::Value& p : params->elements) {
         if (p.kind != json::Kind::Object) continue;
-        std::string defaultText = MemberText(p, "default");
-        if (!defaultText.empty()) {
+        DeclaredParameter param;
+        param.name = MemberText(p, "paramname");
+        param.directionName = MemberText(p, "objectdirection");
+        param.typeName = MemberText(p, "objectvalue");
+        param.direction = DirectionNamed(param.directionName);
+        param.defaultText = MemberText(p, "default");
+        if (!param.defaultText.empty()) {
           try {
-            defaultText = DecodeText(defaultText);
+            param.defaultText = DecodeText(param.defaultText);
           } catch (const std::exception&) {
           }
         }
-        table.rows.push_back({any ? std::string() : name, MemberText(p, "paramname"),
-                              WithoutPrefix(MemberText(p, "objectdirection"), "od"),
-                              WithoutPrefix(MemberText(p, "objectvalue"), "ov"), defaultText});
-        any = true;
+        declared.params.push_back(std::move(param));
       }
     }
-    if (!any) table.rows.push_back({name, "", "", "", ""});
+    out.push_back(std::move(declared));
+  }
+  return out;
+}
+
+const DeclaredParameter* DeclaredEvent::Find(std::string_view paramName) const {
+  for (const DeclaredParameter& p : params)
+    if (EqualsIgnoreCase(p.name, paramName)) return &p;
+  return nullptr;
+}
+
+const DeclaredEvent* FindDeclaredEvent(const std::vector<DeclaredEvent>& events, std::string_view eventName) {
+  for (const DeclaredEvent& e : events)
+    if (EqualsIgnoreCase(e.name, eventName)) return &e;
+  return nullptr;
+}
+
+std::string EventListText(std::string_view getEventsResult) {
+  TextTable table;
+  table.headers = {"EVENT", "PARAMETER", "DIRECTION", "TYPE", "DEFAULT"};
+  for (const DeclaredEvent& event : ReadEventDeclarations(getEventsResult)) {
+    bool any = false;
+    for (const DeclaredParameter& p : event.params) {
+      table.rows.push_back({any ? std::string() : event.name, p.name, WithoutPrefix(p.directionName, "od"),
+                            WithoutPrefix(p.typeName, "ov"), p.defaultText});
+      any = true;
+    }
+    if (!any) table.rows.push_back({event.name, "", "", "", ""});
   }
   return RenderTextTable(table);
 }

@@ -8,6 +8,7 @@
 #include <curl/curl.h>
 
 #include "client/answer_output.h"
+#include "client/call_parameters.h"
 #include "client/client_options.h"
 #include "client/event_answer.h"
 #include "client/event_argument.h"
@@ -34,10 +35,11 @@ const OutputValue* Output(const EventAnswer& answer, std::string_view name) {
   return nullptr;
 }
 
-int ListEvents(const ClientOptions& options) {
-  const bool groups = options.group.empty();
-  EventAnswer answer = ReadEventAnswer(
-      CallEvent(options.server, options.group, groups ? "GetServerEventsList" : "GETEVENTS", {}), {});
+// The answer of "GetServerEventsList" (no group) or of "GETEVENTS" for the
+// group, a group the server does not hold counting as a failure.
+EventAnswer ListingAnswer(const ServerAddress& server, const std::string& group) {
+  const bool groups = group.empty();
+  EventAnswer answer = ReadEventAnswer(CallEvent(server, group, groups ? "GetServerEventsList" : "GETEVENTS", {}), {});
   if (!groups && !answer.failed) {
     const OutputValue* error = Output(answer, "Error");
     if (error && EqualsIgnoreCase(Trim(error->text), "true")) {
@@ -46,31 +48,44 @@ int ListEvents(const ClientOptions& options) {
       answer.failureReason = message ? message->text : "the group was not found";
     }
   }
-  if (answer.failed) return Report(answer);
-  const OutputValue* result = Output(answer, "Result");
-  if (!result) {
-    std::cerr << "quelvar-client: the answer holds no list\n";
-    return kFailureAnswer;
+  if (!answer.failed && !Output(answer, "Result")) {
+    answer.failed = true;
+    answer.failureReason = "the answer holds no list";
   }
-  std::cout << (groups ? GroupListText(result->text) : EventListText(result->text));
+  return answer;
+}
+
+int ListEvents(const ClientOptions& options) {
+  const EventAnswer answer = ListingAnswer(options.server, options.group);
+  if (answer.failed) return Report(answer);
+  const std::string& list = Output(answer, "Result")->text;
+  std::cout << (options.group.empty() ? GroupListText(list) : EventListText(list));
   return kDone;
 }
 
-int CallOne(const ClientOptions& options) {
-  std::vector<ParamField> params;
-  std::vector<std::string> sent;
-  for (const std::string& argument : options.arguments) {
-    EventArgument a = ReadEventArgument(argument);
-    sent.push_back(a.name);
-    params.emplace_back(std::move(a.name), std::move(a.jsonText));
+// The group's declared events; empty when the listing cannot be had (the
+// call then goes with every parameter as input).
+std::vector<DeclaredEvent> DeclaredEvents(const ClientOptions& options) {
+  const EventAnswer answer = ListingAnswer(options.server, options.group);
+  if (answer.failed) return {};
+  try {
+    return ReadEventDeclarations(Output(answer, "Result")->text);
+  } catch (const Error&) {
+    return {};
   }
+}
+
+int CallOne(const ClientOptions& options) {
+  CallInputs inputs;
+  for (const std::string& argument : options.arguments) inputs.arguments.push_back(ReadEventArgument(argument));
   // Record sets from rows files: the header or single record, and a document's items.
   for (const auto& [file, name] : {std::pair{options.tableFile, "Tabela"}, std::pair{options.itemsFile, "TabelaDet"}}) {
-    if (!file) continue;
-    params.emplace_back(name, StringParamText(name, RecordSetFromFile(*file)));
-    sent.push_back(name);
+    if (file) inputs.recordSets.emplace_back(name, RecordSetFromFile(*file));
   }
-  EventAnswer answer = ReadEventAnswer(CallEvent(options.server, options.group, options.event, params), sent);
+  const std::vector<DeclaredEvent> events = DeclaredEvents(options);
+  const CallParameters call = PlanCallParameters(options.group, FindDeclaredEvent(events, options.event), inputs);
+  EventAnswer answer =
+      ReadEventAnswer(CallEvent(options.server, options.group, options.event, call.fields), call.sentNames);
   std::cout << FormatAnswer(answer, options.format);
   return Report(answer);
 }

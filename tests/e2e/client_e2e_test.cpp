@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -245,6 +246,41 @@ TEST_F(Client, FailuresGiveANonZeroExitAndTheMessage) {
     EXPECT_NE(run.err.find(c.errContains), std::string::npos) << run.err;
   }
   EXPECT_EQ(Groups("Select count(*) From T06_GRUP"), "1");
+}
+
+TEST_F(Client, ListsTheBackupsWithTheirSizes) {
+  // Two backups of different sizes: the second after a table of about 200 KiB more.
+  const ClientRun first = Run({std::string(kTools), "Backup", "Destino1=Diario01.db3"});
+  ASSERT_EQ(first.exitCode, 0) << first.out << first.err;
+  Execute(server_.databasePath(),
+          "Create Table Volume(x BLOB); "
+          "With Recursive n(i) As (Select 1 Union All Select i + 1 From n Where i < 50) "
+          "Insert Into Volume Select randomblob(4000) From n");
+  const ClientRun second = Run({std::string(kTools), "Backup", "Destino1=Diario02.db3"});
+  ASSERT_EQ(second.exitCode, 0) << second.out << second.err;
+
+  // The server lists the folder in the order the file system gives, sizes in KiB.
+  std::string rows;
+  std::vector<std::uintmax_t> sizes;
+  for (const fs::directory_entry& entry : fs::directory_iterator(server_.programFolder() / "Backup")) {
+    const std::uintmax_t bytes = entry.file_size();
+    ASSERT_EQ(bytes % 1024, 0u) << entry.path();  // whole database pages
+    sizes.push_back(bytes / 1024);
+    char line[64];
+    std::snprintf(line, sizeof line, "%-12s  %7ju\n", entry.path().filename().c_str(), bytes / 1024);
+    rows += line;
+  }
+  ASSERT_EQ(sizes.size(), 2u);
+  ASSERT_NE(sizes[0], sizes[1]);
+
+  const ClientRun run = Run({std::string(kTools), "ListaArquivosBackups"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(run.out,
+            "TABELA:\n"
+            "NomeArquivo   Tamanho\n"
+            "------------  -------\n" +
+                rows + "(2 rows)\n");
+  EXPECT_EQ(run.err, "");
 }
 
 TEST_F(Client, ListsGroupsAndTheEventsOfAGroup) {
