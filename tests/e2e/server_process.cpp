@@ -86,6 +86,7 @@ ServerProcess::ServerProcess(Options options) {
 }
 
 void ServerProcess::Prepare(const Options& options) {
+  environment_ = options.environment;
   programFolder_ = root_ / "program";
   std::filesystem::create_directories(programFolder_);
   if (options.runtimeDir) {
@@ -131,11 +132,22 @@ void ServerProcess::Start(const std::vector<std::string>& args) {
   for (auto& arg : argvText) argv.push_back(arg.data());
   argv.push_back(nullptr);
 
+  std::vector<std::string> changes = environment_;
+  changes.push_back("XDG_RUNTIME_DIR=" + runtimeDir_.string());
+  auto changedName = [&changes](std::string_view entry) {
+    const std::string_view name = entry.substr(0, entry.find('='));
+    for (const std::string& change : changes) {
+      if (std::string_view(change).substr(0, change.find('=')) == name) return true;
+    }
+    return false;
+  };
   std::vector<std::string> envText;
   for (char** entry = environ; *entry != nullptr; ++entry) {
-    if (std::strncmp(*entry, "XDG_RUNTIME_DIR=", 16) != 0) envText.emplace_back(*entry);
+    if (!changedName(*entry)) envText.emplace_back(*entry);
   }
-  envText.push_back("XDG_RUNTIME_DIR=" + runtimeDir_.string());
+  for (const std::string& change : changes) {
+    if (change.find('=') != std::string::npos) envText.push_back(change);
+  }
   std::vector<char*> envp;
   for (auto& entry : envText) envp.push_back(entry.data());
   envp.push_back(nullptr);

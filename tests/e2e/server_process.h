@@ -36,6 +36,9 @@ class ServerProcess {
     std::optional<std::string> configText;      // Config1.ini exact text instead
     bool writeConfig = true;                    // false: no Config1.ini at all
     std::optional<std::filesystem::path> runtimeDir;  // default: a folder of its own
+    // Changes to the inherited environment: "NAME=VALUE" sets a variable,
+    // a bare "NAME" removes it.
+    std::vector<std::string> environment;
   };
 
   ServerProcess();
@@ -85,6 +88,7 @@ class ServerProcess {
   std::filesystem::path root_;
   std::filesystem::path programFolder_;
   std::filesystem::path runtimeDir_;
+  std::vector<std::string> environment_;
   std::filesystem::path executable_;
   std::string databasePath_;
   std::uint16_t port_ = 0;

@@ -1,0 +1,489 @@
+// The operator window, its configuration dialog and the Qt console, driven
+// offscreen: the window runs a real listener on a database made from the
+// shipped schema in a temporary program folder.
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "event_client.h"
+#include "host/computer_name.h"
+#include "host/config_dialog.h"
+#include "host/database_bootstrap.h"
+#include "host/qt_console.h"
+#include "host/server_control.h"
+#include "host/server_window.h"
+#include "host/settings.h"
+#include "raw_http.h"
+
+namespace quelvar::host {
+namespace {
+
+using quelvar::test::CallEvent;
+using quelvar::test::OutParam;
+using quelvar::test::StringParam;
+
+std::string ReadFile(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Answers the next modal window that opens (other than `except`) with
+// `answer`, from the event loop that window runs.
+void WhenModalOpens(std::function<void(QWidget*)> answer, QWidget* except = nullptr) {
+  auto* poll = new QTimer;
+  poll->setInterval(5);
+  QObject::connect(poll, &QTimer::timeout, [poll, answer = std::move(answer), except] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr || modal == except || !modal->isVisible()) return;
+    poll->stop();
+    poll->deleteLater();
+    answer(modal);
+  });
+  poll->start();
+}
+
+// A "Sobre" request's status line, or "" when the port does not answer.
+std::string SobreStatus(std::uint16_t port) {
+  const std::string request = "GET /DWServerEventsFerramentas/Sobre HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
+                              test::GoodAuthorizationLine() + "\r\n";
+  try {
+    const auto result = test::Exchange(port, request, std::chrono::seconds(10));
+    return result.bytes.substr(0, result.bytes.find("\r\n"));
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
+// A loopback port in 1-9000 that nothing listens on now.
+int FreeLowPort() {
+  for (int port = 8100 + static_cast<int>(::getpid() % 700); port < 9000; ++port) {
+    const int fd = ::socket(AF_INET6, SOCK_STREAM, 0);
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_port = htons(static_cast<std::uint16_t>(port));
+    const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    if (free) return port;
+  }
+  return 0;
+}
+
+// Holds a loopback port taken for the life of the object.
+class TakenPort {
+ public:
+  TakenPort() : fd_(::socket(AF_INET6, SOCK_STREAM, 0)) {
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    port_ = FreeLowPort();
+    address.sin6_port = htons(static_cast<std::uint16_t>(port_));
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd_, 1) != 0) port_ = 0;
+  }
+  ~TakenPort() { ::close(fd_); }
+  int port() const { return port_; }
+
+ private:
+  int fd_;
+  int port_ = 0;
+};
+
+}  // namespace
+
+class OperatorWindowTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<QTemporaryDir> folder_;
+  std::unique_ptr<QtOperatorConsole> console_;
+  std::unique_ptr<ServerControl> server_;
+  std::unique_ptr<TFormServer000> window_;
+  bool programEnded_ = false;
+
+  std::filesystem::path Folder() const { return folder_->path().toStdString(); }
+  std::filesystem::path Database() const { return Folder() / "QuelvarDB.db3"; }
+  std::filesystem::path ConfigFile() const { return Folder() / "Config1.ini"; }
+
+  // A program folder with a database and a Config1.ini naming it on `port`.
+  void PrepareFolder(int port) {
+    CreateDatabaseFromSchema(Database());
+    SaveSettings(Folder(), Database().string(), std::to_string(port));
+  }
+
+  // Creates and shows the window; its first display runs the start-up.
+  void ShowWindow() {
+    console_ = std::make_unique<QtOperatorConsole>();
+    server_ = std::make_unique<ServerControl>(*console_, Folder());
+    window_ = std::make_unique<TFormServer000>(*server_, *console_, [this] { programEnded_ = true; });
+    window_->showMinimized();
+  }
+
+  // Shows the window on a prepared folder and waits until it listens.
+  void StartListening(int port = 0) {
+    PrepareFolder(port);
+    ShowWindow();
+    QTRY_VERIFY_WITH_TIMEOUT(server_->Listening(), 10000);
+  }
+
+  QSpinBox* Counter() const { return window_->findChild<QSpinBox*>("frQtdAcessos"); }
+  QPlainTextEdit* Log() const { return window_->findChild<QPlainTextEdit*>("Memo1"); }
+
+ private slots:
+  void init() {
+    folder_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(folder_->isValid());
+    programEnded_ = false;
+  }
+
+  void cleanup() {
+    window_.reset();
+    server_.reset();
+    console_.reset();
+    folder_.reset();
+  }
+
+  void windowShowsItsPartsAndStartsTheListener() {
+    StartListening();
+    QCOMPARE(window_->size(), QSize(542, 328));
+    QVERIFY(!(window_->windowFlags() & Qt::WindowMaximizeButtonHint));
+    QCOMPARE(window_->windowTitle(),
+             QString::fromStdString("Servidor do Banco de Dados do Quelvar 1.5 - Porta 0"));
+    QCOMPARE(window_->findChild<QLabel*>("Label1")->text(), QStringLiteral("Qtd. de acessos ao banco de dados"));
+    QCOMPARE(window_->findChild<QToolButton*>("BotaoConfig")->toolTip(), QStringLiteral("Configuração"));
+    QVERIFY(Log()->isReadOnly());
+    QVERIFY(Log()->font().fixedPitch() || QFontInfo(Log()->font()).fixedPitch());
+    QCOMPARE(window_->findChild<QLabel*>("StatusBar1.Panel0")->text(), QString::fromStdString(FolderText(Folder())));
+    QCOMPARE(window_->findChild<QLabel*>("StatusBar1.Panel1")->text(),
+             QStringLiteral("Nome desse computador: ") + QString::fromStdString(NomeComputador()));
+    QCOMPARE(SobreStatus(server_->BoundPort()), std::string("HTTP/1.1 200 OK"));
+    QTRY_COMPARE(Counter()->value(), 1);
+  }
+
+  void counterIsExactAfterManyConcurrentRequests() {
+    StartListening();
+    const std::uint16_t port = server_->BoundPort();
+    constexpr int kThreads = 16;
+    constexpr int kEach = 25;
+    std::atomic<int> answered{0};
+    std::vector<std::thread> clients;
+    // The window's thread waits here without serving events: requests must
+    // not depend on it.
+    for (int t = 0; t < kThreads; ++t) {
+      clients.emplace_back([&] {
+        for (int i = 0; i < kEach; ++i) {
+          if (SobreStatus(port) == "HTTP/1.1 200 OK") ++answered;
+        }
+      });
+    }
+    for (auto& client : clients) client.join();
+    QCOMPARE(answered.load(), kThreads * kEach);
+    QTRY_COMPARE(Counter()->value(), kThreads * kEach);
+    QTest::qWait(50);
+    QCOMPARE(Counter()->value(), kThreads * kEach);
+  }
+
+  void counterWrapsAsA32BitCount() {
+    StartListening();
+    QTRY_COMPARE(Counter()->value(), 0);
+    Counter()->setValue(2147483647);
+    console_->countModule();
+    QTRY_COMPARE(Counter()->value(), -2147483647 - 1);
+  }
+
+  void logKeepsEntriesWholeAndInOrder() {
+    StartListening();
+    constexpr int kThreads = 8;
+    constexpr int kEach = 100;
+    std::vector<std::thread> writers;
+    for (int t = 0; t < kThreads; ++t) {
+      writers.emplace_back([this, t] {
+        for (int i = 0; i < kEach; ++i) {
+          console_->log("W" + std::to_string(t) + " --> \r" + std::to_string(i));
+        }
+      });
+    }
+    for (auto& writer : writers) writer.join();
+    QTRY_COMPARE(Log()->document()->blockCount(), kThreads * kEach * 2);
+    const QStringList lines = Log()->toPlainText().split(QLatin1Char('\n'));
+    std::vector<int> next(kThreads, 0);
+    for (int i = 0; i + 1 < lines.size(); i += 2) {
+      // Each entry is its two lines, together, and each writer's entries come in order.
+      QVERIFY2(lines[i].startsWith(QLatin1Char('W')) && lines[i].endsWith(QStringLiteral(" --> ")),
+               qPrintable(lines[i]));
+      const int writer = lines[i].mid(1, lines[i].indexOf(QLatin1Char(' ')) - 1).toInt();
+      QCOMPARE(lines[i + 1], QString::number(next[writer]++));
+    }
+    for (int count : next) QCOMPARE(count, kEach);
+  }
+
+  void failingRequestLogsOneEntrySucceedingOneNone() {
+    StartListening();
+    const std::uint16_t port = server_->BoundPort();
+    QCOMPARE(SobreStatus(port), std::string("HTTP/1.1 200 OK"));
+    const auto reply = CallEvent(port, "DWServerEventsFerramentas", "QueryDinamica",
+                                 {{"SQL", StringParam("SQL", "Select * From Nada")}, {"Tabela", OutParam("Tabela")}});
+    QCOMPARE(reply.status, 200);
+    QTRY_COMPARE(Counter()->value(), 2);
+    QTRY_COMPARE(Log()->toPlainText(), QStringLiteral("QueryDinamica --> \n[SQLite] no such table: Nada"));
+  }
+
+  void doubleClickClearsTheLog() {
+    StartListening();
+    QWidget* viewport = Log()->viewport();
+    QTest::mouseDClick(viewport, Qt::LeftButton);  // on an empty log
+    QCOMPARE(Log()->toPlainText(), QString());
+    console_->log("um");
+    console_->log("dois");
+    QTRY_COMPARE(Log()->toPlainText(), QStringLiteral("um\ndois"));
+    QTest::mouseDClick(viewport, Qt::LeftButton);
+    QCOMPARE(Log()->toPlainText(), QString());
+    console_->log("tres");
+    QTRY_COMPARE(Log()->toPlainText(), QStringLiteral("tres"));  // on the first line again
+  }
+
+  void dialogClosedWithoutSavingChangesNothing_data() {
+    QTest::addColumn<bool>("withEscape");
+    QTest::newRow("Esc") << true;
+    QTest::newRow("BotaoFechar") << false;
+  }
+
+  void dialogClosedWithoutSavingChangesNothing() {
+    QFETCH(bool, withEscape);
+    StartListening();
+    const std::string configBefore = ReadFile(ConfigFile());
+    const std::uint16_t port = server_->BoundPort();
+    const QString caption = window_->windowTitle();
+    bool answered = false;
+    WhenModalOpens([&](QWidget* modal) {
+      auto* dialog = qobject_cast<TFormServer_Config*>(modal);
+      QVERIFY(dialog != nullptr);
+      QCOMPARE(dialog->windowTitle(), QStringLiteral("Configuração do Módulo Servidor"));
+      QCOMPARE(dialog->findChild<QLineEdit*>("frArquivo")->text(), QString::fromStdString(Database().string()));
+      dialog->findChild<QLineEdit*>("frArquivo")->setText(QStringLiteral("/nao/existe.db3"));
+      dialog->findChild<QSpinBox*>("frPorta")->setValue(1234);
+      if (withEscape) {
+        QTest::keyClick(dialog->findChild<QLineEdit*>("frArquivo"), Qt::Key_Escape);
+      } else {
+        dialog->findChild<QPushButton*>("BotaoFechar")->click();
+      }
+      answered = true;
+    });
+    window_->findChild<QToolButton*>("BotaoConfig")->click();
+    QVERIFY(answered);
+    QVERIFY(window_->findChild<TFormServer_Config*>() == nullptr);  // destroyed when closed
+    QCOMPARE(ReadFile(ConfigFile()), configBefore);
+    QVERIFY(server_->Listening());
+    QCOMPARE(server_->BoundPort(), port);
+    QCOMPARE(server_->DatabasePath(), Database().string());
+    QCOMPARE(window_->windowTitle(), caption);
+  }
+
+  void dialogOkSavesAndRestartsOnTheNewPort() {
+    StartListening();
+    const std::uint16_t oldPort = server_->BoundPort();
+    const int newPort = FreeLowPort();
+    QVERIFY(newPort != 0);
+    WhenModalOpens([&](QWidget* modal) {
+      auto* dialog = qobject_cast<TFormServer_Config*>(modal);
+      QVERIFY(dialog != nullptr);
+      QCOMPARE(dialog->findChild<QSpinBox*>("frPorta")->value(), 1);  // port 0 is shown within 1-9000
+      dialog->findChild<QSpinBox*>("frPorta")->setValue(newPort);
+      dialog->findChild<QPushButton*>("BotaoOK")->click();
+    });
+    window_->findChild<QToolButton*>("BotaoConfig")->click();
+    QCOMPARE(window_->windowTitle(),
+             QString::fromStdString("Servidor do Banco de Dados do Quelvar 1.5 - Porta " + std::to_string(newPort)));
+    const auto ini = IniFile::Load(ConfigFile());
+    QCOMPARE(ini.Get(kConfigSection, kPortKey).value_or(""), std::to_string(newPort));
+    QCOMPARE(ini.Get(kConfigSection, kDatabaseKey).value_or(""), Database().string());
+    QCOMPARE(static_cast<int>(server_->BoundPort()), newPort);
+    QCOMPARE(SobreStatus(static_cast<std::uint16_t>(newPort)), std::string("HTTP/1.1 200 OK"));
+    QCOMPARE(SobreStatus(oldPort), std::string());
+  }
+
+  void failedRestartShowsTheErrorAndLeavesTheListenerStopped() {
+    StartListening();
+    const QString caption = window_->windowTitle();
+    TakenPort taken;
+    QVERIFY(taken.port() != 0);
+    QString error;
+    bool dialogStayedOpen = false;
+    WhenModalOpens([&](QWidget* modal) {
+      auto* dialog = qobject_cast<TFormServer_Config*>(modal);
+      QVERIFY(dialog != nullptr);
+      dialog->findChild<QSpinBox*>("frPorta")->setValue(taken.port());
+      WhenModalOpens(
+          [&](QWidget* box) {
+            error = qobject_cast<QMessageBox*>(box)->text();
+            qobject_cast<QMessageBox*>(box)->accept();
+          },
+          dialog);
+      dialog->findChild<QPushButton*>("BotaoOK")->click();
+      dialogStayedOpen = dialog->isVisible();
+      dialog->reject();
+    });
+    window_->findChild<QToolButton*>("BotaoConfig")->click();
+    QCOMPARE(error, QStringLiteral("Address already in use"));
+    QVERIFY(dialogStayedOpen);
+    QVERIFY(!server_->Listening());
+    QCOMPARE(window_->windowTitle(), caption);
+    // The settings were written before the restart was tried.
+    QCOMPARE(IniFile::Load(ConfigFile()).Get(kConfigSection, kPortKey).value_or(""), std::to_string(taken.port()));
+  }
+
+  void enterMovesTheFocusToTheNextField() {
+    StartListening();
+    QString focusedAfterEnter;
+    QString focusedAfterSecondEnter;
+    WhenModalOpens([&](QWidget* modal) {
+      auto* file = modal->findChild<QLineEdit*>("frArquivo");
+      file->setFocus();
+      QTest::keyClick(file, Qt::Key_Return);
+      focusedAfterEnter = QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString();
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter);
+      QWidget* focused = QApplication::focusWidget();
+      while (focused != nullptr && focused->objectName().isEmpty()) focused = focused->parentWidget();
+      focusedAfterSecondEnter = focused ? focused->objectName() : QString();
+      QVERIFY(modal->isVisible());  // Enter does not confirm the dialog
+      qobject_cast<QDialog*>(modal)->reject();
+    });
+    window_->findChild<QToolButton*>("BotaoConfig")->click();
+    QCOMPARE(focusedAfterEnter, QStringLiteral("BotaoProcurar"));
+    QCOMPARE(focusedAfterSecondEnter, QStringLiteral("frPorta"));
+  }
+
+  void firstStartWithoutDatabaseShowsTheMessageThenTheDialog_data() {
+    QTest::addColumn<bool>("confirm");
+    QTest::newRow("dialog confirmed") << true;
+    QTest::newRow("dialog closed") << false;
+  }
+
+  void firstStartWithoutDatabaseShowsTheMessageThenTheDialog() {
+    QFETCH(bool, confirm);
+    CreateDatabaseFromSchema(Database());  // present, but Config1.ini does not exist yet
+    const int port = FreeLowPort();
+    QString message;
+    bool configWrittenBeforeMessage = false;
+    QString dialogPath = QStringLiteral("not shown");
+    WhenModalOpens([&](QWidget* box) {
+      message = qobject_cast<QMessageBox*>(box)->text();
+      configWrittenBeforeMessage = std::filesystem::exists(ConfigFile());
+      WhenModalOpens(
+          [&](QWidget* modal) {
+            auto* dialog = qobject_cast<TFormServer_Config*>(modal);
+            QVERIFY(dialog != nullptr);
+            dialogPath = dialog->findChild<QLineEdit*>("frArquivo")->text();
+            if (confirm) {
+              dialog->findChild<QLineEdit*>("frArquivo")->setText(QString::fromStdString(Database().string()));
+              dialog->findChild<QSpinBox*>("frPorta")->setValue(port);
+              dialog->findChild<QPushButton*>("BotaoOK")->click();
+            } else {
+              dialog->findChild<QPushButton*>("BotaoFechar")->click();
+            }
+          },
+          box);
+      qobject_cast<QMessageBox*>(box)->accept();
+    });
+    ShowWindow();
+    QTRY_COMPARE_WITH_TIMEOUT(dialogPath != QStringLiteral("not shown"), true, 10000);
+    QCOMPARE(message, QStringLiteral("Banco de dados não localizado na pasta.\n\nInforme corretamente na tela a seguir  "));
+    QVERIFY(configWrittenBeforeMessage);
+    QCOMPARE(dialogPath, QString());  // the values read at this start are the cleared ones
+    if (confirm) {
+      QVERIFY(server_->Listening());
+      QCOMPARE(static_cast<int>(server_->BoundPort()), port);
+      QCOMPARE(window_->windowTitle(),
+               QString::fromStdString("Servidor do Banco de Dados do Quelvar 1.5 - Porta " + std::to_string(port)));
+    } else {
+      QVERIFY(!server_->Listening());
+      QCOMPARE(window_->windowTitle(), QStringLiteral("Servidor do Banco de Dados do Quelvar 1.5 - Porta 8040"));
+      // The defaults written at this start.
+      const auto ini = IniFile::Load(ConfigFile());
+      QCOMPARE(ini.Get(kConfigSection, kDatabaseKey).value_or(""), FolderText(Folder()) + "QuelvarDB.db3");
+      QCOMPARE(ini.Get(kConfigSection, kPortKey).value_or(""), std::string("7780"));
+    }
+  }
+
+  void menuBackupWritesTheFileAndCountsOneModule() {
+    StartListening();
+    QTRY_COMPARE(Counter()->value(), 0);
+    window_->findChild<QAction*>("Backup")->trigger();
+    const auto backup = Folder() / "Backup" / "AvulsoBackup.bkp";
+    QVERIFY(std::filesystem::exists(backup));
+    QCOMPARE(ReadFile(backup).substr(0, 16), std::string("SQLite format 3\0", 16));
+    QTRY_COMPARE(Counter()->value(), 1);
+    QCOMPARE(Log()->toPlainText(), QString());
+  }
+
+  void menuIntegrityCheckCountsOneModuleAndRestoreDoesNothing() {
+    StartListening();
+    window_->findChild<QAction*>("VerificaIntegridade")->trigger();
+    QTRY_COMPARE(Counter()->value(), 1);
+    window_->findChild<QAction*>("Restore")->trigger();
+    QTest::qWait(50);
+    QCOMPARE(Counter()->value(), 1);
+    QVERIFY(!std::filesystem::exists(Folder() / "Backup"));
+    const QList<QAction*> items = window_->findChild<QMenu*>("PopupMenuFerramentas")->actions();
+    QStringList captions;
+    for (QAction* item : items) captions << (item->isSeparator() ? QStringLiteral("-") : item->text());
+    QCOMPARE(captions, (QStringList{"Verifica Integridade", "-", "Backup", "-", "Restore"}));
+  }
+
+  void menuActionFailureShowsTheErrorAndTheWindowGoesOn() {
+    StartListening();
+    std::filesystem::remove(Database());
+    server_->SetDatabasePath((Folder() / "sem-pasta" / "x.db3").string());
+    QString error;
+    WhenModalOpens([&](QWidget* box) {
+      error = qobject_cast<QMessageBox*>(box)->text();
+      qobject_cast<QMessageBox*>(box)->accept();
+    });
+    window_->findChild<QAction*>("Backup")->trigger();
+    QVERIFY(!error.isEmpty());
+    QTRY_COMPARE(Counter()->value(), 1);
+    QVERIFY(server_->Listening());
+  }
+
+  void closingTheWindowStopsTheListenerAndEndsTheProgram() {
+    StartListening();
+    const std::uint16_t port = server_->BoundPort();
+    window_->close();
+    QVERIFY(programEnded_);
+    QVERIFY(!server_->Listening());
+    QCOMPARE(SobreStatus(port), std::string());
+  }
+
+  void fileDialogFilterTakesTheDatabaseFiles() {
+    QCOMPARE(FileDialogFilter(kDatabaseFileFilter), QStringLiteral("Banco de Dados (*.db3);;Todos os Arquivos (*.*)"));
+    QCOMPARE(FileDialogFilter("Textos|*.txt;*.log"), QStringLiteral("Textos (*.txt;*.log)"));
+  }
+};
+
+}  // namespace quelvar::host
+
+QTEST_MAIN(quelvar::host::OperatorWindowTest)
+#include "operator_window_test.moc"
