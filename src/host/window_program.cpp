@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMetaObject>
+#include <QScreen>
 
 #include <cstdlib>
 #include <thread>
@@ -35,6 +36,9 @@ int RunOperatorWindow(int argc, char** argv, const std::filesystem::path& progra
     }
   }).detach();
 
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    window.move(screen->availableGeometry().center() - window.rect().center());
+  }
   window.showMinimized();
   return QApplication::exec();
 }

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -466,6 +467,18 @@ class OperatorWindowTest : public QObject {
     QVERIFY(!error.isEmpty());
     QTRY_COMPARE(Counter()->value(), 1);
     QVERIFY(server_->Listening());
+  }
+
+  void trayIconBringsTheWindowBack() {
+    StartListening();
+    auto* tray = window_->findChild<QSystemTrayIcon*>("TrayIcon1");
+    QVERIFY(tray != nullptr);
+    QCOMPARE(tray->toolTip(), QStringLiteral("Servidor do Quelvar"));
+    QVERIFY(window_->isMinimized());  // created minimised
+    window_->TrayIcon1Click();
+    QVERIFY(!window_->isMinimized());
+    QVERIFY(window_->isVisible());
+    QVERIFY(!tray->isVisible());
   }
 
   void closingTheWindowStopsTheListenerAndEndsTheProgram() {
