@@ -218,16 +218,14 @@ void TDWParams::PutRec(int index, std::unique_ptr<TJSONParam> param) {
 }
 
 TJSONParam* TDWParams::GetRecName(std::string_view name) const {
-  const std::string wanted = UpperAscii(name);
   for (const auto& p : items_)
-    if (UpperAscii(p->ParamName()) == wanted) return p.get();
+    if (EqualsIgnoreCase(p->ParamName(), name)) return p.get();
   return nullptr;
 }
 
 void TDWParams::PutRecName(std::string_view name, std::unique_ptr<TJSONParam> param) {
-  const std::string wanted = UpperAscii(name);
   for (auto& p : items_) {
-    if (UpperAscii(p->ParamName()) == wanted) {
+    if (EqualsIgnoreCase(p->ParamName(), name)) {
       if (param) p = std::move(param);
       return;
     }

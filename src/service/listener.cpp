@@ -152,7 +152,7 @@ void CloseGracefully(tcp::socket& socket) {
   if (ec) return;
   const int fd = socket.native_handle();
   const auto deadline = std::chrono::steady_clock::now() + kLingerTime;
-  std::array<char, 16 * 1024> sink{};
+  std::array<char, 16 * 1024> sink;  // what the client still sends is read and dropped
   for (;;) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());

@@ -32,13 +32,12 @@ void Answer(DispatchOutcome& outcome, std::string_view result, int status = 200)
 }  // namespace
 
 std::optional<ReservedCommand> ReservedCommandOf(std::string_view eventName) {
-  const std::string upper = UpperAscii(eventName);
-  if (upper == "GETPOOLERLIST") return ReservedCommand::GetPoolerList;
-  if (upper == "GETSERVEREVENTSLIST") return ReservedCommand::GetServerEventsList;
-  if (upper == "ECHOPOOLER") return ReservedCommand::EchoPooler;
-  if (upper == "GETEVENTS") return ReservedCommand::GetEvents;
+  if (EqualsIgnoreCase(eventName, "GETPOOLERLIST")) return ReservedCommand::GetPoolerList;
+  if (EqualsIgnoreCase(eventName, "GETSERVEREVENTSLIST")) return ReservedCommand::GetServerEventsList;
+  if (EqualsIgnoreCase(eventName, "ECHOPOOLER")) return ReservedCommand::EchoPooler;
+  if (EqualsIgnoreCase(eventName, "GETEVENTS")) return ReservedCommand::GetEvents;
   for (std::string_view name : kDatabasePoolerNames) {
-    if (upper == UpperAscii(name)) return ReservedCommand::DatabasePooler;
+    if (EqualsIgnoreCase(eventName, name)) return ReservedCommand::DatabasePooler;
   }
   return std::nullopt;
 }

@@ -61,9 +61,10 @@ TDWServerEvents::TDWServerEvents(std::string name, std::vector<TDWEvent> events)
     : name_(std::move(name)), events_(std::move(events)) {}
 
 bool TDWServerEvents::Qualifies(std::string_view groupName) const {
-  const std::string wanted = LowerAscii(groupName);
-  return wanted == LowerAscii(contextName_) || wanted == LowerAscii(name_) ||
-         wanted == LowerAscii(std::string(kModulePrefix) + name_);
+  if (EqualsIgnoreCase(groupName, contextName_) || EqualsIgnoreCase(groupName, name_)) return true;
+  return groupName.size() == kModulePrefix.size() + name_.size() &&
+         EqualsIgnoreCase(groupName.substr(0, kModulePrefix.size()), kModulePrefix) &&
+         EqualsIgnoreCase(groupName.substr(kModulePrefix.size()), name_);
 }
 
 const TDWEvent* TDWServerEvents::Find(std::string_view eventName) const {
