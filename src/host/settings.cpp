@@ -60,9 +60,18 @@ IniFile IniFile::FromText(std::string_view text) {
 }
 
 IniFile IniFile::Load(const std::filesystem::path& file) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(file, ec)) {
+    throw std::runtime_error("cannot read " + file.string() + ": " + std::strerror(EISDIR));
+  }
   std::ifstream in(file, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + file.string() + ": " + std::strerror(errno));
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string text;
+  try {
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  } catch (const std::exception& failure) {
+    throw std::runtime_error("cannot read " + file.string() + ": " + failure.what());
+  }
   if (in.bad()) throw std::runtime_error("cannot read " + file.string());
   return FromText(text);
 }
@@ -118,12 +127,29 @@ std::string IniFile::Text() const {
 }
 
 void IniFile::Save(const std::filesystem::path& file) const {
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  if (!out) throw std::runtime_error("cannot write " + file.string() + ": " + std::strerror(errno));
-  const std::string text = Text();
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  out.close();
-  if (!out) throw std::runtime_error("cannot write " + file.string());
+  // Written beside the file and renamed over it: a failure or a crash half
+  // way leaves the previous file whole.
+  std::filesystem::path side = file;
+  side += ".new";
+  {
+    std::ofstream out(side, std::ios::binary | std::ios::trunc);
+    if (!out) throw std::runtime_error("cannot write " + file.string() + ": " + std::strerror(errno));
+    const std::string text = Text();
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
+    out.close();
+    if (!out) {
+      std::error_code ignored;
+      std::filesystem::remove(side, ignored);
+      throw std::runtime_error("cannot write " + file.string());
+    }
+  }
+  std::error_code ec;
+  std::filesystem::rename(side, file, ec);
+  if (ec) {
+    std::error_code ignored;
+    std::filesystem::remove(side, ignored);
+    throw std::runtime_error("cannot write " + file.string() + ": " + ec.message());
+  }
 }
 
 std::filesystem::path ProgramFolder() {

@@ -33,6 +33,7 @@ class IniFile {
   void Set(std::string_view section, std::string_view key, std::string_view value);
 
   std::string Text() const;
+  // Replaces the file whole (written beside it, then renamed over it).
   // Throws std::runtime_error naming the file when it cannot be written.
   void Save(const std::filesystem::path& file) const;
 

@@ -356,6 +356,34 @@ class OperatorWindowTest : public QObject {
     QCOMPARE(IniFile::Load(ConfigFile()).Get(kConfigSection, kPortKey).value_or(""), std::to_string(taken.port()));
   }
 
+  void unwritableSettingsShowTheErrorAndChangeNothing() {
+    StartListening();
+    const std::uint16_t port = server_->BoundPort();
+    std::filesystem::remove(ConfigFile());
+    std::filesystem::create_directory(ConfigFile());  // cannot be written as a file
+    QString error;
+    WhenModalOpens([&](QWidget* modal) {
+      auto* dialog = qobject_cast<TFormServer_Config*>(modal);
+      QVERIFY(dialog != nullptr);
+      dialog->findChild<QLineEdit*>("frArquivo")->setText(QStringLiteral("/outro/banco.db3"));
+      dialog->findChild<QSpinBox*>("frPorta")->setValue(1234);
+      WhenModalOpens(
+          [&](QWidget* box) {
+            error = qobject_cast<QMessageBox*>(box)->text();
+            qobject_cast<QMessageBox*>(box)->accept();
+          },
+          dialog);
+      dialog->findChild<QPushButton*>("BotaoOK")->click();
+      dialog->reject();
+    });
+    window_->findChild<QToolButton*>("BotaoConfig")->click();
+    QVERIFY2(error.contains(QStringLiteral("Config1.ini")), qPrintable(error));
+    QCOMPARE(server_->DatabasePath(), Database().string());
+    QCOMPARE(server_->Port(), 0);
+    QVERIFY(server_->Listening());
+    QCOMPARE(server_->BoundPort(), port);
+  }
+
   void enterMovesTheFocusToTheNextField() {
     StartListening();
     QString focusedAfterEnter;
