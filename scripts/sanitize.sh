@@ -6,6 +6,8 @@
 # the server processes the end-to-end suites start included (their standard
 # error is not seen by the tests); any report there fails the script, as does
 # any failing test.
+# The mixed load suite runs QUELVAR_LOAD_SECONDS of load (default here 5,
+# against 20 in the plain build).
 # Arguments pick the stages to run: "asan", "tsan" (default both).
 # BUILD_LOCK=<file> serialises the configure and build steps with flock(1);
 # JOBS sets the build and test parallelism (default 2).
@@ -17,7 +19,8 @@ stages=("$@")
 ((${#stages[@]})) || stages=(asan tsan)
 
 # Suites and tests that run threads or concurrent requests (ctest -R).
-tsan_tests='Concurren|Parallel|Threads|SharedText|HeadlessConsole|EventServiceTest|ListenerTest|SingleInstance|DuringRestores|LoadAndCrash'
+tsan_tests='Concurren|Parallel|Threads|SharedText|HeadlessConsole|EventServiceTest|ListenerTest|SingleInstance|DuringRestores|LoadAndCrash|MixedLoad'
+export QUELVAR_LOAD_SECONDS="${QUELVAR_LOAD_SECONDS:-5}"
 
 locked() {
   if [[ -n "${BUILD_LOCK:-}" ]]; then flock "$BUILD_LOCK" "$@"; else "$@"; fi
@@ -25,7 +28,8 @@ locked() {
 
 configure_and_build() {
   local dir="$1"; shift
-  locked cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUELVAR_BENCH=OFF -DQUELVAR_TESTS=ON "$@" >/dev/null
+  locked cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUELVAR_BENCH=OFF -DQUELVAR_TESTS=ON \
+    -DQUELVAR_GUI=OFF "$@" >/dev/null
   locked cmake --build "$dir" -j"$jobs"
 }
 

@@ -30,7 +30,8 @@ std::string EventReply::Text(std::string_view name) const {
 }
 
 EventReply CallEvent(std::uint16_t port, std::string_view group, std::string_view event,
-                     const std::vector<std::pair<std::string, std::string>>& params) {
+                     const std::vector<std::pair<std::string, std::string>>& params,
+                     std::chrono::milliseconds timeout) {
   const std::string boundary = "QuelvarEventClient";
   const std::string groupText = "{\"ObjectType\":\"toObject\", \"Direction\":\"odIN\", \"Encoded\":\"true\", "
                                 "\"ValueType\":\"ovString\", \"TAGJSON\":\"" +
@@ -46,7 +47,7 @@ EventReply CallEvent(std::uint16_t port, std::string_view group, std::string_vie
                               "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 
   EventReply reply;
-  const ParsedReply parsed = ParseReply(Exchange(port, request).bytes);
+  const ParsedReply parsed = ParseReply(Exchange(port, request, timeout).bytes);
   const auto space = parsed.statusLine.find(' ');
   reply.status = space == std::string::npos ? 0 : std::stoi(parsed.statusLine.substr(space + 1, 3));
   reply.body = parsed.body;

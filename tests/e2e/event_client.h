@@ -2,6 +2,7 @@
 // Calls server events the way the desktop clients do: a multipart POST whose
 // fields are the parameters' JSON texts, plus the reserved group field.
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -27,8 +28,10 @@ struct EventReply {
 };
 
 // POSTs to /<event> with the group in "dwservereventname" and one multipart
-// field per parameter text (named by the parameter).
+// field per parameter text (named by the parameter). A reply that has not
+// ended within `timeout` gives status 0.
 EventReply CallEvent(std::uint16_t port, std::string_view group, std::string_view event,
-                     const std::vector<std::pair<std::string, std::string>>& params);
+                     const std::vector<std::pair<std::string, std::string>>& params,
+                     std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 }  // namespace quelvar::test
