@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang into build-fuzz/ and runs each one
 # for FUZZ_SECONDS (default 60) on a working copy of its seed corpus.
+# Installs what it needs with apt-get when missing: the build's packages,
+# clang and its sanitizer and libFuzzer runtimes.
 # Exits non-zero when any target reports a finding (crash, sanitizer report,
 # leak, timeout); the reproducer is kept under build-fuzz/artifacts/<target>/.
 # BUILD_LOCK=<file> serialises the configure and build steps with flock(1);
 # JOBS sets the build parallelism (default 2).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+./scripts/deps.sh
+./scripts/install_missing.sh clang libclang-rt-14-dev
 
 seconds="${FUZZ_SECONDS:-60}"
 jobs="${JOBS:-2}"
@@ -18,7 +22,7 @@ locked() {
 }
 
 CC=clang CXX=clang++ locked cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DQUELVAR_FUZZ=ON -DQUELVAR_TESTS=OFF -DQUELVAR_BENCH=OFF >/dev/null
+  -DQUELVAR_FUZZ=ON -DQUELVAR_TESTS=OFF -DQUELVAR_BENCH=OFF -DQUELVAR_GUI=OFF >/dev/null
 locked cmake --build "$build" -j"$jobs" --target "${targets[@]}"
 
 failed=()

@@ -8,11 +8,15 @@
 # any failing test.
 # The mixed load suite runs QUELVAR_LOAD_SECONDS of load (default here 5,
 # against 20 in the plain build).
+# Installs what it needs with apt-get when missing: the build's packages and
+# the sanitizer runtimes of the compiler.
 # Arguments pick the stages to run: "asan", "tsan" (default both).
 # BUILD_LOCK=<file> serialises the configure and build steps with flock(1);
 # JOBS sets the build and test parallelism (default 2).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+./scripts/deps.sh
+./scripts/install_missing.sh libasan8 libubsan1 libtsan2
 
 jobs="${JOBS:-2}"
 stages=("$@")
