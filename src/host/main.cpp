@@ -3,6 +3,7 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -157,6 +158,16 @@ int RunHeadless(const std::filesystem::path& programFolder, const sigset_t& sign
 }
 
 
+// Every connection holds a descriptor: take the whole allowance the system
+// grants (the soft limit is often far below the hard one).
+void RaiseOpenFileLimit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+  }
+}
+
 bool DisplayAvailable() {
 #ifdef QUELVAR_WITH_WINDOW
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
@@ -191,6 +202,7 @@ int main(int argc, char** argv) {
   sigaddset(&signals, SIGUSR1);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
+  RaiseOpenFileLimit();
 
   try {
     quelvar::host::SingleInstanceLock instance;

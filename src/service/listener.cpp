@@ -34,6 +34,7 @@
 
 #include "formats/text_codec.h"
 #include "service/http_gate.h"
+#include "service/timed_stream.h"
 
 namespace quelvar::service {
 namespace {
@@ -109,7 +110,7 @@ int RefusalStatus(const error_code& ec) {
 // no space at all. A line with a version other than HTTP/1.0 or HTTP/1.1 (as
 // "HTTP/2.0") is framed as HTTP/1.1: the version is rewritten in the buffer
 // for the parser, the returned line keeps the original.
-std::optional<std::string> ReadRequestLine(tcp::socket& socket, beast::flat_buffer& buffer) {
+std::optional<std::string> ReadRequestLine(TimedStream& stream, beast::flat_buffer& buffer) {
   std::size_t scanned = 0;
   for (;;) {
     const auto data = buffer.data();
@@ -137,7 +138,7 @@ std::optional<std::string> ReadRequestLine(tcp::socket& socket, beast::flat_buff
     scanned = seen.size();
     if (seen.size() >= kMaxHeaderBytes) return std::string{};  // the parser refuses it
     error_code ec;
-    const std::size_t n = socket.read_some(buffer.prepare(16 * 1024), ec);
+    const std::size_t n = stream.read_some(buffer.prepare(16 * 1024), ec);
     if (ec) return std::nullopt;
     buffer.commit(n);
   }
@@ -167,16 +168,16 @@ void CloseGracefully(tcp::socket& socket) {
   }
 }
 
-bool WriteReply(tcp::socket& socket, const HttpReply& reply) {
+bool WriteReply(TimedStream& stream, const HttpReply& reply) {
   const std::string head = ReplyHead(reply, std::time(nullptr));
   const std::array<asio::const_buffer, 2> pieces = {asio::buffer(head), asio::buffer(reply.body)};
   error_code ec;
-  asio::write(socket, pieces, ec);
+  asio::write(stream, pieces, ec);
   return !ec;
 }
 
-void Refuse(tcp::socket& socket, int status) {
-  if (WriteReply(socket, FailureReply(status, std::string(StandardReason(status))))) {
+void Refuse(tcp::socket& socket, TimedStream& stream, int status) {
+  if (WriteReply(stream, FailureReply(status, std::string(StandardReason(status))))) {
     CloseGracefully(socket);
   }
 }
@@ -219,23 +220,24 @@ HttpRequest BuildRequest(std::string requestLine, RequestMessage& message, const
 }
 
 // The whole life of one connection: read one request, answer it, close.
-void ServeConnection(tcp::socket& socket, RequestHandler& handler) {
+void ServeConnection(tcp::socket& socket, RequestHandler& handler, std::chrono::milliseconds idleTimeout) {
+  TimedStream stream(socket, idleTimeout);
   beast::flat_buffer buffer;
-  std::optional<std::string> requestLine = ReadRequestLine(socket, buffer);
+  std::optional<std::string> requestLine = ReadRequestLine(stream, buffer);
   if (!requestLine) return;
 
   RequestParser parser;
   parser.header_limit(kMaxHeaderBytes);
   parser.body_limit(kMaxBodyBytes);
   error_code ec;
-  http::read_header(socket, buffer, parser, ec);
+  http::read_header(stream, buffer, parser, ec);
   if (ec) {
-    if (const int status = RefusalStatus(ec)) Refuse(socket, status);
+    if (const int status = RefusalStatus(ec)) Refuse(socket, stream, status);
     return;
   }
   const auto& head = parser.get();
   if (static_cast<std::size_t>(std::distance(head.begin(), head.end())) > kMaxHeaderLines) {
-    Refuse(socket, 431);
+    Refuse(socket, stream, 431);
     return;
   }
   if (!parser.is_done()) {
@@ -243,12 +245,12 @@ void ServeConnection(tcp::socket& socket, RequestHandler& handler) {
     if (expect != head.end() && head.version() >= 11 &&
         EqualsIgnoreCase(ToString(expect->value()), "100-continue")) {
       static constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
-      asio::write(socket, asio::buffer(kContinue.data(), kContinue.size()), ec);
+      asio::write(stream, asio::buffer(kContinue.data(), kContinue.size()), ec);
       if (ec) return;
     }
-    http::read(socket, buffer, parser, ec);
+    http::read(stream, buffer, parser, ec);
     if (ec) {
-      if (const int status = RefusalStatus(ec)) Refuse(socket, status);
+      if (const int status = RefusalStatus(ec)) Refuse(socket, stream, status);
       return;
     }
   }
@@ -280,7 +282,7 @@ void ServeConnection(tcp::socket& socket, RequestHandler& handler) {
       }
     }
   }
-  const bool written = WriteReply(socket, reply);
+  const bool written = WriteReply(stream, reply);
   if (reply.afterWrite) {
     // Runs even when the client has gone: the reply was acknowledged as far as
     // this side can tell, and the work it announced is done all the same.
@@ -329,6 +331,8 @@ struct Listener::Impl {
   std::atomic<std::uint16_t> port{0};
   std::atomic<std::uint16_t> boundPort{0};
   std::atomic<bool> active{false};
+  std::atomic<std::chrono::milliseconds> idleTimeout{kIdleTimeout};
+  std::atomic<std::size_t> maxConnections{kMaxConnections};
 
   // Owned by the thread that calls SetActive.
   asio::io_context io;  // runs nothing; the sockets need one
@@ -417,6 +421,11 @@ struct Listener::Impl {
     for (auto& thread : done) thread.join();
   }
 
+  bool AtCapacity() const {
+    std::lock_guard lock(mutex);
+    return open.size() >= maxConnections.load();
+  }
+
   void ReapFinished() {
     std::vector<std::thread> done;
     {
@@ -436,6 +445,14 @@ struct Listener::Impl {
         continue;
       }
       if (waits[1].revents != 0) return;
+      if (AtCapacity()) {
+        // Connections beyond the cap wait in the system's backlog until one
+        // of the open ones ends (idle ones end after the idle time).
+        pollfd wake{wakeFd, POLLIN, 0};
+        if (::poll(&wake, 1, 20) > 0) return;
+        ReapFinished();
+        continue;
+      }
       tcp::socket socket(io);
       error_code ec;
       acceptor->accept(socket, ec);
@@ -471,7 +488,7 @@ struct Listener::Impl {
 
   void Serve(std::uint64_t id, tcp::socket& socket, RequestHandler& requestHandler) {
     try {
-      ServeConnection(socket, requestHandler);
+      ServeConnection(socket, requestHandler, idleTimeout.load());
     } catch (...) {
       // A failure outside the handler (out of memory while reading, a socket
       // error raised as an exception) ends the connection.
@@ -516,6 +533,10 @@ bool Listener::Active() const { return impl_->active; }
 std::uint16_t Listener::BoundPort() const { return impl_->boundPort; }
 
 void Listener::StopNow() noexcept { impl_->StopNow(); }
+
+void Listener::SetIdleTimeout(std::chrono::milliseconds idle) { impl_->idleTimeout = idle; }
+
+void Listener::SetMaxConnections(std::size_t count) { impl_->maxConnections = count < 1 ? 1 : count; }
 
 std::size_t Listener::OpenConnections() const {
   std::lock_guard lock(impl_->mutex);

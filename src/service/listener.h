@@ -16,8 +16,9 @@
 //      becomes a 500 whose body is the exception's message.
 // A header block over kMaxHeaderLines lines or kMaxHeaderBytes bytes gets 431,
 // a body over kMaxBodyBytes 413 (before authentication: the body is never
-// read), a request the HTTP parser cannot read 400; a client that goes away
-// ends its request silently.
+// read), a request the HTTP parser cannot read 400; a client that goes away,
+// or stays silent past the idle time while its request is read, ends its
+// request silently. At most kMaxConnections connections are served at once.
 // Replies always carry "Connection: close", Content-Length and Date. The
 // connection is closed after the reply, and after the reply's afterWrite work
 // when it has some.
@@ -27,6 +28,7 @@
 // is refused on purpose. The event service's own file fallback (files of the
 // program folder) is the only file path.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -43,6 +45,12 @@ inline constexpr std::size_t kMaxHeaderLines = 1024;
 inline constexpr std::uint32_t kMaxHeaderBytes = 16u * 1024u * 1024u;
 // Largest request body accepted; a larger one gets 413 and the connection closes.
 inline constexpr std::uint64_t kMaxBodyBytes = 256ull * 1024ull * 1024ull;
+// A client that sends nothing (or reads nothing of its reply) for this long
+// while its request is read (or its reply written) is disconnected silently.
+inline constexpr std::chrono::milliseconds kIdleTimeout{120'000};
+// Connections served at once; further ones wait in the system's backlog until
+// one of these ends.
+inline constexpr std::size_t kMaxConnections = 4096;
 
 // Raised when the listener cannot be activated; what() is the socket layer's
 // message (for instance "Address already in use").
@@ -85,6 +93,11 @@ class Listener {
   // connection closed. SetActive(false) or the destructor still waits for the
   // threads.
   void StopNow() noexcept;
+
+  // The idle time and the connection cap (kIdleTimeout, kMaxConnections by
+  // default); taken by connections accepted from now on.
+  void SetIdleTimeout(std::chrono::milliseconds idle);
+  void SetMaxConnections(std::size_t count);
 
   // Connection threads currently alive (accepted and not yet finished).
   std::size_t OpenConnections() const;

@@ -576,6 +576,96 @@ TEST_F(ListenerTest, SlowClientDoesNotHoldOthers) {
   EXPECT_EQ(ParseReply(slow.ReadToClose().bytes).body, "handled GET /slow");
 }
 
+// ---------------------------------------------------------------------------
+// Idle and hostile clients.
+
+struct SilentCase {
+  const char* name;
+  std::string sent;  // then nothing more
+};
+
+TEST_F(ListenerTest, SilentClientsAreDisconnectedAfterTheIdleTime) {
+  listener_.SetIdleTimeout(300ms);
+  const std::vector<SilentCase> cases = {
+      {"nothing at all", ""},
+      {"half a request line", "GET /hal"},
+      {"half a header block", "GET /h HTTP/1.1\r\n" + kAuth},
+      {"half a body", "POST /b HTTP/1.1\r\n" + kAuth + "Content-Length: 10\r\n\r\n12345"},
+  };
+  for (const SilentCase& silent : cases) {
+    SCOPED_TRACE(silent.name);
+    RawConnection client(port_);
+    if (!silent.sent.empty()) {
+      ASSERT_TRUE(client.Send(silent.sent));
+    }
+    const auto started = std::chrono::steady_clock::now();
+    const RawResult result = client.ReadToClose(5s);
+    const auto waited = std::chrono::steady_clock::now() - started;
+    EXPECT_TRUE(result.closed);
+    EXPECT_EQ(result.bytes, "");
+    EXPECT_GE(waited, 250ms);
+    EXPECT_LT(waited, 3s);
+  }
+  EXPECT_EQ(handler_.calls(), 0);
+  EXPECT_TRUE(Eventually([&] { return listener_.OpenConnections() == 0; }));
+}
+
+TEST_F(ListenerTest, RequestSentByteByByteWithinTheIdleTimeIsServed) {
+  listener_.SetIdleTimeout(300ms);
+  RawConnection client(port_);
+  const std::string request = "GET /slowly HTTP/1.1\r\n" + kAuth + "\r\n";
+  const auto started = std::chrono::steady_clock::now();
+  for (char c : request) {
+    ASSERT_TRUE(client.Send(std::string(1, c)));
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_GT(std::chrono::steady_clock::now() - started, 300ms);  // longer than the idle time in all
+  EXPECT_EQ(ParseReply(client.ReadToClose().bytes).body, "handled GET /slowly");
+}
+
+TEST_F(ListenerTest, ClientThatNeverReadsItsReplyIsDisconnected) {
+  listener_.SetIdleTimeout(300ms);
+  handler_.respond = [](const HttpRequest&, HttpReply& reply) { reply.body.assign(64u << 20, 'x'); };
+  RawConnection client(port_);
+  ASSERT_TRUE(client.Send("GET /big HTTP/1.1\r\n" + kAuth + "\r\n"));
+  EXPECT_TRUE(Eventually([&] { return handler_.calls() == 1; }));
+  // The reply fills the socket buffers and the client reads none of it.
+  EXPECT_TRUE(Eventually([&] { return listener_.OpenConnections() == 0; }, 10s));
+}
+
+TEST_F(ListenerTest, ConnectionsBeyondTheCapWaitForAFreeOne) {
+  listener_.SetMaxConnections(3);
+  std::vector<std::unique_ptr<RawConnection>> idle;
+  for (int i = 0; i < 3; ++i) idle.push_back(std::make_unique<RawConnection>(port_));
+  ASSERT_TRUE(Eventually([&] { return listener_.OpenConnections() == 3; }));
+  RawConnection waiting(port_);  // taken by the system's backlog
+  ASSERT_TRUE(waiting.Send("GET /later HTTP/1.1\r\n" + kAuth + "\r\n"));
+  std::string early;
+  EXPECT_FALSE(waiting.ReadUntil("\r\n", early, 300ms));
+  EXPECT_EQ(listener_.OpenConnections(), 3u);
+  idle.pop_back();  // one open connection ends
+  EXPECT_EQ(ParseReply(waiting.ReadToClose(5s).bytes).body, "handled GET /later");
+}
+
+TEST_F(ListenerTest, TwoThousandIdleConnectionsDoNotStopANormalClient) {
+  constexpr std::size_t kIdle = 2000;
+  std::vector<std::unique_ptr<RawConnection>> idle;
+  idle.reserve(kIdle);
+  for (std::size_t i = 0; i < kIdle; ++i) {
+    idle.push_back(std::make_unique<RawConnection>(port_));
+    if (i % 500 == 0) {
+      // A normal client is served all along.
+      const RawResult quick = Exchange(port_, "GET /quick HTTP/1.1\r\n" + kAuth + "\r\n", 5s);
+      EXPECT_EQ(ParseReply(quick.bytes).body, "handled GET /quick");
+    }
+  }
+  ASSERT_TRUE(Eventually([&] { return listener_.OpenConnections() >= kIdle; }, 20s));
+  const RawResult quick = Exchange(port_, "GET /quick HTTP/1.1\r\n" + kAuth + "\r\n", 5s);
+  EXPECT_EQ(ParseReply(quick.bytes).body, "handled GET /quick");
+  idle.clear();
+  EXPECT_TRUE(Eventually([&] { return listener_.OpenConnections() == 0; }, 20s));
+}
+
 TEST_F(ListenerTest, StopClosesOpenConnectionsAndJoinsThreads) {
   const std::size_t threadsBefore = ThreadCount();
   std::vector<std::unique_ptr<RawConnection>> idle;
