@@ -54,10 +54,17 @@ std::string ReadFile(const std::filesystem::path& file) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// Owns the pending answers below, so that a test ending before its modal
+// window opened leaves none behind for the next test.
+QObject& PendingAnswers() {
+  static QObject owner;
+  return owner;
+}
+
 // Answers the next modal window that opens (other than `except`) with
 // `answer`, from the event loop that window runs.
 void WhenModalOpens(std::function<void(QWidget*)> answer, QWidget* except = nullptr) {
-  auto* poll = new QTimer;
+  auto* poll = new QTimer(&PendingAnswers());
   poll->setInterval(5);
   QObject::connect(poll, &QTimer::timeout, [poll, answer = std::move(answer), except] {
     QWidget* modal = QApplication::activeModalWidget();
@@ -161,6 +168,7 @@ class OperatorWindowTest : public QObject {
   }
 
   void cleanup() {
+    qDeleteAll(PendingAnswers().findChildren<QTimer*>(Qt::FindDirectChildrenOnly));
     window_.reset();
     server_.reset();
     console_.reset();
