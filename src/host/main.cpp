@@ -79,7 +79,7 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     } else if (arg == "--help" || arg == "-h") {
       options.help = true;
     } else {
-      std::cerr << "quelvar-server: unknown option '" << arg << "'\n\n" << kUsage;
+      std::cerr << "quelvar-server: unknown option '" << arg << "'\n\n" << kUsage << kWindowNote;
       return false;
     }
   }
@@ -168,15 +168,16 @@ void RaiseOpenFileLimit() {
   }
 }
 
-bool DisplayAvailable() {
 #ifdef QUELVAR_WITH_WINDOW
+// A display the window can open on.
+bool DisplayAvailable() {
   for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
     const char* value = std::getenv(name);
     if (value != nullptr && *value != '\0') return true;
   }
-#endif
   return false;
 }
+#endif
 
 }  // namespace
 
