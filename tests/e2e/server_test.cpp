@@ -190,6 +190,28 @@ TEST_F(ServerTest, SecondCopyEndsAtOnceWithCode0) {
   EXPECT_EQ(ParseReply(Ask("GET /favicon.ico HTTP/1.1\r\n" + kAuth + "\r\n").bytes).statusLine, "HTTP/1.1 200 OK");
 }
 
+TEST_F(ServerTest, ParameterTextsNestedToTheReadersLimitAreServed) {
+  // The deepest texts the JSON reader takes, as parameter fields of a call:
+  // each is read on a connection thread, whose stack must hold it.
+  constexpr int kDepth = 510;
+  std::string objects, arrays;
+  for (int i = 0; i < kDepth; ++i) objects += "{\"a\":";
+  objects += "1" + std::string(kDepth, '}');
+  arrays = std::string(kDepth, '[') + std::string(kDepth, ']');
+  for (const std::string& nested : {objects, arrays}) {
+    const std::string field = "{\"ObjectType\":\"toParam\", \"Direction\":\"odIN\", \"Encoded\":\"false\", "
+                              "\"ValueType\":\"ovString\", \"x\":" + nested + "}";
+    const std::string body = "--b\r\nContent-Disposition: form-data; name=\"x\"\r\n\r\n" + field +
+                             "\r\n--b\r\nContent-Disposition: form-data; name=\"dwservereventname\"\r\n\r\n"
+                             "DWServerEventsFerramentas\r\n--b--\r\n";
+    const std::string request = "POST /Sobre HTTP/1.1\r\n" + kAuth +
+                                "Content-Type: multipart/form-data; boundary=b\r\nContent-Length: " +
+                                std::to_string(body.size()) + "\r\n\r\n" + body;
+    EXPECT_EQ(ParseReply(Ask(request).bytes).statusLine, "HTTP/1.1 200 OK");
+  }
+  EXPECT_TRUE(server_.Running());
+}
+
 TEST_F(ServerTest, StopSignalsEndWithCode0) {
   // SIGTERM here; SIGINT on a server of its own.
   RawConnection idle(server_.port());
