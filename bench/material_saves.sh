@@ -14,19 +14,8 @@ driver_bin=$(realpath "${2:-build/bench/material_saves_bench}")
 clients="${CLIENTS:-8}"
 seconds="${SECONDS_OF_LOAD:-10}"
 
-work=$(mktemp -d)
-server_pid=
-cleanup() { [[ -n $server_pid ]] && kill "$server_pid" 2>/dev/null; wait 2>/dev/null || true; rm -rf "$work"; }
-trap cleanup EXIT
-
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-mkdir -p "$work/prog" "$work/run"
-cp "$server_bin" "$work/prog/quelvar-server"
-db="$work/prog/QuelvarDB.db3"
-printf '[INDICE]\nLocalQuelvarDB=%s\nPorta=%s\n' "$db" "$port" > "$work/prog/Config1.ini"
-XDG_RUNTIME_DIR="$work/run" "$work/prog/quelvar-server" --headless --create-database >/dev/null 2>"$work/stderr" &
-server_pid=$!
-for _ in $(seq 100); do (echo > "/dev/tcp/127.0.0.1/$port") 2>/dev/null && break; sleep 0.1; done
+source bench/fresh_server.sh
+start_fresh_server "$server_bin"
 sqlite3 "$db" "Insert Into T06_GRUP (T06_NumGrupo, T06_Grupo) Values (1, 'Ferragens')"
 
 "$driver_bin" --port "$port" --clients "$clients" --seconds "$seconds" | tee "$work/driver.out"

@@ -76,6 +76,19 @@ void WhenModalOpens(std::function<void(QWidget*)> answer, QWidget* except = null
   poll->start();
 }
 
+// Answers the next message box that opens (other than `except`) with OK,
+// keeping its text in `text`.
+void WhenMessageOpens(QString& text, QWidget* except = nullptr) {
+  WhenModalOpens(
+      [&text](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        QVERIFY(box != nullptr);
+        text = box->text();
+        box->accept();
+      },
+      except);
+}
+
 // A "Sobre" request's status line, or "" when the port does not answer.
 std::string SobreStatus(std::uint16_t port) {
   const std::string request = "GET /DWServerEventsFerramentas/Sobre HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
@@ -345,12 +358,7 @@ class OperatorWindowTest : public QObject {
       auto* dialog = qobject_cast<TFormServer_Config*>(modal);
       QVERIFY(dialog != nullptr);
       dialog->findChild<QSpinBox*>("frPorta")->setValue(taken.port());
-      WhenModalOpens(
-          [&](QWidget* box) {
-            error = qobject_cast<QMessageBox*>(box)->text();
-            qobject_cast<QMessageBox*>(box)->accept();
-          },
-          dialog);
+      WhenMessageOpens(error, dialog);
       dialog->findChild<QPushButton*>("BotaoOK")->click();
       dialogStayedOpen = dialog->isVisible();
       dialog->reject();
@@ -375,12 +383,7 @@ class OperatorWindowTest : public QObject {
       QVERIFY(dialog != nullptr);
       dialog->findChild<QLineEdit*>("frArquivo")->setText(QStringLiteral("/outro/banco.db3"));
       dialog->findChild<QSpinBox*>("frPorta")->setValue(1234);
-      WhenModalOpens(
-          [&](QWidget* box) {
-            error = qobject_cast<QMessageBox*>(box)->text();
-            qobject_cast<QMessageBox*>(box)->accept();
-          },
-          dialog);
+      WhenMessageOpens(error, dialog);
       dialog->findChild<QPushButton*>("BotaoOK")->click();
       dialog->reject();
     });
@@ -495,10 +498,7 @@ class OperatorWindowTest : public QObject {
     std::filesystem::remove(Database());
     server_->SetDatabasePath((Folder() / "sem-pasta" / "x.db3").string());
     QString error;
-    WhenModalOpens([&](QWidget* box) {
-      error = qobject_cast<QMessageBox*>(box)->text();
-      qobject_cast<QMessageBox*>(box)->accept();
-    });
+    WhenMessageOpens(error);
     window_->findChild<QAction*>("Backup")->trigger();
     QVERIFY(!error.isEmpty());
     QTRY_COMPARE(Counter()->value(), 1);

@@ -1,0 +1,21 @@
+# Sourced by the bench scripts: starts a copy of a server binary on a fresh
+# database of its own, in a temporary program folder, on a free loopback
+# port, and stops it and removes the folder when the script exits.
+#   start_fresh_server path/to/quelvar-server
+# Sets: work (the temporary folder), port, db (the database file), server_pid.
+
+work=$(mktemp -d)
+server_pid=
+cleanup() { [[ -n $server_pid ]] && kill "$server_pid" 2>/dev/null; wait 2>/dev/null || true; rm -rf "$work"; }
+trap cleanup EXIT
+
+start_fresh_server() {
+  port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+  mkdir -p "$work/prog" "$work/run"
+  cp "$1" "$work/prog/quelvar-server"
+  db="$work/prog/QuelvarDB.db3"
+  printf '[INDICE]\nLocalQuelvarDB=%s\nPorta=%s\n' "$db" "$port" > "$work/prog/Config1.ini"
+  XDG_RUNTIME_DIR="$work/run" "$work/prog/quelvar-server" --headless --create-database >/dev/null 2>"$work/stderr" &
+  server_pid=$!
+  for _ in $(seq 100); do (echo > "/dev/tcp/127.0.0.1/$port") 2>/dev/null && break; sleep 0.1; done
+}
