@@ -15,14 +15,13 @@
 #include <vector>
 
 #include "host/error_dialog.h"
+#include "host/qt_text.h"
 #include "host/server_control.h"
 #include "host/settings.h"
 
 namespace quelvar::host {
 
 namespace {
-
-QString Text(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
 constexpr int kLowestPort = 1;
 constexpr int kHighestPort = 9000;  // so at most four digits can be typed
@@ -39,8 +38,8 @@ QString FileDialogFilter(std::string_view pairs) {
   }
   QStringList entries;
   for (std::size_t i = 0; i + 1 < parts.size(); i += 2) {
-    QString description = Text(parts[i]);
-    const QString pattern = Text(parts[i + 1]);
+    QString description = QtText(parts[i]);
+    const QString pattern = QtText(parts[i + 1]);
     if (!description.endsWith(QLatin1Char('(') + pattern + QLatin1Char(')'))) {
       description += QStringLiteral(" (") + pattern + QLatin1Char(')');
     }
@@ -107,7 +106,7 @@ TFormServer_Config::TFormServer_Config(ServerControl& server, std::function<bool
 }
 
 void TFormServer_Config::showEvent(QShowEvent* event) {
-  frArquivo_->setText(Text(server_.DatabasePath()));
+  frArquivo_->setText(QtText(server_.DatabasePath()));
   frPorta_->setValue(server_.Port());  // held within 1-9000
   QDialog::showEvent(event);
   if (parentWidget() != nullptr && parentWidget()->isVisible() && !parentWidget()->isMinimized()) {
@@ -128,7 +127,7 @@ bool TFormServer_Config::eventFilter(QObject* watched, QEvent* event) {
 
 void TFormServer_Config::Browse() {
   const QString chosen = QFileDialog::getOpenFileName(this, QStringLiteral("Banco de Dados"),
-                                                      Text(FolderText(server_.ProgramFolder())),
+                                                      QtText(FolderText(server_.ProgramFolder())),
                                                       FileDialogFilter(kDatabaseFileFilter));
   if (!chosen.isEmpty()) frArquivo_->setText(chosen);
 }

@@ -3,13 +3,13 @@
 #include <QApplication>
 #include <QMessageBox>
 
-#include "host/host_texts.h"
+#include "host/qt_text.h"
 
 namespace quelvar::host {
 
 void ShowErrorDialog(QWidget* parent, const QString& message) {
-  QMessageBox box(QMessageBox::Critical, QApplication::applicationName(),
-                  QString::fromStdString(WithLineBreaks(message.toStdString())), QMessageBox::Ok, parent);
+  QMessageBox box(QMessageBox::Critical, QApplication::applicationName(), DisplayedText(message), QMessageBox::Ok,
+                  parent);
   box.setObjectName("ErrorMessage");
   box.exec();
 }

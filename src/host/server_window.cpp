@@ -27,6 +27,7 @@
 #include "host/config_dialog.h"
 #include "host/error_dialog.h"
 #include "host/host_texts.h"
+#include "host/qt_text.h"
 #include "host/qt_console.h"
 #include "host/server_control.h"
 #include "host/settings.h"
@@ -34,15 +35,6 @@
 #include "tools/integrity_check.h"
 
 namespace quelvar::host {
-
-namespace {
-
-QString Text(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
-
-// A text for a widget that breaks lines only at line feeds.
-QString Displayed(const QString& text) { return Text(WithLineBreaks(text.toStdString())); }
-
-}  // namespace
 
 TFormServer000::TFormServer000(ServerControl& server, QtOperatorConsole& console, std::function<void()> endProgram,
                                QWidget* parent)
@@ -52,7 +44,7 @@ TFormServer000::TFormServer000(ServerControl& server, QtOperatorConsole& console
       console_(console),
       endProgram_(std::move(endProgram)) {
   setObjectName("TFormServer000");
-  setWindowTitle(Text(server_.Caption()));
+  setWindowTitle(QtText(server_.Caption()));
   BuildWidgets();
   connect(&console_, &QtOperatorConsole::modulesCounted, this, &TFormServer000::AddModules);
   connect(&console_, &QtOperatorConsole::entriesLogged, this, &TFormServer000::AppendEntries);
@@ -72,7 +64,7 @@ void TFormServer000::BuildWidgets() {
   const QIcon programIcon = style()->standardIcon(QStyle::SP_DriveNetIcon);
   setWindowIcon(programIcon);
 
-  label1_ = new QLabel(Text(kCounterLabel), this);
+  label1_ = new QLabel(QtText(kCounterLabel), this);
   label1_->setObjectName("Label1");
 
   frQtdAcessos_ = new QSpinBox(this);
@@ -172,15 +164,15 @@ void TFormServer000::FormShow() {
   server_.SetDatabasePath(std::string());
   server_.SetPort(0);
   const std::filesystem::path& folder = server_.ProgramFolder();
-  folderPanel_->setText(Text(FolderText(folder)));
+  folderPanel_->setText(QtText(FolderText(folder)));
   folderPanel_->setToolTip(folderPanel_->text());
-  computerPanel_->setText(QStringLiteral("Nome desse computador: ") + Text(NomeComputador()));
+  computerPanel_->setText(QStringLiteral("Nome desse computador: ") + QtText(NomeComputador()));
 
   StartupSettings settings;
   try {
     settings = ReadStartupSettings(folder);
   } catch (const std::exception& failure) {
-    ShowError(Text(failure.what()));
+    ShowError(QtText(failure.what()));
     return;
   }
   server_.SetDatabasePath(settings.values.localDb);
@@ -191,7 +183,7 @@ void TFormServer000::FormShow() {
   }
   // The operator has to act: bring the window up under the message.
   if (isMinimized() || !isVisible()) showNormal();
-  QMessageBox message(QMessageBox::NoIcon, QApplication::applicationName(), Displayed(Text(kDatabaseMissingMessage)),
+  QMessageBox message(QMessageBox::NoIcon, QApplication::applicationName(), DisplayedText(QtText(kDatabaseMissingMessage)),
                       QMessageBox::Ok, this);
   message.setObjectName("DatabaseMissingMessage");
   message.exec();
@@ -202,10 +194,10 @@ bool TFormServer000::BotaoOKClick() {
   try {
     server_.Start();
   } catch (const std::exception& failure) {
-    ShowError(Text(failure.what()));
+    ShowError(QtText(failure.what()));
     return false;
   }
-  setWindowTitle(Text(server_.Caption()));
+  setWindowTitle(QtText(server_.Caption()));
   return true;
 }
 
@@ -223,7 +215,7 @@ void TFormServer000::RunMenuAction(Action action) {
     action(dm, answer);
   } catch (const std::exception& failure) {
     QApplication::restoreOverrideCursor();
-    ShowError(Text(failure.what()));
+    ShowError(QtText(failure.what()));
     return;
   }
   QApplication::restoreOverrideCursor();
@@ -275,7 +267,7 @@ void TFormServer000::AddModules(int count) {
 }
 
 void TFormServer000::AppendEntries(const QStringList& entries) {
-  for (const QString& entry : entries) memo1_->appendPlainText(Displayed(entry));
+  for (const QString& entry : entries) memo1_->appendPlainText(DisplayedText(entry));
 }
 
 void TFormServer000::ShowMenu(QWidget* source, const QPoint& position) {
