@@ -48,13 +48,6 @@ T05_Local, T05_Entradas, T05_Saidas, T05_NumMaterial, T13_NumLote, T13_Qtd, T13_
 T04_Material, T04_Unidade, T04_CodBarra From T12_ENT1,T13_ENT2,T05_LOTE, T08_FORN,T04_MATE Where
 T12_Exclusao is Null and T12_NumEntrada = T13_NumEntrada and T12_NumFornec = T08_NumFornec and
 T13_NumLote = T05_NumLote and T05_NumMaterial = T04_NumMaterial Order By T12_Data, T08_Fornecedor;"
-call_sqlite() {
-  local start end
-  start=$(date +%s%N)
-  sqlite3 -json "$db" "$statement" > "$work/sqlite.json"
-  end=$(date +%s%N)
-  awk -v ns=$((end - start)) 'BEGIN { printf "%.3f", ns / 1e9 }'
-}
 
 call_server >/dev/null  # warm the file cache
 echo "run  server-seconds  reply-bytes  sqlite3-json-seconds  json-bytes"

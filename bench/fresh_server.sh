@@ -3,6 +3,8 @@
 # port, and stops it and removes the folder when the script exits.
 #   start_fresh_server path/to/quelvar-server
 # Sets: work (the temporary folder), port, db (the database file), server_pid.
+#   call_sqlite   runs $statement with `sqlite3 -json` on $db into
+#                 $work/sqlite.json and prints the seconds it took
 
 work=$(mktemp -d)
 server_pid=
@@ -18,4 +20,12 @@ start_fresh_server() {
   XDG_RUNTIME_DIR="$work/run" "$work/prog/quelvar-server" --headless --create-database >/dev/null 2>"$work/stderr" &
   server_pid=$!
   for _ in $(seq 100); do (echo > "/dev/tcp/127.0.0.1/$port") 2>/dev/null && break; sleep 0.1; done
+}
+
+call_sqlite() {
+  local start end
+  start=$(date +%s%N)
+  sqlite3 -json "$db" "$statement" > "$work/sqlite.json"
+  end=$(date +%s%N)
+  awk -v ns=$((end - start)) 'BEGIN { printf "%.3f", ns / 1e9 }'
 }

@@ -50,13 +50,6 @@ T04_Peso, T04_Unidade, T04_CodBarra, T04_NCM, T04_Obs1, T04_Obs2, T04_Desativado
 (Select Coalesce(Sum(T05_Entradas - T05_Saidas),0.00000) From T05_LOTE Where T05_NumMaterial = T04_NumMaterial
 and T05_Exclusao is Null) as T04_Saldo From T04_MATE, T06_GRUP Where T04_Exclusao is Null and T04_UsaLote
 and T04_NumGrupo = T06_NumGrupo and NOT T04_Desativado Order By T04_Material;"
-call_sqlite() {
-  local start end
-  start=$(date +%s%N)
-  sqlite3 -json "$db" "$statement" > "$work/sqlite.json"
-  end=$(date +%s%N)
-  awk -v ns=$((end - start)) 'BEGIN { printf "%.3f", ns / 1e9 }'
-}
 
 call_server >/dev/null  # warm the file cache
 grep -q '"TABELA":"' "$work/reply" || { echo "the server's reply carries no Tabela:" >&2; head -c 300 "$work/reply" >&2; exit 1; }
