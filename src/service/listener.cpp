@@ -186,9 +186,9 @@ bool WriteReply(TimedStream& stream, const HttpReply& reply) {
   return !ec;
 }
 
-void Refuse(tcp::socket& socket, TimedStream& stream, int status) {
+void Refuse(TimedStream& stream, int status) {
   if (WriteReply(stream, FailureReply(status, std::string(StandardReason(status))))) {
-    CloseGracefully(socket);
+    CloseGracefully(stream.socket());
   }
 }
 
@@ -242,12 +242,12 @@ void ServeConnection(tcp::socket& socket, RequestHandler& handler, std::chrono::
   error_code ec;
   http::read_header(stream, buffer, parser, ec);
   if (ec) {
-    if (const int status = RefusalStatus(ec)) Refuse(socket, stream, status);
+    if (const int status = RefusalStatus(ec)) Refuse(stream, status);
     return;
   }
   const auto& head = parser.get();
   if (static_cast<std::size_t>(std::distance(head.begin(), head.end())) > kMaxHeaderLines) {
-    Refuse(socket, stream, 431);
+    Refuse(stream, 431);
     return;
   }
   if (!parser.is_done()) {
@@ -260,7 +260,7 @@ void ServeConnection(tcp::socket& socket, RequestHandler& handler, std::chrono::
     }
     http::read(stream, buffer, parser, ec);
     if (ec) {
-      if (const int status = RefusalStatus(ec)) Refuse(socket, stream, status);
+      if (const int status = RefusalStatus(ec)) Refuse(stream, status);
       return;
     }
   }

@@ -1,9 +1,11 @@
 #pragma once
-// A blocking stream over a connected TCP socket whose reads and writes give up
-// when the peer stays silent (or stops reading) for longer than the idle
-// time: each call waits for readiness with poll() first and fails with
-// asio::error::timed_out when the wait runs out. Meets the synchronous stream
-// requirements of the HTTP reader and asio::write.
+// A synchronous stream over a connected TCP socket whose reads and writes give
+// up when the peer stays silent (or stops reading) for longer than the idle
+// time. The socket is switched to non-blocking mode: a call that finds nothing
+// to read (or no room to write) waits for readiness with poll() and fails with
+// asio::error::timed_out when the wait runs out, so a call that can proceed at
+// once costs no wait. Meets the synchronous stream requirements of the HTTP
+// reader and asio::write.
 
 #include <poll.h>
 
@@ -21,12 +23,17 @@ namespace quelvar::service {
 class TimedStream {
  public:
   TimedStream(boost::asio::ip::tcp::socket& socket, std::chrono::milliseconds idle)
-      : socket_(socket), idle_(idle) {}
+      : socket_(socket), idle_(idle) {
+    boost::system::error_code ec;
+    socket_.non_blocking(true, ec);
+    nonBlocking_ = !ec;
+  }
+
+  boost::asio::ip::tcp::socket& socket() { return socket_; }
 
   template <typename MutableBuffers>
   std::size_t read_some(const MutableBuffers& buffers, boost::system::error_code& ec) {
-    if (!WaitFor(POLLIN, ec)) return 0;
-    return socket_.read_some(buffers, ec);
+    return Attempt(POLLIN, [&](boost::system::error_code& e) { return socket_.read_some(buffers, e); }, ec);
   }
 
   template <typename MutableBuffers>
@@ -36,8 +43,7 @@ class TimedStream {
 
   template <typename ConstBuffers>
   std::size_t write_some(const ConstBuffers& buffers, boost::system::error_code& ec) {
-    if (!WaitFor(POLLOUT, ec)) return 0;
-    return socket_.write_some(buffers, ec);
+    return Attempt(POLLOUT, [&](boost::system::error_code& e) { return socket_.write_some(buffers, e); }, ec);
   }
 
   template <typename ConstBuffers>
@@ -46,6 +52,19 @@ class TimedStream {
   }
 
  private:
+  // Runs `call` until it does not report "would block", waiting for `events`
+  // before each retry (and before the first call when the socket could not
+  // be made non-blocking, so that a blocking call never waits unbounded).
+  template <typename Call>
+  std::size_t Attempt(short events, Call call, boost::system::error_code& ec) {
+    if (!nonBlocking_ && !WaitFor(events, ec)) return 0;
+    for (;;) {
+      const std::size_t n = call(ec);
+      if (ec != boost::asio::error::would_block && ec != boost::asio::error::try_again) return n;
+      if (!WaitFor(events, ec)) return 0;
+    }
+  }
+
   template <typename Call>
   static std::size_t OrThrow(Call call) {
     boost::system::error_code ec;
@@ -76,6 +95,7 @@ class TimedStream {
 
   boost::asio::ip::tcp::socket& socket_;
   const std::chrono::milliseconds idle_;
+  bool nonBlocking_ = false;
 };
 
 }  // namespace quelvar::service
