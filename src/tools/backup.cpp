@@ -1,14 +1,16 @@
 #include "tools/backup.h"
 
 #include <system_error>
+#include <vector>
 
 #include "data/engine_error.h"
 #include "data/tdm.h"
 #include "formats/errors.h"
 #include "inventory/config_record.h"
+#include "service/protected_files.h"
 #include "tools/backup_files.h"
+#include "tools/backup_writer.h"
 #include "tools/integrity_check.h"
-#include "tools/online_copy.h"
 
 namespace quelvar::tools {
 
@@ -23,41 +25,36 @@ void CriaPastaBackup(const fs::path& folder) {
         "Verifique se você possui permissões para isso e tente novamente. ");
 }
 
-void ExcluiArquivoBackup(const fs::path& folder, const std::string& name) {
-  const fs::path file = folder / name;
-  std::error_code ec;
-  if (!fs::exists(fs::symlink_status(file, ec))) return;
-  if (!fs::remove(file, ec) || ec)
-    throw Error("Ocorreu um erro ao excluir o backup.\rMensagem original: " +
-                (ec ? ec.message() : std::string("o arquivo não foi excluído")));
-}
-
-void CopiaArquivoBackup(const fs::path& source, const fs::path& destination) {
-  std::error_code ec;
-  fs::copy_file(source, destination, fs::copy_options::none, ec);
-  if (ec) throw Error("Ocorreu um erro na cópia do backup.\rMensagem original: " + ec.message());
-}
-
 void GeraBackup(TDM& dm, const std::string& fileName, const std::string& secondFolder, std::string& answer) {
   RequirePlainFileName(fileName);
   const fs::path folder = BackupFolder(dm);
   dm.Database1.Handle();
   const std::string databaseFile = dm.DatabaseFile();
+  const std::vector<fs::path> guarded = service::ProtectedFiles(databaseFile, dm.ProgramFolder());
+
+  // Every target is checked before anything is written, so a refused request
+  // changes no file.
+  const fs::path backupFile = folder / fileName;
+  const fs::path secondFile = secondFolder.empty() ? fs::path() : fs::path(secondFolder) / fileName;
+  if (!secondFolder.empty()) RequireBackupTarget(databaseFile, secondFile, guarded);
+  if (fs::is_directory(folder)) RequireBackupTarget(databaseFile, backupFile, guarded);
 
   if (!IntegrityValidator(dm, databaseFile).Check()) throw Error("Erro no teste de validade do banco de dados.");
 
   CriaPastaBackup(folder);
-  ExcluiArquivoBackup(folder, fileName);
-  if (!secondFolder.empty()) ExcluiArquivoBackup(secondFolder, fileName);
-
-  const fs::path backupFile = folder / fileName;
   try {
-    OnlineCopy(databaseFile, backupFile.string(), CopyTarget::kCreate);
+    WriteBackupSafely(databaseFile, backupFile, guarded);
   } catch (const EngineError& e) {
     dm.Log(std::string("Backup Error --> \r") + e.what());
     throw;
   }
-  if (!secondFolder.empty()) CopiaArquivoBackup(backupFile, fs::path(secondFolder) / fileName);
+  if (!secondFolder.empty()) {
+    try {
+      WriteBackupSafely(backupFile, secondFile, guarded);
+    } catch (const EngineError& e) {
+      throw Error(std::string(kBackupCopyFailure) + e.what());
+    }
+  }
 
   answer = "Backup gerado com sucesso.\r\rO nome do backup gerado foi " + fileName + "\r" + "No servidor, na pasta " +
            folder.string() + "\r" + "\r" + "Copie este backup para um pendrive para se prevenir" + "\r" +

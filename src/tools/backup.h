@@ -17,14 +17,18 @@ namespace quelvar::tools {
 // Checks, copies to BackupFolder/fileName (and secondFolder/fileName when
 // `secondFolder` is not empty), records today's date and sets `answer` to
 // the success text. Raises Error with the message to report.
+//
+// Both targets are checked first (see backup_writer.h): neither may be the
+// live database, its side files, Config1.ini or the executable, an existing
+// target must be an earlier backup (a database file), and the second folder
+// must exist; a refusal writes nothing. Each copy is written to a temporary
+// file, checked, flushed and renamed over the target, so a failure leaves
+// the earlier backup of that name as it was. The copy in the second folder
+// is made from the checked copy in the backup folder.
 void GeraBackup(TDM& dm, const std::string& fileName, const std::string& secondFolder, std::string& answer);
 
 // Creates `folder` (one level) when missing.
 void CriaPastaBackup(const std::filesystem::path& folder);
-// Deletes folder/name when that file exists.
-void ExcluiArquivoBackup(const std::filesystem::path& folder, const std::string& name);
-// Copies one file, never over an existing destination.
-void CopiaArquivoBackup(const std::filesystem::path& source, const std::filesystem::path& destination);
 
 // "Backup": `Resposta` := the answer of GeraBackup(`Destino1`, `Destino2`);
 // on an error "Ocorreu um erro na geração do backup. \r" + message (logged

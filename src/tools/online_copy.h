@@ -11,6 +11,8 @@ namespace quelvar::tools {
 enum class CopyTarget {
   kCreate,    // the destination file is created when missing
   kExisting,  // the destination must exist (it is a live database)
+  kScratch,   // a new file no one else opens: written without a journal and
+              // without flushes (the caller flushes it and renames it)
 };
 
 // Source opened read-only, both connections with the busy timeout of the

@@ -1,11 +1,20 @@
 #include "tools/restore.h"
 
-#include <filesystem>
-#include <system_error>
+#include <sqlite3.h>
 
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+#include <vector>
+
+#include "data/engine_error.h"
+#include "data/shipped_schema.h"
 #include "data/tdm.h"
 #include "formats/errors.h"
 #include "tools/backup_files.h"
+#include "tools/database_check.h"
 #include "tools/online_copy.h"
 
 namespace quelvar::tools {
@@ -18,15 +27,89 @@ constexpr std::string_view kCopyFailure = "Ocorreu um erro na cópia do backup.\
 
 [[noreturn]] void ThrowCopyFailure(const std::string& message) { throw Error(std::string(kCopyFailure) + message); }
 
+constexpr std::size_t kHeaderSize = 100;
+constexpr std::string_view kDatabaseHeader{"SQLite format 3\0", 16};
+
+std::uint32_t BigEndian(const unsigned char* bytes, int count) {
+  std::uint32_t value = 0;
+  for (int i = 0; i < count; ++i) value = (value << 8) | bytes[i];
+  return value;
+}
+
+// The size the file's header promises, or 0 when the header does not say.
+std::uintmax_t PromisedSize(const std::array<unsigned char, kHeaderSize>& header) {
+  std::uint32_t pageSize = BigEndian(&header[16], 2);
+  if (pageSize == 1) pageSize = 65536;
+  const std::uint32_t pageCount = BigEndian(&header[28], 4);
+  const bool countValid = BigEndian(&header[24], 4) == BigEndian(&header[92], 4);
+  if (!countValid || pageCount == 0) return 0;
+  return static_cast<std::uintmax_t>(pageSize) * pageCount;
+}
+
+// The table names of the schema the server ships.
+std::vector<std::string> ShippedTables() {
+  SqliteConnection memory = OpenDatabaseFile(":memory:", SQLITE_OPEN_READWRITE);
+  const std::string schema(ShippedSchema());
+  RunStatement(memory.get(), schema.c_str());
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(memory.get(), "Select name From sqlite_master Where type = 'table' Order By name", -1, &raw,
+                         nullptr) != SQLITE_OK)
+    ThrowEngineError(memory.get());
+  SqliteStatement statement(raw);
+  std::vector<std::string> tables;
+  while (sqlite3_step(raw) == SQLITE_ROW) tables.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(raw, 0)));
+  return tables;
+}
+
+bool HasTable(sqlite3* db, const std::string& table) {
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db, "Select 1 From sqlite_master Where type = 'table' And name = ?1 Collate NoCase", -1, &raw,
+                         nullptr) != SQLITE_OK)
+    ThrowEngineError(db);
+  SqliteStatement statement(raw);
+  sqlite3_bind_text(raw, 1, table.c_str(), -1, SQLITE_TRANSIENT);
+  const int rc = sqlite3_step(raw);
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) ThrowEngineError(db);
+  return rc == SQLITE_ROW;
+}
+
 }  // namespace
+
+void RequireRestorableDatabase(const fs::path& file) {
+  std::error_code ec;
+  if (!fs::is_regular_file(file, ec))
+    ThrowCopyFailure((ec ? ec : std::make_error_code(std::errc::no_such_file_or_directory)).message());
+  const std::uintmax_t size = fs::file_size(file, ec);
+  if (ec) ThrowCopyFailure(ec.message());
+  if (size == 0) ThrowCopyFailure(std::string(kRestoreEmpty));
+
+  std::array<unsigned char, kHeaderSize> header{};
+  {
+    std::ifstream in(file, std::ios::binary);
+    in.read(reinterpret_cast<char*>(header.data()), header.size());
+    if (static_cast<std::size_t>(in.gcount()) < kDatabaseHeader.size() ||
+        std::string_view(reinterpret_cast<const char*>(header.data()), kDatabaseHeader.size()) != kDatabaseHeader)
+      ThrowCopyFailure(std::string(kRestoreNotDatabase));
+    if (static_cast<std::size_t>(in.gcount()) < header.size()) ThrowCopyFailure(std::string(kRestoreIncomplete));
+  }
+  const std::uintmax_t promised = PromisedSize(header);
+  if (promised != 0 && size < promised) ThrowCopyFailure(std::string(kRestoreIncomplete));
+
+  try {
+    SqliteConnection db = OpenDatabaseFile(file.string(), SQLITE_OPEN_READONLY);
+    if (!IntegrityCheckPassed(IntegrityCheckRows(db.get()))) ThrowCopyFailure(std::string(kRestoreUnsound));
+    for (const std::string& table : ShippedTables())
+      if (!HasTable(db.get(), table)) ThrowCopyFailure(std::string(kRestoreMissingTable) + table);
+  } catch (const EngineError& e) {
+    ThrowCopyFailure(std::string(kRestoreUnsound) + " " + e.what());
+  }
+}
 
 void RestauraBackup(TDM& dm, const std::string& fileName, std::string& answer) {
   dm.Database1.Close();
   if (!IsPlainFileName(fileName)) ThrowCopyFailure(std::make_error_code(std::errc::invalid_argument).message());
   const fs::path source = BackupFolder(dm) / fileName;
-  std::error_code ec;
-  if (!fs::is_regular_file(source, ec))
-    ThrowCopyFailure((ec ? ec : std::make_error_code(std::errc::no_such_file_or_directory)).message());
+  RequireRestorableDatabase(source);
   try {
     OnlineCopy(source.string(), dm.DatabaseFile(), CopyTarget::kExisting);
   } catch (const std::exception& e) {

@@ -5,7 +5,9 @@
 // database or the restored one, and a failed restore leaves the live file
 // unchanged.
 
+#include <filesystem>
 #include <string>
+#include <string_view>
 
 #include "formats/params.h"
 
@@ -15,10 +17,24 @@ class TDM;
 
 namespace quelvar::tools {
 
+// Reasons a backup file is refused as a restore source.
+inline constexpr std::string_view kRestoreEmpty = "o arquivo de backup está vazio";
+inline constexpr std::string_view kRestoreNotDatabase = "o arquivo de backup não é um banco de dados";
+inline constexpr std::string_view kRestoreIncomplete = "o arquivo de backup está incompleto";
+inline constexpr std::string_view kRestoreUnsound = "o arquivo de backup não passou no teste de validade";
+inline constexpr std::string_view kRestoreMissingTable = "o arquivo de backup não tem a tabela ";
+
+// Returns when `file` may replace the live database: a regular, non-empty
+// database file as long as its header says, passing the engine's integrity
+// check and holding every table of the shipped schema. Raises Error("Ocorreu
+// um erro na cópia do backup.\rMensagem original: " + the reason) otherwise.
+void RequireRestorableDatabase(const std::filesystem::path& file);
+
 // Replaces the live database by BackupFolder/fileName; `answer` := "OK".
 // Raises Error("Ocorreu um erro na cópia do backup.\rMensagem original: " +
 // the system's or engine's message) when the source is missing, is not a
-// plain file name, or cannot be copied.
+// plain file name, is refused by RequireRestorableDatabase, or cannot be
+// copied; the live file is then unchanged.
 void RestauraBackup(TDM& dm, const std::string& fileName, std::string& answer);
 
 // "Restore": `Resposta` := the answer of RestauraBackup(`Origem`); on an

@@ -188,22 +188,24 @@ TEST_F(Tools, FirstBackupCreatesTheFolderCopiesTheDatabaseAndRecordsToday) {
   EXPECT_EQ(SqlText(Db(), "Select T03_UltimoBackup From T03_CONF"), TodayText());
 }
 
-TEST_F(Tools, BackupReplacesAnExistingCopyAndFillsAnExistingSecondFolder) {
-  fs::create_directory(BackupFolder());
-  WriteBytes(BackupFolder() / "Dia.db3", 700);
+TEST_F(Tools, BackupReplacesAnEarlierCopyAndFillsAnExistingSecondFolder) {
   const fs::path second = server_.programFolder() / "pendrive";
   fs::create_directory(second);
-  WriteBytes(second / "Dia.db3", 300);
+  ASSERT_TRUE(Exec(Db(), "Update T03_CONF Set T03_Rodape = 'velho'"));
+  ASSERT_EQ(Backup("Dia.db3", second.string()), SuccessText("Dia.db3", BackupFolder()));
+  ASSERT_TRUE(Exec(Db(), "Update T03_CONF Set T03_Rodape = 'novo'"));
 
   EXPECT_EQ(Backup("Dia.db3", second.string()), SuccessText("Dia.db3", BackupFolder()));
-  EXPECT_EQ(SqlText((BackupFolder() / "Dia.db3").string(), "Select count(*) From T03_CONF"), "1");
+  EXPECT_EQ(SqlText((BackupFolder() / "Dia.db3").string(), "Select T03_Rodape From T03_CONF"), "novo");
   EXPECT_EQ(ReadBytes(second / "Dia.db3"), ReadBytes(BackupFolder() / "Dia.db3"));
 }
 
-TEST_F(Tools, MissingSecondFolderFailsAfterTheFirstCopyAndKeepsTheDate) {
+// Every target is checked before anything is written: a missing second
+// folder leaves no copy in the backup folder either.
+TEST_F(Tools, MissingSecondFolderFailsBeforeAnyCopyAndKeepsTheDate) {
   const fs::path missing = server_.programFolder() / "nao-existe";
   EXPECT_EQ(Backup("Sem.db3", missing.string()), kBackupFailure + kCopyFailure + "No such file or directory");
-  EXPECT_TRUE(fs::is_regular_file(BackupFolder() / "Sem.db3"));
+  EXPECT_FALSE(fs::exists(BackupFolder() / "Sem.db3"));
   EXPECT_FALSE(fs::exists(missing));
   EXPECT_EQ(SqlText(Db(), "Select T03_UltimoBackup From T03_CONF"), "<null>");
   EXPECT_EQ(Count(server_.Stderr(), "Backup --> \r" + kCopyFailure), 1u) << server_.Stderr();
