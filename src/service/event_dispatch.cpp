@@ -57,7 +57,8 @@ DispatchOutcome EventDispatcher::Run(const DispatchRequest& request, IntakeOutco
 
   if (answered) return outcome;
   if (allowFileFallback) {
-    if (auto file = FileFallback(programFolder_, request.path, request.referer, request.requestText)) {
+    if (auto file = FileFallback(programFolder_, *databasePath_->get(), request.path, request.referer,
+                                 request.requestText)) {
       outcome.kind = DispatchOutcome::Kind::File;
       outcome.file = std::move(*file);
       return outcome;

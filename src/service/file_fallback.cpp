@@ -2,11 +2,13 @@
 
 #include <fstream>
 #include <iterator>
+#include <span>
 #include <string>
 #include <system_error>
 #include <vector>
 
 #include "service/content_types.h"
+#include "service/protected_files.h"
 
 namespace quelvar::service {
 namespace {
@@ -60,10 +62,22 @@ std::string_view LastPathSegment(std::string_view url) {
   return slash == std::string_view::npos ? url : url.substr(slash + 1);
 }
 
-std::optional<HttpReply> FileReply(const fs::path& programFolder, std::string_view path) {
+bool EndsWith(std::string_view text, std::string_view tail) {
+  return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
+}
+
+// True for a file that holds or belongs to a database, or the settings.
+bool HoldsShopData(const fs::path& file, std::span<const fs::path> guarded) {
+  const std::string name = file.filename().string();
+  if (EndsWith(name, "-journal") || EndsWith(name, "-wal") || EndsWith(name, "-shm")) return true;
+  return IsProtectedFile(file, guarded) || IsDatabaseFile(file);
+}
+
+std::optional<HttpReply> FileReply(const fs::path& programFolder, std::span<const fs::path> guarded,
+                                   std::string_view path) {
   if (!path.empty() && path.front() == '/') path.remove_prefix(1);
   const auto file = ProgramFolderFile(programFolder, path);
-  if (!file) return std::nullopt;
+  if (!file || HoldsShopData(*file, guarded)) return std::nullopt;
   auto bytes = ReadWholeFile(*file);
   if (!bytes) return std::nullopt;
   HttpReply reply;
@@ -92,13 +106,15 @@ std::optional<fs::path> ProgramFolderFile(const fs::path& programFolder, std::st
   return resolved;
 }
 
-std::optional<HttpReply> FileFallback(const fs::path& programFolder, std::string_view path,
-                                      std::string_view referer, std::string_view requestText) {
-  if (auto reply = FileReply(programFolder, path)) return reply;
+std::optional<HttpReply> FileFallback(const fs::path& programFolder, const fs::path& databaseFile,
+                                      std::string_view path, std::string_view referer, std::string_view requestText) {
+  std::vector<fs::path> guarded = databaseFile.empty() ? std::vector<fs::path>{} : DatabaseFiles(databaseFile);
+  guarded.push_back(programFolder / std::string(kSettingsFileName));
+  if (auto reply = FileReply(programFolder, guarded, path)) return reply;
   if (!referer.empty() && referer.back() != '/') {
     std::string combined(LastPathSegment(referer));
     combined += path;
-    if (auto reply = FileReply(programFolder, combined)) return reply;
+    if (auto reply = FileReply(programFolder, guarded, combined)) return reply;
   }
   if (requestText.find(".map") != std::string_view::npos || requestText.find(".webdwpc") != std::string_view::npos) {
     HttpReply reply;

@@ -13,6 +13,11 @@
 // ".." segment, a backslash, a NUL or a drive-like "X:" segment is refused,
 // and the resolved file (symbolic links followed) must lie inside the
 // resolved program folder.
+//
+// The shop's data is never served either: the configured database file, its
+// side files and Config1.ini, any other database file (a backup, by its
+// header) and any file named like a database side file ("-journal", "-wal",
+// "-shm") answer as a missing file does.
 
 #include <filesystem>
 #include <optional>
@@ -22,7 +27,9 @@
 
 namespace quelvar::service {
 
-std::optional<HttpReply> FileFallback(const std::filesystem::path& programFolder, std::string_view path,
+// `databaseFile` is the configured database path in force.
+std::optional<HttpReply> FileFallback(const std::filesystem::path& programFolder,
+                                      const std::filesystem::path& databaseFile, std::string_view path,
                                       std::string_view referer, std::string_view requestText);
 
 // The file of the program folder that a request path names, when it is safe

@@ -271,5 +271,30 @@ TEST_F(DataSafety, RestoreOfAFileThatIsNoCompleteShopDatabaseIsRefused) {
   EXPECT_EQ(SqlText(Db(), "Select count(*) From sqlite_master Where name = 'Peso'"), "0");
 }
 
+// ---------------------------------------------------------------- file fallback
+
+TEST_F(DataSafety, FileFallbackNeverServesTheShopsDataOrSettings) {
+  ASSERT_EQ(Backup("Copia.db3").rfind("Backup gerado com sucesso.", 0), 0u);
+  WriteText(Db() + "-journal", "diario");
+  WriteText(Folder() / "pagina.html", "<p>loja</p>");
+  fs::create_symlink(Db(), Folder() / "atalho.txt");
+  fs::create_hard_link(Db(), Folder() / "vinculo.txt");
+
+  const auto get = [&](const std::string& target) {
+    return ParseReply(Exchange(server_.port(), "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
+                                                   GoodAuthorizationLine() + "\r\n")
+                          .bytes);
+  };
+  for (const std::string target : {"/QuelvarDB.db3", "/QuelvarDB.db3-journal", "/Config1.ini", "/atalho.txt",
+                                   "/vinculo.txt", "/Backup/Copia.db3"}) {
+    const ParsedReply reply = get(target);
+    EXPECT_EQ(reply.statusLine, "HTTP/1.1 404 Not Found") << target;
+    EXPECT_EQ(reply.body, "Event not found...") << target;
+  }
+  const ParsedReply page = get("/pagina.html");
+  EXPECT_EQ(page.statusLine, "HTTP/1.1 200 OK");
+  EXPECT_EQ(page.body, "<p>loja</p>");
+}
+
 }  // namespace
 }  // namespace quelvar::test

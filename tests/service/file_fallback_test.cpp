@@ -134,6 +134,33 @@ TEST_F(FileFallbackTest, EventsWinOverFiles) {
   EXPECT_EQ(reply.contentType, "application/json");
 }
 
+TEST_F(FileFallbackTest, TheShopsDataAndSettingsAnswerAsMissingFiles) {
+  const std::string header("SQLite format 3\0rest of a page", 31);
+  WriteFile(program_ / "dados" / "Loja.db3", header);
+  for (const char* side : {"-journal", "-wal", "-shm"}) WriteFile(program_ / "dados" / ("Loja.db3" + std::string(side)), "x");
+  WriteFile(program_ / "Config1.ini", "[INDICE]\r\n");
+  WriteFile(program_ / "Backup" / "Seg.db3", header);
+  WriteFile(program_ / "Backup" / "Seg.db3-journal", "x");
+  WriteFile(program_ / "Backup" / "leia.txt", "texto");
+  fs::create_symlink(program_ / "dados" / "Loja.db3", program_ / "copia.txt");
+  fs::create_hard_link(program_ / "dados" / "Loja.db3", program_ / "vinculo.txt");
+  service_ = std::make_unique<EventService>(
+      console_, program_, std::make_shared<DatabasePath>((program_ / "dados" / "Loja.db3").string()));
+
+  for (const std::string target : {"/dados/Loja.db3", "/dados/Loja.db3-journal", "/dados/Loja.db3-wal",
+                                   "/dados/Loja.db3-shm", "/Config1.ini", "/Backup/Seg.db3",
+                                   "/Backup/Seg.db3-journal", "/copia.txt", "/vinculo.txt"}) {
+    const HttpReply reply = Send(target);
+    EXPECT_EQ(reply.status, 404) << target;
+    EXPECT_EQ(reply.body, "Event not found...") << target;
+  }
+  const HttpReply viaReferer = Send("/Loja.db3", {{"Referer", "http://127.0.0.1:8082/dados"}});
+  EXPECT_EQ(viaReferer.status, 404);
+  const HttpReply other = Send("/Backup/leia.txt");
+  EXPECT_EQ(other.status, 200);
+  EXPECT_EQ(other.body, "texto");
+}
+
 TEST(ContentTypeOf, SubstringOrderThenExtension) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"a.html", "text/html"},        {"A.HTM", "text/html"},         {"x.php", "text/php"},
