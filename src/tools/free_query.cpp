@@ -2,14 +2,27 @@
 
 #include <array>
 
+#include "data/engine_error.h"
 #include "data/tdm.h"
+#include "formats/errors.h"
 #include "inventory/statement.h"
+#include "tools/free_query_guard.h"
+#include "tools/safety_settings.h"
 
 namespace quelvar::tools {
 
 MemTable& QueryDinamica(TDM& dm, const inventory::QueryArgs& args) {
   inventory::SetStatement(dm.Query1, {args.pFiltro});
-  dm.Query1.Open();
+  FreeQueryGuard guard(dm.Database1.Handle(), ReadFreeQueryBudget(dm.ProgramFolder()));
+  guard.RequireReadOnly(args.pFiltro);
+  guard.Start();
+  try {
+    dm.Query1.Open();
+  } catch (const EngineError&) {
+    dm.Query1.Close();
+    if (const std::string budget = guard.ExceededMessage(); !budget.empty()) throw Error(budget);
+    throw;
+  }
   dm.Query1.LoadInto(dm.MemTable1);
   return dm.MemTable1;
 }

@@ -296,5 +296,88 @@ TEST_F(DataSafety, FileFallbackNeverServesTheShopsDataOrSettings) {
   EXPECT_EQ(page.body, "<p>loja</p>");
 }
 
+// ---------------------------------------------------------------- free query
+
+const std::string kReadOnly = "A consulta livre aceita somente comandos de leitura; o comando foi recusado.";
+
+class FreeQuerySafety : public DataSafety {
+ protected:
+  std::string FreeQuery(const std::string& sql) {
+    return Call("QueryDinamica", {{"SQL", StringParam("SQL", sql)}, {"Tabela", OutParam("Tabela")}}, "Tabela");
+  }
+  // Budgets are read from Config1.ini at each request.
+  void SetSetting(const std::string& line) {
+    std::ofstream out(Folder() / "Config1.ini", std::ios::app | std::ios::binary);
+    out << line << "\n";
+  }
+};
+
+TEST_F(FreeQuerySafety, StatementsThatWriteAreRefusedWithTheDatabaseUnchanged) {
+  ExecSql(Db(), "Insert Into T05_LOTE (T05_Lote, T05_NumMaterial, T05_Entradas, T05_Saidas) Values ('L1', 1, 5, 0)");
+  const std::string outside = (Folder() / "fora.db3").string();
+  const std::vector<std::string> writes = {
+      "UPDATE T05_LOTE SET T05_Entradas = 999999 RETURNING T05_NumLote",
+      "INSERT INTO T01_USUA (T01_Usuario, T01_Senha) VALUES ('intruso', 'x') RETURNING T01_NumUsuario",
+      "DELETE FROM T03_CONF RETURNING *",
+      "WITH x(v) AS (SELECT 1) UPDATE T05_LOTE SET T05_Saidas = (SELECT v FROM x) RETURNING T05_Saidas",
+      "PRAGMA journal_mode = WAL",
+      "PRAGMA user_version = 7",
+      "PRAGMA writable_schema = ON",
+      "PRAGMA journal_mode",
+      "VACUUM INTO '" + outside + "'",
+      "ATTACH '" + outside + "' AS fora",
+      "CREATE TEMP TABLE t AS SELECT 1 AS x",
+      "BEGIN IMMEDIATE",
+      "BEGIN",
+      "SELECT 1; DELETE FROM T03_CONF",
+  };
+  const std::string received = SqlText(Db(), "Select T05_Entradas From T05_LOTE");
+  const std::string live = ReadBytes(Db());
+  std::size_t refused = 0;
+  for (const std::string& sql : writes) {
+    EXPECT_EQ(FreeQuery(sql), "") << sql;
+    EXPECT_EQ(Count(server_.Stderr(), "QueryDinamica --> \r" + kReadOnly), ++refused) << sql << server_.Stderr();
+    EXPECT_EQ(ReadBytes(Db()), live) << sql;
+  }
+  EXPECT_FALSE(fs::exists(outside));
+  EXPECT_EQ(SqlText(Db(), "Select T05_Entradas From T05_LOTE"), received);
+  EXPECT_EQ(SqlText(Db(), "Select count(*) From T01_USUA Where T01_Usuario = 'intruso'"), "0");
+  EXPECT_EQ(SqlText(Db(), "PRAGMA journal_mode"), "delete");
+
+  // Reading, informational PRAGMAs included, still works.
+  EXPECT_NE(FreeQuery("Select T05_Lote From T05_LOTE"), "");
+  EXPECT_NE(FreeQuery("PRAGMA table_info(T04_MATE)"), "");
+  EXPECT_NE(FreeQuery("PRAGMA user_version"), "");
+  EXPECT_EQ(Count(server_.Stderr(), "QueryDinamica --> "), refused) << server_.Stderr();
+}
+
+TEST_F(FreeQuerySafety, QueriesPastTheirTimeOrMemoryBudgetFailNamingIt) {
+  SetSetting("ConsultaLivreSegundos=1");
+  SetSetting("ConsultaLivreMemoriaMiB=2");
+  struct Case {
+    std::string sql;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {"WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n) SELECT count(*) FROM n",
+       "A consulta livre passou do limite de tempo de 1 s (ConsultaLivreSegundos em Config1.ini) e foi "
+       "interrompida."},
+      {"WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n) SELECT i, hex(randomblob(100)) FROM n",
+       "A consulta livre passou do limite de memória de 2 MiB (ConsultaLivreMemoriaMiB em Config1.ini) e foi "
+       "interrompida."},
+  };
+  for (const Case& c : cases) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(FreeQuery(c.sql), "") << c.sql;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30)) << c.sql;
+    EXPECT_EQ(Count(server_.Stderr(), "QueryDinamica --> \r" + c.message), 1u) << server_.Stderr();
+  }
+  // A report within the budgets is untouched by them.
+  EXPECT_NE(FreeQuery("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1000) "
+                      "SELECT i FROM n"),
+            "");
+  EXPECT_EQ(Count(server_.Stderr(), "QueryDinamica --> "), cases.size());
+}
+
 }  // namespace
 }  // namespace quelvar::test
