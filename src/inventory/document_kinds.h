@@ -53,6 +53,12 @@ struct DocumentKind {
   std::string_view headerInsert;
   std::span<const Binding> headerInsertBindings;
   std::string_view itemDelete;  // binds the number
+  // The highest document number any item row of the kind carries (0 when
+  // none), and the move of a new header to another number (binds the new
+  // number, then the old one): a new document never takes a number that
+  // items without a header already use.
+  std::string_view highestItemNumber;
+  std::string_view headerRenumber;
   std::string_view itemInsert;
   std::span<const Binding> itemInsertBindings;
   bool itemsNameLots;  // entry items name a lot by name and material, found or created

@@ -141,6 +141,19 @@ void RunSave(const DocumentKind& kind, TDM& dm, MemTable& header, MemTable& item
     } else {
       Execute(q, kind.headerInsert, kind.headerInsertBindings, header, 0, 0);
       number = LastInsertedNumber(q);
+      // Items saved under a number that had no header (or whose header a
+      // restore took back) keep that number: the new header goes above them
+      // rather than adopting them.
+      SetStatement(q, {kind.highestItemNumber});
+      q.Open();
+      const std::int64_t highestItem = q.FieldByName("qMaiorNumero").AsInteger();
+      if (number <= highestItem) {
+        SetStatement(q, {kind.headerRenumber});
+        q.Param(0).AsInteger(highestItem + 1);
+        q.Param(1).AsInteger(number);
+        q.ExecSQL();
+        number = highestItem + 1;
+      }
       InsertItems(kind, q, items, number);
       if (!kind.followUp.sourceField.empty()) {
         const std::int64_t source = header.AsInteger(kind.followUp.sourceField);

@@ -3,6 +3,7 @@
 // from its built-in schema. Registers the documents join (suppliers,
 // materials, users, cost centres) are put straight into the database file.
 
+#include <map>
 #include <string>
 #include <thread>
 #include <utility>
@@ -213,6 +214,31 @@ TEST_F(Documents, EveryKindSavesListsReplacesItemsAndDeletes) {
     EXPECT_EQ(Column(List(k.group, "Consulta", "", "01/03/2024", "31/03/2024"), k.dateField), "31/03/2024");
     EXPECT_EQ(List(k.group, "ConsultaMaster", second).RecordCount(), 0);
     EXPECT_EQ(Delete(k, 999, 6), "OK");
+  }
+}
+
+// Items saved under a number without a header (as a save under a missing
+// number does, or as a restore that took headers back leaves them) are never
+// adopted by the next new document of that kind.
+TEST_F(Documents, NewDocumentsAreNumberedAboveItemsWithoutAHeader) {
+  const std::map<std::string, std::pair<std::string, std::string>> tables = {
+      {"DWServerEventsT10_PEDI", {"T10_PED1", "T11_PED2"}}, {"DWServerEventsT12_ENTR", {"T12_ENT1", "T13_ENT2"}},
+      {"DWServerEventsT14_REQU", {"T14_REQ1", "T15_REQ2"}}, {"DWServerEventsT16_SAID", {"T16_SAI1", "T17_SAI2"}},
+      {"DWServerEventsT18_PERD", {"T18_PER1", "T19_PER2"}}};
+  for (const Kind& k : kKinds) {
+    SCOPED_TRACE(k.group);
+    const auto& [headerTable, itemTable] = tables.at(k.group);
+    const std::string itemNumber = itemTable.substr(0, 4) + k.numberField.substr(4);
+    const auto itemsOf = [&](int n) {
+      return Sql("Select count(*) From " + itemTable + " Where " + itemNumber + " = " + std::to_string(n));
+    };
+    EXPECT_EQ(Save(k, 1, "05/03/2024", {1.0, 2.0}), "1");  // no header 1: the items stay alone
+    EXPECT_EQ(Sql("Select count(*) From " + headerTable), "0");
+    EXPECT_EQ(Save(k, 0, "06/03/2024", {3.0}), "2");
+    EXPECT_EQ(itemsOf(1), "2");
+    EXPECT_EQ(itemsOf(2), "1");
+    EXPECT_EQ(Sql("Select count(*) From " + headerTable + " Where " + k.numberField + " = 1"), "0");
+    EXPECT_EQ(Save(k, 0, "07/03/2024", {4.0}), "3");  // and the numbering goes on from there
   }
 }
 
