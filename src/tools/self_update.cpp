@@ -16,7 +16,9 @@
 #include <vector>
 
 #include "data/tdm.h"
+#include "service/protected_files.h"
 #include "tools/update_info.h"
+#include "tools/update_signature.h"
 
 namespace quelvar::tools {
 
@@ -64,6 +66,11 @@ Fetch Get(const std::string& url, std::uint64_t limit, std::string& body) {
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 60L);
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  // Only web addresses, and a server's certificate must verify.
+  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
   const CURLcode result = curl_easy_perform(curl);
   long status = 0;
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
@@ -140,15 +147,18 @@ void SelfUpdater::Report(OperatorConsole& console, std::string_view status) {
   console.log("AtualizaServidor MSG: \r" + std::string(status));
 }
 
-void SelfUpdater::StartCheck(OperatorConsole& console, fs::path programFolder) {
+void SelfUpdater::StartCheck(OperatorConsole& console, fs::path programFolder, std::vector<fs::path> guarded) {
   if (busy_.exchange(true)) return;
-  std::thread([self = shared_from_this(), &console, folder = std::move(programFolder)] {
-    self->Check(console, folder);
+  std::thread([self = shared_from_this(), &console, folder = std::move(programFolder), guarded = std::move(guarded)] {
+    self->Check(console, folder, guarded);
     self->busy_ = false;
   }).detach();
 }
 
-void SelfUpdater::Check(OperatorConsole& console, const fs::path& programFolder) {
+void SelfUpdater::Check(OperatorConsole& console, const fs::path& programFolder,
+                        const std::vector<fs::path>& guarded) {
+  const UpdateKey key = LoadUpdateKey(programFolder);
+  if (!key) return Report(console, kStatusNotConfigured);
   const std::string url = UpdateUrl();
   std::string text;
   switch (Get(url, 64 * 1024, text)) {
@@ -156,9 +166,15 @@ void SelfUpdater::Check(OperatorConsole& console, const fs::path& programFolder)
     case Fetch::kRejected: return Report(console, kStatusRejected);
     case Fetch::kOk: break;
   }
-  const std::optional<UpdateInfo> info = ParseUpdateInfo(text);
+  const std::optional<std::string_view> verified = VerifiedUpdateText(text, key.get());
+  if (!verified) return Report(console, kStatusUnsigned);
+  const std::optional<UpdateInfo> info = ParseUpdateInfo(*verified);
   if (!info) return Report(console, kStatusRejected);
   if (info->version <= kProgramVersion) return Report(console, kStatusNoUpdate);
+  for (const UpdateFile& file : info->files) {
+    if (file.name == kStagingFolder || service::IsProtectedFile(programFolder / file.name, guarded))
+      return Report(console, kStatusRejected);
+  }
 
   std::error_code ec;
   const fs::path staging = programFolder / kStagingFolder;
@@ -201,7 +217,9 @@ void SelfUpdater::Check(OperatorConsole& console, const fs::path& programFolder)
 void AtualizaServidor(SelfUpdater& updater, TDM& dm, TDWParams& params) {
   try {
     updater.SetStatus("OK");
-    updater.StartCheck(dm.Console(), dm.ProgramFolder());
+    std::vector<fs::path> guarded = service::DatabaseFiles(dm.DatabaseFile());
+    guarded.push_back(dm.ProgramFolder() / std::string(service::kSettingsFileName));
+    updater.StartCheck(dm.Console(), dm.ProgramFolder(), std::move(guarded));
     params.Item("Resposta").SetAsString(updater.Status());
   } catch (const std::exception& e) {
     dm.Log(std::string("AtualizaServidor --> \r") + e.what());

@@ -3,7 +3,9 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <openssl/bio.h>
 #include <openssl/evp.h>
+#include <openssl/pem.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -35,6 +37,66 @@ const std::string kUnreachable =
     "Ocorreu um erro na atualização.\rCausas possíveis:\rNão existe conexão com a internet ou foi desconectado.";
 const std::string kNoUpdate = "Não existe atualização disponível no momento.";
 const std::string kStatusEntry = "AtualizaServidor MSG: \r";
+const std::string kRejected =
+    "Ocorreu um erro na atualização.\rOs arquivos recebidos não conferem com a atualização publicada.";
+const std::string kUnsigned =
+    "Ocorreu um erro na atualização.\rA informação de atualização recebida não tem uma assinatura válida.";
+const std::string kNotConfigured =
+    "Ocorreu um erro na atualização.\rAs atualizações não estão configuradas neste servidor: falta a chave pública "
+    "de verificação (ChaveAtualizacao.pem na pasta do programa, ou ChavePublicaAtualizacao em Config1.ini).";
+
+// An Ed25519 key pair made for the test.
+class SigningKey {
+ public:
+  SigningKey() {
+    EVP_PKEY_CTX* context = EVP_PKEY_CTX_new_id(EVP_PKEY_ED25519, nullptr);
+    EVP_PKEY_keygen_init(context);
+    EVP_PKEY_keygen(context, &key_);
+    EVP_PKEY_CTX_free(context);
+  }
+  ~SigningKey() { EVP_PKEY_free(key_); }
+  SigningKey(const SigningKey&) = delete;
+  SigningKey& operator=(const SigningKey&) = delete;
+
+  // The public key as PEM text.
+  std::string PublicPem() const {
+    BIO* bio = BIO_new(BIO_s_mem());
+    PEM_write_bio_PUBKEY(bio, key_);
+    char* data = nullptr;
+    const long size = BIO_get_mem_data(bio, &data);
+    std::string pem(data, static_cast<std::size_t>(size));
+    BIO_free(bio);
+    return pem;
+  }
+  // The raw 32-byte public key in Base64.
+  std::string PublicBase64() const {
+    unsigned char raw[32];
+    std::size_t size = sizeof raw;
+    EVP_PKEY_get_raw_public_key(key_, raw, &size);
+    return Base64(std::string(reinterpret_cast<char*>(raw), size));
+  }
+  // `text` followed by its signature line.
+  std::string Signed(const std::string& text) const {
+    EVP_MD_CTX* context = EVP_MD_CTX_new();
+    EVP_DigestSignInit(context, nullptr, nullptr, nullptr, key_);
+    unsigned char signature[64];
+    std::size_t size = sizeof signature;
+    EVP_DigestSign(context, signature, &size, reinterpret_cast<const unsigned char*>(text.data()), text.size());
+    EVP_MD_CTX_free(context);
+    return text + "signature " + Base64(std::string(reinterpret_cast<char*>(signature), size)) + "\n";
+  }
+
+ private:
+  static std::string Base64(const std::string& bytes) {
+    std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+    const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                                  reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<int>(bytes.size()));
+    out.resize(static_cast<std::size_t>(n));
+    return out;
+  }
+
+  EVP_PKEY* key_ = nullptr;
+};
 
 std::string Sha256(const std::string& bytes) {
   unsigned char digest[EVP_MAX_MD_SIZE];
@@ -168,7 +230,10 @@ class UpdateSite {
 
 class SelfUpdate : public ::testing::Test {
  protected:
-  SelfUpdate() : server_(ServerProcess::FreshDatabase()) {}
+  // The public key sits beside the program unless a test says otherwise.
+  SelfUpdate() : server_(ServerProcess::FreshDatabase()) {
+    std::ofstream(server_.programFolder() / "ChaveAtualizacao.pem") << key_.PublicPem();
+  }
   // Starts the server with the update address in its environment.
   void StartWith(const std::string& url) {
     setenv("QUELVAR_UPDATE_URL", url.c_str(), 1);
@@ -186,12 +251,13 @@ class SelfUpdate : public ::testing::Test {
     return Eventually([&] { return Count(server_.Stderr(), kStatusEntry + status + "\n") > 0; });
   }
 
+  SigningKey key_;
   UpdateSite site_;
   ServerProcess server_;
 };
 
 TEST_F(SelfUpdate, NoNewerVersionInstallsNothing) {
-  site_.Publish("info.txt", "# publicado\nversion 27\nfile 5 " + Sha256("novo!") + " LEIAME.txt\n");
+  site_.Publish("info.txt", key_.Signed("# publicado\nversion 27\nfile 5 " + Sha256("novo!") + " LEIAME.txt\n"));
   site_.Publish("LEIAME.txt", "novo!");
   StartWith(site_.Url("info.txt"));
   EXPECT_EQ(Atualiza(), "OK");
@@ -209,8 +275,9 @@ TEST_F(SelfUpdate, UnreachableHostStillAnswersOk) {
 
 TEST_F(SelfUpdate, NewerVersionIsVerifiedInstalledAndTheProgramRestarts) {
   const std::string program = ReadBytes(server_.executable());
-  site_.Publish("info.txt", "version 28\r\nfile " + std::to_string(program.size()) + " " + Sha256(program) +
-                                " quelvar-server\r\nfile 5 " + Sha256("novo!") + " LEIAME.txt\r\n");
+  site_.Publish("info.txt", key_.Signed("version 28\r\nfile " + std::to_string(program.size()) + " " +
+                                        Sha256(program) + " quelvar-server\r\nfile 5 " + Sha256("novo!") +
+                                        " LEIAME.txt\r\n"));
   site_.Publish("quelvar-server", program);
   site_.Publish("LEIAME.txt", "novo!");
   StartWith(site_.Url("info.txt"));
@@ -240,14 +307,13 @@ TEST_F(SelfUpdate, UnverifiableUpdatesInstallNothing) {
       {"version vinte\n", "novo!"},                                                // malformed
   };
   for (const Case& c : cases) {
-    site_.Publish("info.txt", c.info);
+    site_.Publish("info.txt", key_.Signed(c.info));
     site_.Publish("LEIAME.txt", c.readme);
     if (!server_.Running()) StartWith(site_.Url("info.txt"));
     const std::size_t before = Count(server_.Stderr(), kStatusEntry);
     EXPECT_EQ(Atualiza(), "OK");
     ASSERT_TRUE(Eventually([&] { return Count(server_.Stderr(), kStatusEntry) > before; })) << c.info;
-    EXPECT_TRUE(Logged("Ocorreu um erro na atualização.\rOs arquivos recebidos não conferem com a atualização publicada."))
-        << c.info << server_.Stderr();
+    EXPECT_TRUE(Logged(kRejected)) << c.info << server_.Stderr();
     EXPECT_FALSE(fs::exists(server_.programFolder() / "LEIAME.txt")) << c.info;
     EXPECT_FALSE(fs::exists(server_.programFolder().parent_path() / "LEIAME.txt")) << c.info;
   }
@@ -255,7 +321,7 @@ TEST_F(SelfUpdate, UnverifiableUpdatesInstallNothing) {
 }
 
 TEST_F(SelfUpdate, RequestsWhileACheckIsBusyStartNothing) {
-  site_.Publish("info.txt", "version 12\n");
+  site_.Publish("info.txt", key_.Signed("version 12\n"));
   site_.Hold();
   StartWith(site_.Url("info.txt"));
   EXPECT_EQ(Atualiza(), "OK");
@@ -270,6 +336,76 @@ TEST_F(SelfUpdate, RequestsWhileACheckIsBusyStartNothing) {
   EXPECT_EQ(Atualiza(), "OK");  // the worker is free again
   EXPECT_TRUE(Eventually([&] { return Count(server_.Stderr(), kStatusEntry) == 2; }));
   EXPECT_EQ(site_.Requests("info.txt"), 2);
+}
+
+TEST_F(SelfUpdate, InformationWithoutAValidSignatureInstallsNothing) {
+  const std::string info = "version 28\nfile 5 " + Sha256("novo!") + " LEIAME.txt\n";
+  const SigningKey other;
+  std::string tampered = key_.Signed(info);
+  tampered.replace(tampered.find("version 28"), 10, "version 29");
+  const std::string cases[] = {
+      info,                                   // unsigned
+      other.Signed(info),                     // signed with another key
+      tampered,                               // changed after signing
+      info + "signature AAAA\n",              // not a signature
+      key_.Signed(info) + "version 30\n",     // lines after the signature
+  };
+  site_.Publish("LEIAME.txt", "novo!");
+  for (const std::string& published : cases) {
+    site_.Publish("info.txt", published);
+    if (!server_.Running()) StartWith(site_.Url("info.txt"));
+    const std::size_t before = Count(server_.Stderr(), kStatusEntry + kUnsigned);
+    EXPECT_EQ(Atualiza(), "OK");
+    EXPECT_TRUE(Eventually([&] { return Count(server_.Stderr(), kStatusEntry + kUnsigned) > before; }))
+        << published << server_.Stderr();
+  }
+  EXPECT_EQ(site_.Requests("LEIAME.txt"), 0);
+  EXPECT_FALSE(fs::exists(server_.programFolder() / "LEIAME.txt"));
+  EXPECT_EQ(Count(server_.Stdout(), kBanner), 1u);
+}
+
+TEST_F(SelfUpdate, WithoutAConfiguredKeyNothingIsFetched) {
+  fs::remove(server_.programFolder() / "ChaveAtualizacao.pem");
+  site_.Publish("info.txt", key_.Signed("version 28\nfile 5 " + Sha256("novo!") + " LEIAME.txt\n"));
+  site_.Publish("LEIAME.txt", "novo!");
+  StartWith(site_.Url("info.txt"));
+  EXPECT_EQ(Atualiza(), "OK");
+  EXPECT_TRUE(Logged(kNotConfigured)) << server_.Stderr();
+  EXPECT_EQ(site_.Requests("info.txt"), 0);
+  EXPECT_FALSE(fs::exists(server_.programFolder() / "LEIAME.txt"));
+}
+
+TEST_F(SelfUpdate, AKeyInTheSettingsAlsoVerifies) {
+  fs::remove(server_.programFolder() / "ChaveAtualizacao.pem");
+  site_.Publish("info.txt", key_.Signed("version 28\nfile 5 " + Sha256("novo!") + " LEIAME.txt\n"));
+  site_.Publish("LEIAME.txt", "novo!");
+  setenv("QUELVAR_UPDATE_URL", site_.Url("info.txt").c_str(), 1);
+  server_.StartWithFreshDatabase();
+  unsetenv("QUELVAR_UPDATE_URL");
+  ASSERT_TRUE(server_.WaitUntilAccepting()) << server_.Stderr();
+  std::ofstream(server_.programFolder() / "Config1.ini", std::ios::app)
+      << "ChavePublicaAtualizacao=" << key_.PublicBase64() << "\n";
+  EXPECT_EQ(Atualiza(), "OK");
+  EXPECT_TRUE(Logged("Atualizado")) << server_.Stderr();
+  EXPECT_TRUE(Eventually([&] { return fs::exists(server_.programFolder() / "LEIAME.txt"); }));
+}
+
+TEST_F(SelfUpdate, SignedInformationNamingTheShopsFilesInstallsNothing) {
+  StartWith(site_.Url("info.txt"));
+  const std::string settings = ReadBytes(server_.programFolder() / "Config1.ini");
+  const std::string database = ReadBytes(server_.databasePath());
+  for (const std::string name : {"Config1.ini", "QuelvarDB.db3", "QuelvarDB.db3-journal", "Atualizacao.tmp"}) {
+    site_.Publish("info.txt", key_.Signed("version 28\nfile 5 " + Sha256("novo!") + " " + name + "\n"));
+    site_.Publish(name, "novo!");
+    const std::size_t before = Count(server_.Stderr(), kStatusEntry + kRejected);
+    EXPECT_EQ(Atualiza(), "OK");
+    EXPECT_TRUE(Eventually([&] { return Count(server_.Stderr(), kStatusEntry + kRejected) > before; }))
+        << name << server_.Stderr();
+    EXPECT_EQ(site_.Requests(name), 0) << name;
+  }
+  EXPECT_EQ(ReadBytes(server_.programFolder() / "Config1.ini"), settings);
+  EXPECT_EQ(ReadBytes(server_.databasePath()), database);
+  EXPECT_FALSE(fs::exists(server_.databasePath() + "-journal"));
 }
 
 }  // namespace
