@@ -64,60 +64,25 @@ char32_t FoldCase(char32_t cp) {
   return cp;
 }
 
-int CompareText(std::string_view a, std::string_view b, bool caseInsensitive) {
-  std::size_t i = 0, j = 0;
-  while (i < a.size() && j < b.size()) {
-    char32_t x = NextCodePoint(a, i);
-    char32_t y = NextCodePoint(b, j);
-    if (caseInsensitive) {
-      x = FoldCase(x);
-      y = FoldCase(y);
+// The comparison bytes of a text: its code points, case-folded when asked,
+// written out again in UTF-8, so that comparing the bytes compares the texts.
+void AppendTextKey(std::string& out, std::string_view text, bool caseInsensitive) {
+  for (std::size_t i = 0; i < text.size();) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    if (b < 0x80) {  // the common case, without a decode
+      out += static_cast<char>(caseInsensitive && b >= 'A' && b <= 'Z' ? b + 32 : b);
+      ++i;
+      continue;
     }
-    if (x != y) return x < y ? -1 : 1;
+    char32_t cp = NextCodePoint(text, i);
+    if (caseInsensitive) cp = FoldCase(cp);
+    AppendUtf8(out, cp);
   }
-  if (i < a.size()) return 1;
-  if (j < b.size()) return -1;
-  return 0;
 }
 
-// Nulls first, then numbers and dates (by value), then texts, then bytes.
-int Rank(const Variant& v) {
-  switch (v.kind()) {
-    case Variant::Kind::Unassigned:
-    case Variant::Kind::Null: return 0;
-    case Variant::Kind::Boolean:
-    case Variant::Kind::Integer:
-    case Variant::Kind::Float:
-    case Variant::Kind::DateTime: return 1;
-    case Variant::Kind::Text: return 2;
-    case Variant::Kind::Bytes: return 3;
-  }
-  return 0;
-}
-
-int CompareNumbers(const Variant& a, const Variant& b) {
-  if (a.kind() == Variant::Kind::Integer && b.kind() == Variant::Kind::Integer) {
-    const auto x = a.asInt64(), y = b.asInt64();
-    return x < y ? -1 : (x > y ? 1 : 0);
-  }
-  auto number = [](const Variant& v) {
-    return v.kind() == Variant::Kind::Boolean ? (v.asBoolean() ? 1.0 : 0.0) : v.asDouble();
-  };
-  const double x = number(a), y = number(b);
-  // NaN sorts before every other number, so the order stays strict and weak.
-  if (std::isnan(x) || std::isnan(y)) return std::isnan(x) == std::isnan(y) ? 0 : (std::isnan(x) ? -1 : 1);
-  return x < y ? -1 : (x > y ? 1 : 0);
-}
-
-int CompareValues(const Variant& a, const Variant& b, bool caseInsensitive) {
-  const int ra = Rank(a), rb = Rank(b);
-  if (ra != rb) return ra < rb ? -1 : 1;
-  switch (ra) {
-    case 1: return CompareNumbers(a, b);
-    case 2: return CompareText(a.bytes(), b.bytes(), caseInsensitive);
-    case 3: return a.bytes().compare(b.bytes()) < 0 ? -1 : (a.bytes() == b.bytes() ? 0 : 1);
-    default: return 0;
-  }
+int CompareBytes(std::string_view a, std::string_view b) {
+  const int c = a.compare(b);
+  return c < 0 ? -1 : (c > 0 ? 1 : 0);
 }
 
 int DefaultPrecision(TFieldType type) {
@@ -133,15 +98,15 @@ int DefaultPrecision(TFieldType type) {
 }  // namespace
 
 void MemTable::ClearFieldDefs() {
-  Close();
   defs_.clear();
   sortFields_.clear();
+  Close();
 }
 
 void MemTable::AddFieldDef(FieldDef def) {
-  Close();
   if (def.precision == 0) def.precision = DefaultPrecision(def.type);
   defs_.push_back(std::move(def));
+  Close();
 }
 
 int MemTable::FieldIndex(std::string_view name) const {
@@ -152,21 +117,34 @@ int MemTable::FieldIndex(std::string_view name) const {
 
 void MemTable::Open() {
   if (active_) return;
-  rows_.clear();
-  order_.clear();
-  pending_.clear();
-  appending_ = false;
-  cursor_ = 0;
+  Close();
   active_ = true;
 }
 
 void MemTable::Close() {
-  rows_.clear();
+  rows_ = std::make_shared<RowStore>(FieldCount());
   order_.clear();
+  sortKeys_.clear();
+  sortBytes_.clear();
   pending_.clear();
   appending_ = false;
   cursor_ = 0;
   active_ = false;
+}
+
+void MemTable::OpenOn(std::shared_ptr<const RowStore> rows) {
+  if (!rows || rows->Columns() != FieldCount()) throw Error("The rows do not match the record set's fields");
+  Close();
+  rows_ = std::move(rows);
+  active_ = true;
+  RebuildOrder();
+}
+
+RowStore& MemTable::WritableRows() {
+  if (rows_.use_count() != 1) rows_ = std::make_shared<RowStore>(*rows_);
+  // Every store is made non-const (by this table or by a query) and is only
+  // ever changed here, by its one remaining owner.
+  return const_cast<RowStore&>(*rows_);
 }
 
 void MemTable::Append() {
@@ -187,25 +165,32 @@ void MemTable::SetValue(std::string_view field, Variant value) { SetValue(Requir
 
 void MemTable::Post() {
   if (!appending_) return;
-  rows_.push_back(std::move(pending_));
+  RowStore& rows = WritableRows();
+  for (const Variant& value : pending_) rows.Add(value);
+  rows.EndRow();
   pending_.clear();
   appending_ = false;
-  const std::size_t added = rows_.size() - 1;
+  const std::size_t added = rows.Rows() - 1;
   auto place = order_.end();
-  if (!sortFields_.empty())
+  if (!sortFields_.empty()) {
+    AddSortKeys(added);
     place = std::upper_bound(order_.begin(), order_.end(), added,
                              [this](std::size_t a, std::size_t b) { return RowLess(a, b); });
+  }
   place = order_.insert(place, added);
   cursor_ = static_cast<int>(place - order_.begin());
 }
 
-const Variant& MemTable::Value(int field) const {
+CellView MemTable::Cell(int field) const {
   if (field < 0 || field >= FieldCount())
     throw Error("Field index " + std::to_string(field) + " out of range");
-  return CurrentRow()[static_cast<std::size_t>(field)];
+  if (appending_) return CellView::Of(pending_[static_cast<std::size_t>(field)]);
+  return rows_->At(CurrentRow(), field);
 }
 
-const Variant& MemTable::Value(std::string_view field) const { return Value(RequireField(field)); }
+Variant MemTable::Value(int field) const { return Cell(field).ToVariant(); }
+
+Variant MemTable::Value(std::string_view field) const { return Value(RequireField(field)); }
 
 std::string MemTable::AsString(std::string_view field) const {
   const int index = RequireField(field);
@@ -232,17 +217,82 @@ void MemTable::SortOn(std::string_view fields, bool caseInsensitive) {
   if (appending_) Post();
   sortFields_ = std::move(keys);
   sortCaseInsensitive_ = caseInsensitive;
-  order_.resize(rows_.size());
+  RebuildOrder();
+}
+
+void MemTable::RebuildOrder() {
+  const std::size_t count = rows_->Rows();
+  sortKeys_.clear();
+  sortBytes_.clear();
+  order_.resize(count);
   std::iota(order_.begin(), order_.end(), std::size_t{0});
-  if (!sortFields_.empty())
-    std::stable_sort(order_.begin(), order_.end(), [this](std::size_t a, std::size_t b) { return RowLess(a, b); });
   cursor_ = 0;
+  if (sortFields_.empty()) return;
+  sortKeys_.reserve(count * sortFields_.size());
+  for (std::size_t row = 0; row < count; ++row) AddSortKeys(row);
+  std::stable_sort(order_.begin(), order_.end(), [this](std::size_t a, std::size_t b) { return RowLess(a, b); });
+}
+
+// Nulls first, then numbers and dates (by value), then texts, then bytes.
+void MemTable::AddSortKeys(std::size_t row) {
+  for (int field : sortFields_) {
+    const CellView v = rows_->At(row, field);
+    SortKey key;
+    switch (v.kind) {
+      case Variant::Kind::Unassigned:
+      case Variant::Kind::Null: key.rank = 0; break;
+      case Variant::Kind::Integer:
+        key.rank = 1;
+        key.isInteger = true;
+        key.integer = v.integer;
+        break;
+      case Variant::Kind::Boolean:
+        key.rank = 1;
+        key.number = v.boolean ? 1.0 : 0.0;
+        break;
+      case Variant::Kind::Float:
+      case Variant::Kind::DateTime:
+        key.rank = 1;
+        key.number = v.number;
+        break;
+      case Variant::Kind::Text:
+      case Variant::Kind::Bytes: {
+        key.rank = v.kind == Variant::Kind::Text ? 2 : 3;
+        key.offset = sortBytes_.size();
+        if (key.rank == 2) AppendTextKey(sortBytes_, v.bytes, sortCaseInsensitive_);
+        else sortBytes_.append(v.bytes);
+        key.size = static_cast<std::uint32_t>(sortBytes_.size() - key.offset);
+        break;
+      }
+    }
+    sortKeys_.push_back(key);
+  }
+}
+
+int MemTable::CompareKeys(const SortKey& a, const SortKey& b) const {
+  if (a.rank != b.rank) return a.rank < b.rank ? -1 : 1;
+  switch (a.rank) {
+    case 1: {
+      if (a.isInteger && b.isInteger) return a.integer < b.integer ? -1 : (a.integer > b.integer ? 1 : 0);
+      const double x = a.isInteger ? static_cast<double>(a.integer) : a.number;
+      const double y = b.isInteger ? static_cast<double>(b.integer) : b.number;
+      // NaN sorts before every other number, so the order stays strict and weak.
+      if (std::isnan(x) || std::isnan(y)) return std::isnan(x) == std::isnan(y) ? 0 : (std::isnan(x) ? -1 : 1);
+      return x < y ? -1 : (x > y ? 1 : 0);
+    }
+    case 2:
+    case 3: {
+      const std::string_view bytes = sortBytes_;
+      return CompareBytes(bytes.substr(a.offset, a.size), bytes.substr(b.offset, b.size));
+    }
+    default: return 0;
+  }
 }
 
 bool MemTable::RowLess(std::size_t a, std::size_t b) const {
-  for (int field : sortFields_) {
-    const auto f = static_cast<std::size_t>(field);
-    const int c = CompareValues(rows_[a][f], rows_[b][f], sortCaseInsensitive_);
+  const std::size_t n = sortFields_.size();
+  for (std::size_t k = 0; k < n; ++k) {
+    const int c = CompareKeys(sortKeys_[a * n + k], sortKeys_[b * n + k]);
     if (c != 0) return c < 0;
   }
   return false;
@@ -254,10 +304,9 @@ int MemTable::RequireField(std::string_view name) const {
   return index;
 }
 
-const std::vector<Variant>& MemTable::CurrentRow() const {
-  if (appending_) return pending_;
+std::size_t MemTable::CurrentRow() const {
   if (!active_ || Eof()) throw Error("The record set has no current row");
-  return rows_[order_[static_cast<std::size_t>(cursor_)]];
+  return order_[static_cast<std::size_t>(cursor_)];
 }
 
 }  // namespace quelvar

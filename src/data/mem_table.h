@@ -6,12 +6,17 @@
 // Values are Variants: Null, Integer, Float, Boolean, Text, Bytes or DateTime.
 // Field access by name is ASCII case-insensitive; an unknown name raises
 // Error("Field '<name>' not found").
+//
+// Rows live in a RowStore, which a table loaded from a query shares with the
+// query (nothing is copied); the first change to shared rows copies them.
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "data/row_store.h"
 #include "formats/field_types.h"
 #include "formats/variant.h"
 
@@ -46,6 +51,9 @@ class MemTable {
   void Open();
   void Close();
   bool Active() const { return active_; }
+  // Opens the table on `rows` (as many columns as there are fields), in their
+  // order or the sort in force; cursor on the first row.
+  void OpenOn(std::shared_ptr<const RowStore> rows);
 
   // Appending: Append starts a row with every field null, SetValue fills it,
   // Post stores it at the end. Raises Error when the table is closed.
@@ -68,9 +76,11 @@ class MemTable {
 
   // Reads on the current row. A null value reads as "" / 0 / false; a date read
   // of a null value raises. Reading with no current row raises Error.
-  const Variant& Value(int field) const;
-  const Variant& Value(std::string_view field) const;
-  bool IsNull(std::string_view field) const { return Value(field).isNullOrUnassigned(); }
+  Variant Value(int field) const;
+  Variant Value(std::string_view field) const;
+  // The value without a copy, valid until the table changes.
+  CellView Cell(int field) const;
+  bool IsNull(std::string_view field) const { return Cell(RequireField(field)).IsNull(); }
   std::string AsString(std::string_view field) const;
   std::int64_t AsInteger(std::string_view field) const;
   double AsFloat(std::string_view field) const;
@@ -87,14 +97,36 @@ class MemTable {
   void SortOn(std::string_view fields, bool caseInsensitive = true);
 
  private:
+  // One sort field of one row, computed once: its rank (nulls, numbers,
+  // texts, bytes), its number, or the place of its comparison bytes (texts
+  // as their code points, case-folded when asked, written out again in
+  // UTF-8, whose byte order is the code points' order).
+  struct SortKey {
+    std::uint8_t rank = 0;
+    bool isInteger = false;
+    std::uint32_t size = 0;
+    union {
+      std::int64_t integer;
+      double number;
+      std::uint64_t offset;
+    };
+    SortKey() : integer(0) {}
+  };
+
   int RequireField(std::string_view name) const;
-  const std::vector<Variant>& CurrentRow() const;
+  std::size_t CurrentRow() const;  // rows_ index of the cursor's row
+  RowStore& WritableRows();
+  void AddSortKeys(std::size_t row);
+  void RebuildOrder();
+  int CompareKeys(const SortKey& a, const SortKey& b) const;
   // Row a sorts before row b by the sort keys (rows_ indices).
   bool RowLess(std::size_t a, std::size_t b) const;
 
   std::vector<FieldDef> defs_;
-  std::vector<std::vector<Variant>> rows_;  // insertion order
-  std::vector<std::size_t> order_;          // view order (indices into rows_)
+  std::shared_ptr<const RowStore> rows_ = std::make_shared<RowStore>();  // insertion order
+  std::vector<std::size_t> order_;  // view order (indices into rows_)
+  std::vector<SortKey> sortKeys_;   // sortFields_.size() per row, in rows_ order
+  std::string sortBytes_;
   std::vector<Variant> pending_;
   bool appending_ = false;
   bool active_ = false;

@@ -71,24 +71,6 @@ void BindValue(sqlite3* db, sqlite3_stmt* statement, int index, const Variant& v
   if (rc != SQLITE_OK) ThrowEngineError(db);
 }
 
-Variant ColumnValue(sqlite3_stmt* statement, int column) {
-  switch (sqlite3_column_type(statement, column)) {
-    case SQLITE_INTEGER: return Variant::Integer(sqlite3_column_int64(statement, column));
-    case SQLITE_FLOAT: return Variant::Float(sqlite3_column_double(statement, column));
-    case SQLITE_TEXT: {
-      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
-      const int size = sqlite3_column_bytes(statement, column);
-      return Variant::Text(text ? std::string(text, static_cast<std::size_t>(size)) : std::string());
-    }
-    case SQLITE_BLOB: {
-      const auto* blob = static_cast<const char*>(sqlite3_column_blob(statement, column));
-      const int size = sqlite3_column_bytes(statement, column);
-      return Variant::Bytes(blob ? std::string(blob, static_cast<std::size_t>(size)) : std::string());
-    }
-    default: return Variant::Null();
-  }
-}
-
 // The field of result column `column`; `firstRowClass` is the storage class
 // of its value in the first row (SQLITE_NULL when there are no rows).
 FieldDef ColumnField(sqlite3* db, sqlite3_stmt* statement, int column, int firstRowClass) {
@@ -111,32 +93,57 @@ FieldDef ColumnField(sqlite3* db, sqlite3_stmt* statement, int column, int first
   return def;
 }
 
-// A fetched value as the field of type `type` holds it.
-Variant FieldValue(TFieldType type, Variant value) {
-  if (value.isNullOrUnassigned()) return value;
+// Stores column `column` of the current row as the field of type `type`
+// holds it: values keep their storage class, except that date fields hold a
+// date-time (or null for anything but a stored date text) and boolean fields
+// a boolean (or null).
+void StoreColumn(sqlite3_stmt* st, int column, TFieldType type, RowStore& rows) {
+  const int storage = sqlite3_column_type(st, column);
+  if (storage == SQLITE_NULL) {
+    rows.AddNull();
+    return;
+  }
+  auto text = [&] {
+    const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(st, column));
+    const int size = sqlite3_column_bytes(st, column);
+    return bytes ? std::string_view(bytes, static_cast<std::size_t>(size)) : std::string_view();
+  };
   if (IsDateField(type)) {
-    if (value.kind() != Variant::Kind::Text) return Variant::Null();
-    const auto date = ParseStoredDateTime(value.bytes());
-    return date ? Variant::DateTime(*date) : Variant::Null();
+    const auto date = storage == SQLITE_TEXT ? ParseStoredDateTime(text()) : std::nullopt;
+    if (date) rows.AddDateTime(*date);
+    else rows.AddNull();
+    return;
   }
   if (type == ftBoolean) {
-    switch (value.kind()) {
-      case Variant::Kind::Integer: return Variant::Boolean(value.asInt64() != 0);
-      case Variant::Kind::Float: return Variant::Boolean(value.asDouble() != 0);
-      case Variant::Kind::Text: {
-        const std::string_view text = Trim(value.bytes());
-        if (EqualsIgnoreCase(text, "true")) return Variant::Boolean(true);
-        if (EqualsIgnoreCase(text, "false")) return Variant::Boolean(false);
+    switch (storage) {
+      case SQLITE_INTEGER: rows.AddBoolean(sqlite3_column_int64(st, column) != 0); return;
+      case SQLITE_FLOAT: rows.AddBoolean(sqlite3_column_double(st, column) != 0); return;
+      case SQLITE_TEXT: {
+        const std::string_view value = Trim(text());
+        if (EqualsIgnoreCase(value, "true")) return rows.AddBoolean(true);
+        if (EqualsIgnoreCase(value, "false")) return rows.AddBoolean(false);
         try {
-          return Variant::Boolean(ParseFloat(text) != 0);
+          rows.AddBoolean(ParseFloat(value) != 0);
         } catch (const ConversionError&) {
-          return Variant::Null();
+          rows.AddNull();
         }
+        return;
       }
-      default: return Variant::Null();
+      default: rows.AddNull(); return;
     }
   }
-  return value;
+  switch (storage) {
+    case SQLITE_INTEGER: rows.AddInteger(sqlite3_column_int64(st, column)); return;
+    case SQLITE_FLOAT: rows.AddFloat(sqlite3_column_double(st, column)); return;
+    case SQLITE_TEXT: rows.AddText(text()); return;
+    case SQLITE_BLOB: {
+      const auto* blob = static_cast<const char*>(sqlite3_column_blob(st, column));
+      const int size = sqlite3_column_bytes(st, column);
+      rows.AddBytes(blob ? std::string_view(blob, static_cast<std::size_t>(size)) : std::string_view());
+      return;
+    }
+    default: rows.AddNull(); return;
+  }
 }
 
 }  // namespace
@@ -144,7 +151,7 @@ Variant FieldValue(TFieldType type, Variant value) {
 void Query::Close() {
   active_ = false;
   fields_.clear();
-  rows_.clear();
+  rows_ = std::make_shared<RowStore>();
   cursor_ = 0;
 }
 
@@ -231,29 +238,32 @@ void Query::Run(bool wantRows) {
   }
 
   const std::int64_t changesBefore = sqlite3_total_changes64(db);
-  std::vector<std::vector<Variant>> rows;
-  std::vector<int> firstRowClass(static_cast<std::size_t>(columns), SQLITE_NULL);
+  // The fields are typed once the first row is known (expression columns
+  // take their type from its values), and every row is stored as it is
+  // stepped, straight into one store.
+  std::vector<FieldDef> fields;
+  auto typeFields = [&](bool haveRow) {
+    fields.reserve(static_cast<std::size_t>(columns));
+    for (int c = 0; c < columns; ++c)
+      fields.push_back(ColumnField(db, st, c, haveRow ? sqlite3_column_type(st, c) : SQLITE_NULL));
+  };
+  auto rows = std::make_shared<RowStore>(columns);
+  bool typed = false;
   for (;;) {
     const int rc = sqlite3_step(st);
     if (rc == SQLITE_DONE) break;
     if (rc != SQLITE_ROW) ThrowEngineError(db);
     if (!wantRows) continue;
-    if (rows.empty())
-      for (int c = 0; c < columns; ++c) firstRowClass[static_cast<std::size_t>(c)] = sqlite3_column_type(st, c);
-    std::vector<Variant> row;
-    row.reserve(static_cast<std::size_t>(columns));
-    for (int c = 0; c < columns; ++c) row.push_back(ColumnValue(st, c));
-    rows.push_back(std::move(row));
+    if (!typed) {
+      typeFields(true);
+      typed = true;
+    }
+    for (int c = 0; c < columns; ++c) StoreColumn(st, c, fields[static_cast<std::size_t>(c)].type, *rows);
+    rows->EndRow();
   }
   if (sqlite3_total_changes64(db) != changesBefore) rowsAffected_ = sqlite3_changes64(db);
   if (!wantRows) return;
-
-  std::vector<FieldDef> fields;
-  fields.reserve(static_cast<std::size_t>(columns));
-  for (int c = 0; c < columns; ++c)
-    fields.push_back(ColumnField(db, st, c, firstRowClass[static_cast<std::size_t>(c)]));
-  for (auto& row : rows)
-    for (std::size_t c = 0; c < row.size(); ++c) row[c] = FieldValue(fields[c].type, std::move(row[c]));
+  if (!typed) typeFields(false);
 
   fields_ = std::move(fields);
   rows_ = std::move(rows);
@@ -266,7 +276,7 @@ QueryField Query::FieldByName(std::string_view name) const {
   for (std::size_t i = 0; i < fields_.size(); ++i) {
     if (!EqualsIgnoreCase(fields_[i].name, name)) continue;
     if (Eof()) return QueryField(Variant::Null(), fields_[i].type);
-    return QueryField(rows_[static_cast<std::size_t>(cursor_)][i], fields_[i].type);
+    return QueryField(rows_->At(static_cast<std::size_t>(cursor_), static_cast<int>(i)).ToVariant(), fields_[i].type);
   }
   throw Error("Field '" + std::string(name) + "' not found");
 }
@@ -282,13 +292,7 @@ void Query::LoadInto(MemTable& table) const {
       def.precision = 0;  // the type's default
     table.AddFieldDef(std::move(def));
   }
-  table.Open();
-  for (const auto& row : rows_) {
-    table.Append();
-    for (std::size_t c = 0; c < row.size(); ++c) table.SetValue(static_cast<int>(c), row[c]);
-    table.Post();
-  }
-  table.First();
+  table.OpenOn(rows_);
 }
 
 }  // namespace quelvar

@@ -36,6 +36,7 @@
 // and every engine error as EngineError ("[SQLite] " + the engine's text).
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -43,6 +44,7 @@
 
 #include "data/database.h"
 #include "data/mem_table.h"
+#include "data/row_store.h"
 #include "formats/variant.h"
 
 namespace quelvar {
@@ -122,7 +124,7 @@ class Query {
   // Result.
   const std::vector<FieldDef>& Fields() const { return fields_; }
   int FieldCount() const { return static_cast<int>(fields_.size()); }
-  int RecordCount() const { return static_cast<int>(rows_.size()); }
+  int RecordCount() const { return static_cast<int>(rows_->Rows()); }
   void First() { cursor_ = 0; }
   void Next() {
     if (cursor_ < RecordCount()) ++cursor_;
@@ -136,8 +138,9 @@ class Query {
   // Loads the result into `table`: close it, replace its field definitions
   // with the query's (name, type, size, precision, scale, required,
   // read-only; no key or auto-increment marks, float types with their default
-  // precision), open it, copy every row in order, cursor on the first row.
-  // The query stays open. Raises Error when the query is not open.
+  // precision), open it on every row in order (the rows are shared, not
+  // copied), cursor on the first row. The query stays open. Raises Error when
+  // the query is not open.
   void LoadInto(MemTable& table) const;
 
  private:
@@ -151,7 +154,7 @@ class Query {
 
   bool active_ = false;
   std::vector<FieldDef> fields_;
-  std::vector<std::vector<Variant>> rows_;
+  std::shared_ptr<RowStore> rows_ = std::make_shared<RowStore>();
   int cursor_ = 0;
   std::int64_t rowsAffected_ = 0;
 };

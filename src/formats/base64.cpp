@@ -19,32 +19,65 @@ constexpr auto kDecode = MakeDecodeTable();
 
 }  // namespace
 
+void AppendBase64(std::string& out, std::string_view bytes) {
+  const std::size_t start = out.size();
+  out.resize(start + (bytes.size() + 2) / 3 * 4);
+  char* p = out.data() + start;
+  const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+  std::size_t i = 0;
+  for (; i + 3 <= bytes.size(); i += 3) {
+    const std::uint32_t n = std::uint32_t{in[i]} << 16 | std::uint32_t{in[i + 1]} << 8 | in[i + 2];
+    p[0] = kAlphabet[n >> 18 & 63];
+    p[1] = kAlphabet[n >> 12 & 63];
+    p[2] = kAlphabet[n >> 6 & 63];
+    p[3] = kAlphabet[n & 63];
+    p += 4;
+  }
+  const std::size_t rest = bytes.size() - i;
+  if (rest == 1) {
+    const std::uint32_t n = std::uint32_t{in[i]} << 16;
+    p[0] = kAlphabet[n >> 18 & 63];
+    p[1] = kAlphabet[n >> 12 & 63];
+    p[2] = '=';
+    p[3] = '=';
+  } else if (rest == 2) {
+    const std::uint32_t n = std::uint32_t{in[i]} << 16 | std::uint32_t{in[i + 1]} << 8;
+    p[0] = kAlphabet[n >> 18 & 63];
+    p[1] = kAlphabet[n >> 12 & 63];
+    p[2] = kAlphabet[n >> 6 & 63];
+    p[3] = '=';
+  }
+}
+
 std::string EncodeBytes(std::string_view bytes) {
   std::string out;
-  out.reserve((bytes.size() + 2) / 3 * 4);
-  std::size_t i = 0;
-  auto at = [&](std::size_t k) { return static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[k])); };
-  for (; i + 3 <= bytes.size(); i += 3) {
-    std::uint32_t n = at(i) << 16 | at(i + 1) << 8 | at(i + 2);
-    out += kAlphabet[n >> 18 & 63];
-    out += kAlphabet[n >> 12 & 63];
-    out += kAlphabet[n >> 6 & 63];
-    out += kAlphabet[n & 63];
-  }
-  std::size_t rest = bytes.size() - i;
-  if (rest == 1) {
-    std::uint32_t n = at(i) << 16;
-    out += kAlphabet[n >> 18 & 63];
-    out += kAlphabet[n >> 12 & 63];
-    out += "==";
-  } else if (rest == 2) {
-    std::uint32_t n = at(i) << 16 | at(i + 1) << 8;
-    out += kAlphabet[n >> 18 & 63];
-    out += kAlphabet[n >> 12 & 63];
-    out += kAlphabet[n >> 6 & 63];
-    out += '=';
-  }
+  AppendBase64(out, bytes);
   return out;
+}
+
+void Base64Writer::Write(std::string& out_, std::string_view bytes) {
+  if (carried_ > 0) {  // complete the group begun by the last piece
+    while (carried_ < 3 && !bytes.empty()) {
+      if (carried_ == 2) {
+        const char group[3] = {carry_[0], carry_[1], bytes.front()};
+        AppendBase64(out_, std::string_view(group, 3));
+        carried_ = 0;
+        bytes.remove_prefix(1);
+        break;
+      }
+      carry_[carried_++] = bytes.front();
+      bytes.remove_prefix(1);
+    }
+    if (carried_ > 0) return;
+  }
+  const std::size_t whole = bytes.size() / 3 * 3;
+  AppendBase64(out_, bytes.substr(0, whole));
+  for (std::size_t i = whole; i < bytes.size(); ++i) carry_[carried_++] = bytes[i];
+}
+
+void Base64Writer::Finish(std::string& out_) {
+  AppendBase64(out_, std::string_view(carry_, carried_));
+  carried_ = 0;
 }
 
 std::string DecodeBytes(std::string_view base64) {

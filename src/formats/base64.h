@@ -16,4 +16,20 @@ std::string DecodeText(std::string_view base64);
 std::string EncodeBytes(std::string_view bytes);
 std::string DecodeBytes(std::string_view base64);
 
+// Appends EncodeBytes(bytes) to `out`.
+void AppendBase64(std::string& out, std::string_view bytes);
+
+// Base64 of bytes that arrive in pieces, appended to one string as they come:
+// after Finish, `out` has grown by EncodeBytes of all the pieces joined.
+class Base64Writer {
+ public:
+  void Write(std::string& out, std::string_view bytes);
+  // Writes the last one or two bytes with their padding. Call once, at the end.
+  void Finish(std::string& out);
+
+ private:
+  char carry_[2] = {};
+  std::size_t carried_ = 0;
+};
+
 }  // namespace quelvar

@@ -1,5 +1,8 @@
 #include "formats/dataset_json.h"
 
+#include <charconv>
+#include <functional>
+
 #include "formats/base64.h"
 #include "formats/errors.h"
 #include "formats/escape.h"
@@ -13,75 +16,162 @@ using enum TFieldType;
 
 namespace {
 
-void AppendQuoted(std::string& out, std::string_view text) {
-  out += '"';
-  out += text;
-  out += '"';
+bool IsAsciiText(std::string_view text) {
+  unsigned char any = 0;
+  for (char c : text) any |= static_cast<unsigned char>(c);
+  return any < 0x80;
 }
 
-void AppendFieldDefs(std::string& out, const MemTable& table) {
+// The record-set text as it is written: in pieces that a sink takes as they
+// come. Texts that may hold characters beyond ASCII (field names, values
+// written as they are) go in as the holder stores them (ToStoredBytes of the
+// holder's encoding) when `storedAs` is set; everything else is ASCII already.
+class DatasetWriter {
+ public:
+  DatasetWriter(std::string& out, bool encoded, bool utf8SpecialChars, const TEncodeSelect* storedAs)
+      : out_(out), encoded_(encoded), utf8SpecialChars_(utf8SpecialChars), storedAs_(storedAs) {}
+
+  void Write(MemTable& table, const std::function<void()>& flush);
+
+ private:
+  void Raw(std::string_view text) {
+    if (storedAs_ && !IsAsciiText(text)) out_ += ToStoredBytes(text, *storedAs_);
+    else out_ += text;
+  }
+  void QuotedRaw(std::string_view text) {
+    out_ += '"';
+    Raw(text);
+    out_ += '"';
+  }
+  void QuotedBase64(std::string_view bytes) {
+    out_ += '"';
+    AppendBase64(out_, bytes);
+    out_ += '"';
+  }
+  void Integer(std::int64_t value) {
+    char buf[24];
+    out_.append(buf, static_cast<std::size_t>(std::to_chars(buf, buf + sizeof buf, value).ptr - buf));
+  }
+  void FieldDefs(const MemTable& table);
+  void Value(TFieldType type, const CellView& v);
+
+  std::string& out_;
+  bool encoded_;
+  bool utf8SpecialChars_;
+  const TEncodeSelect* storedAs_;
+};
+
+void DatasetWriter::FieldDefs(const MemTable& table) {
   bool first = true;
   for (const FieldDef& f : table.Fields()) {
-    if (!first) out += ", ";
+    if (!first) out_ += ", ";
     first = false;
     const bool floating = IsFloatField(f.type);
-    out += "{\"Field\":\"";
-    out += f.name;
-    out += "\", \"Type\":\"";
-    out += FieldTypeName(f.type);
-    out += "\", \"Primary\":\"";
-    out += f.inKey ? "S" : "N";
-    out += "\", \"Required\":\"";
-    out += f.required ? "S" : "N";
-    out += "\", \"Size\":";
-    out += std::to_string(floating ? f.precision : f.size);
-    out += ", \"Precision\":";
-    out += std::to_string(floating ? f.scale : 0);
-    out += ", \"ReadOnly\":\"";
-    out += f.readOnly ? "S" : "N";
-    out += "\", \"Autogeneration\":\"";
-    out += f.autoIncrement ? "S" : "N";
-    out += "\"}";
+    out_ += "{\"Field\":\"";
+    Raw(f.name);
+    out_ += "\", \"Type\":\"";
+    out_ += FieldTypeName(f.type);
+    out_ += "\", \"Primary\":\"";
+    out_ += f.inKey ? "S" : "N";
+    out_ += "\", \"Required\":\"";
+    out_ += f.required ? "S" : "N";
+    out_ += "\", \"Size\":";
+    Integer(floating ? f.precision : f.size);
+    out_ += ", \"Precision\":";
+    Integer(floating ? f.scale : 0);
+    out_ += ", \"ReadOnly\":\"";
+    out_ += f.readOnly ? "S" : "N";
+    out_ += "\", \"Autogeneration\":\"";
+    out_ += f.autoIncrement ? "S" : "N";
+    out_ += "\"}";
   }
 }
 
-void AppendValue(std::string& out, TFieldType type, const Variant& v, bool encoded, bool utf8SpecialChars) {
-  if (v.isNullOrUnassigned()) {
-    out += "null";
+// One value by its field's type. Values of the kind the field normally holds
+// are written from the cell; any other kind goes through the Variant
+// conversions, with their errors.
+void DatasetWriter::Value(TFieldType type, const CellView& v) {
+  using Kind = Variant::Kind;
+  if (v.IsNull()) {
+    out_ += "null";
     return;
   }
+  auto number = [&v] {
+    if (v.kind == Kind::Float || v.kind == Kind::DateTime) return v.number;
+    if (v.kind == Kind::Integer) return static_cast<double>(v.integer);
+    return v.ToVariant().asDouble();
+  };
+  auto text = [&v](std::string& spare) -> std::string_view {
+    if (v.kind == Kind::Text || v.kind == Kind::Bytes) return v.bytes;
+    spare = v.ToVariant().asText();
+    return spare;
+  };
+  std::string spare;
   switch (type) {
     case ftSmallint:
     case ftInteger:
-    case ftLargeint: out += std::to_string(v.asInt64()); return;
+    case ftLargeint: Integer(v.kind == Kind::Integer ? v.integer : v.ToVariant().asInt64()); return;
     case ftFloat:
     case ftCurrency:
     case ftBCD:
     case ftFMTBcd:
     case ftExtended:
-    case ftSingle: AppendQuoted(out, FloatToWire(FormatFloat(v.asDouble()))); return;
-    case ftBoolean: out += v.asBoolean() ? "true" : "false"; return;
+    case ftSingle:
+      out_ += '"';
+      AppendFloatWire(out_, number());
+      out_ += '"';
+      return;
+    case ftBoolean: out_ += (v.kind == Kind::Boolean ? v.boolean : v.ToVariant().asBoolean()) ? "true" : "false"; return;
     case ftString:
     case ftFixedChar:
     case ftWideString:
-      if (encoded) AppendQuoted(out, EncodeText(v.asText()));
-      else AppendQuoted(out, utf8SpecialChars ? EscapeJSONText(v.asText()) : EscapeBasic(v.asText()));
+      if (encoded_) QuotedBase64(text(spare));
+      else QuotedRaw(utf8SpecialChars_ ? EscapeJSONText(text(spare)) : EscapeBasic(text(spare)));
       return;
     case ftMemo:
     case ftFmtMemo:
-    case ftWideMemo: AppendQuoted(out, EncodeText(v.asText())); return;
+    case ftWideMemo: QuotedBase64(text(spare)); return;
     case ftBytes:
     case ftVarBytes:
     case ftBlob:
     case ftGraphic:
     case ftOraBlob:
-    case ftOraClob: AppendQuoted(out, EncodeBytes(v.bytes())); return;
+    case ftOraClob: QuotedBase64(v.bytes); return;
     case ftDate:
     case ftTime:
     case ftDateTime:
-    case ftTimeStamp: AppendQuoted(out, std::to_string(DateTimeToWire(v.asDateTime()))); return;
-    default: AppendQuoted(out, v.asText()); return;
+    case ftTimeStamp:
+      out_ += '"';
+      Integer(DateTimeToWire(number()));
+      out_ += '"';
+      return;
+    default: QuotedRaw(text(spare)); return;
   }
+}
+
+void DatasetWriter::Write(MemTable& table, const std::function<void()>& flush) {
+  constexpr std::size_t kChunk = 48 * 1024;
+  if (!table.Active()) table.Open();
+  out_ += "{\"fields\":[";
+  FieldDefs(table);
+  out_ += "], \"buildside\":\"D\"}, {\"lines\":[";
+  const auto& fields = table.Fields();
+  const int count = table.FieldCount();
+  std::int64_t k = 0;
+  for (table.First(); !table.Eof(); table.Next(), ++k) {
+    out_ += k == 0 ? "{\"line" : ", {\"line";
+    Integer(k);
+    out_ += "\":[";
+    for (int i = 0; i < count; ++i) {
+      if (i > 0) out_ += ", ";
+      Value(fields[static_cast<std::size_t>(i)].type, table.Cell(i));
+    }
+    out_ += "]}";
+    if (out_.size() >= kChunk) flush();
+  }
+  out_ += "]}";
+  table.First();
+  flush();
 }
 
 // The UTF-8 byte-order mark, both as the three bytes and as the three
@@ -160,24 +250,8 @@ Variant ValueFromJson(const FieldDef& field, const json::Value* v, bool encoded,
 }  // namespace
 
 std::string DatasetText(MemTable& table, bool encoded, bool utf8SpecialChars) {
-  if (!table.Active()) table.Open();
-  std::string out = "{\"fields\":[";
-  AppendFieldDefs(out, table);
-  out += "], \"buildside\":\"D\"}, {\"lines\":[";
-  const auto& fields = table.Fields();
-  int k = 0;
-  for (table.First(); !table.Eof(); table.Next(), ++k) {
-    out += k == 0 ? "{\"line" : ", {\"line";
-    out += std::to_string(k);
-    out += "\":[";
-    for (int i = 0; i < table.FieldCount(); ++i) {
-      if (i > 0) out += ", ";
-      AppendValue(out, fields[static_cast<std::size_t>(i)].type, table.Value(i), encoded, utf8SpecialChars);
-    }
-    out += "]}";
-  }
-  out += "]}";
-  table.First();
+  std::string out;
+  DatasetWriter(out, encoded, utf8SpecialChars, nullptr).Write(table, [] {});
   return out;
 }
 
@@ -188,8 +262,39 @@ void LoadFromDataset(TJSONValue& holder, std::string_view name, MemTable& table,
   holder.vEncoded = encoded;
   const std::string_view trimmed = Trim(name);
   holder.vtagName = LowerAscii(trimmed.empty() ? std::string_view("table") : name);
-  holder.StoreRawBytes(ToStoredBytes(DatasetText(table, encoded, holder.vUtf8SpecialChars), holder.vEncoding));
+  std::string stored;
+  DatasetWriter(stored, encoded, holder.vUtf8SpecialChars, &holder.vEncoding).Write(table, [] {});
+  holder.StoreRawBytes(std::move(stored));
   holder.vNullValue = holder.aValue.empty();
+}
+
+EncodedText DatasetHolderText(MemTable& table, std::string_view name, bool encoded, TEncodeSelect encoding) {
+  const std::string_view trimmed = Trim(name);
+  std::string text = "{\"ObjectType\":\"toDataset\", \"Direction\":\"odINOUT\", \"Encoded\":\"";
+  text += encoded ? "true" : "false";
+  text += "\", \"ValueType\":\"ovDataSet\", \"";
+  text += LowerAscii(trimmed.empty() ? std::string_view("table") : name);
+  text += "\":[";
+  EncodedText out;
+  std::size_t rowsWritten = 0, bytesWritten = 0;
+  bool reserved = false;
+  // Pieces go to the Base64 text as they fill up; once a few rows are known
+  // the final size is estimated, so that the text seldom has to grow.
+  auto flush = [&] {
+    bytesWritten += text.size();
+    if (!reserved && table.RecNo() > 64) {
+      rowsWritten = static_cast<std::size_t>(table.RecNo());
+      out.Reserve(bytesWritten / rowsWritten * static_cast<std::size_t>(table.RecordCount()) * 21 / 20 + 256);
+      reserved = true;
+    }
+    out.Write(text);
+    text.clear();
+  };
+  DatasetWriter(text, encoded, true, &encoding).Write(table, flush);
+  text += "]}";
+  out.Write(text);
+  out.Finish();
+  return out;
 }
 
 void WriteToDataset(TJSONValue& holder, std::string_view rawText, MemTable& table) {

@@ -22,6 +22,12 @@ namespace quelvar {
 // vEncoding decides the stored bytes. Moves the cursor back to the first row.
 void LoadFromDataset(TJSONValue& holder, std::string_view name, MemTable& table, bool encoded);
 
+// The holder text that LoadFromDataset (holder with `encoding`) and ToJSON
+// give, made straight in its encoded form: rows are written in pieces and
+// each piece is Base64-encoded as it is made; the whole plain text never
+// exists. Raises what the writing raises (a value its field cannot show).
+EncodedText DatasetHolderText(MemTable& table, std::string_view name, bool encoded, TEncodeSelect encoding);
+
 // The record-set text alone: {"fields":[...], "buildside":"D"}, {"lines":[...]}
 std::string DatasetText(MemTable& table, bool encoded, bool utf8SpecialChars);
 

@@ -1,5 +1,7 @@
 #include "formats/json_value.h"
 
+#include <utility>
+
 #include "formats/base64.h"
 #include "formats/escape.h"
 #include "formats/json_text.h"
@@ -40,6 +42,27 @@ bool EndsWith(std::string_view s, char c) { return !s.empty() && s.back() == c; 
 bool Contains(std::string_view s, char c) { return s.find(c) != std::string_view::npos; }
 
 }  // namespace
+
+void EncodedText::Reserve(std::size_t textBytes) { stored_.reserve(textBytes / 3 * 4 + 8); }
+
+void EncodedText::Write(std::string_view bytes) {
+  if (bytes.empty()) return;
+  if (stored_.empty()) stored_ += '"';
+  base64_.Write(stored_, bytes);
+}
+
+void EncodedText::Finish() {
+  if (stored_.empty()) return;
+  base64_.Finish(stored_);
+  stored_ += '"';
+}
+
+std::string EncodedText::Text() const {
+  if (stored_.size() < 2) return "";
+  return DecodeBytes(std::string_view(stored_).substr(1, stored_.size() - 2));
+}
+
+std::string EncodedText::TakeStored() { return std::exchange(stored_, std::string()); }
 
 std::string RemoveCrLf(std::string_view text) {
   std::string out;
@@ -108,24 +131,49 @@ void TJSONValue::StoreValueText(std::string_view text) {
 }
 
 std::string TJSONValue::ToJSON() const {
-  std::string s = StoredText();
+  std::string out;
+  AppendJSON(out);
+  return out;
+}
+
+void TJSONValue::AppendJSON(std::string& out) const {
+  // The stored text, viewed in place when its bytes are 7-bit (the usual
+  // case, and the one of large values, which are Base64).
+  std::string converted;
+  std::string_view s;
+  if (!aValue.empty()) {
+    unsigned char any = 0;
+    for (char c : aValue) any |= static_cast<unsigned char>(c);
+    if (any < 0x80) {
+      s = aValue;
+    } else {
+      converted = FromStoredBytes(aValue, vEncoding);
+      s = converted;
+    }
+  }
   if (s.empty()) s = (vNullValue || !WritesEmptyValue(vObjectValue)) ? "null" : "";
 
   // The value as it goes into the template.
   if (!Trim(s).empty() && StartsWith(s, '"') && EndsWith(s, '"')) s = s.size() >= 2 ? s.substr(1, s.size() - 2) : "";
+  std::string escaped;
   if (!vEncoded && !Trim(s).empty() && !(Contains(s, '{') && Contains(s, '}')) &&
-      !(Contains(s, '[') && Contains(s, ']')) && !IsBinaryType(vObjectValue))
-    s = EscapeBasic(s);
+      !(Contains(s, '[') && Contains(s, ']')) && !IsBinaryType(vObjectValue)) {
+    escaped = EscapeBasic(s);
+    s = escaped;
+  }
   if (vNullValue) s = "null";
 
-  auto valueOrNull = [this](std::string v) {
-    return vNullValue && (v.empty() || v == "\"\"") ? std::string("null") : v;
+  auto valueOrNull = [this](std::string_view v) {
+    return vNullValue && (v.empty() || v == "\"\"") ? std::string_view("null") : v;
   };
   bool quoted;
-  std::string value;
+  std::string_view before, value, after;
+  std::string wire;
   if (vTypeObject == TTypeObject::toDataset && !vNullValue) {
     quoted = false;  // the record-set text stands unquoted inside the brackets
-    value = '[' + s + ']';
+    before = "[";
+    value = s;
+    after = "]";
   } else if (vObjectValue == ovObject) {
     quoted = vEncoded;
     value = valueOrNull(s);
@@ -137,17 +185,18 @@ std::string TJSONValue::ToJSON() const {
     value = valueOrNull(s);
   } else if (IsFloatType(vObjectValue)) {
     quoted = true;
-    value = valueOrNull(FloatToWire(s));
+    wire = FloatToWire(s);
+    value = valueOrNull(wire);
   } else if (IsBinaryType(vObjectValue)) {
     quoted = false;
-    value = '"' + s + '"';
+    before = "\"";
+    value = s;
+    after = "\"";
   } else {
     quoted = false;
     value = valueOrNull(s);
   }
 
-  std::string out;
-  out.reserve(96 + vtagName.size() + value.size());
   out += "{\"ObjectType\":\"";
   out += TypeObjectName(vTypeObject);
   out += "\", \"Direction\":\"";
@@ -159,9 +208,10 @@ std::string TJSONValue::ToJSON() const {
   out += "\", \"";
   out += vtagName;
   out += quoted ? "\":\"" : "\":";
+  out += before;
   out += value;
+  out += after;
   out += quoted ? "\"}" : "}";
-  return out;
 }
 
 void TJSONValue::LoadFromJSON(std::string_view text) {

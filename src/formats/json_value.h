@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "formats/base64.h"
 #include "formats/param_types.h"
 #include "formats/text_codec.h"
 
@@ -28,6 +29,8 @@ class TJSONValue {
 
   // The one-value JSON text: five members, the fifth keyed by vtagName.
   std::string ToJSON() const;
+  // Appends ToJSON() to `out`.
+  void AppendJSON(std::string& out) const;
   // Reads a one-value JSON text by position (kind, direction, value type, tag);
   // the Encoded flag is left as it was. Raises JsonSyntaxError for a malformed
   // text that begins with "{".
@@ -46,6 +49,30 @@ class TJSONValue {
   TObjectDirection vObjectDirection = TObjectDirection::odINOUT;
   TEncodeSelect vEncoding = TEncodeSelect::esUtf8;
   TJsonMode vJsonMode = TJsonMode::jmEnvelope;
+};
+
+// A text held in the form an encoded string parameter stores it: the Base64 of
+// its UTF-8 bytes (EncodeText) in double quotes. Built piece by piece where the
+// text is made and moved whole into the parameter (TJSONParam::SetAsString),
+// so that a large value is encoded once and never copied.
+class EncodedText {
+ public:
+  EncodedText() = default;  // the empty text
+  // Room for a text of about `textBytes` bytes.
+  void Reserve(std::size_t textBytes);
+  // The next bytes of the text; then Finish, once.
+  void Write(std::string_view bytes);
+  void Finish();
+
+  bool Empty() const { return stored_.empty(); }
+  // The text itself, byte for byte.
+  std::string Text() const;
+  // The stored form ("" for the empty text); leaves this text empty.
+  std::string TakeStored();
+
+ private:
+  std::string stored_;
+  Base64Writer base64_;
 };
 
 // The value of a parameter text cut out of the text itself: everything after

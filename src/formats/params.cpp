@@ -113,6 +113,26 @@ void TJSONParam::SetDataValue(const Variant& value, TObjectValue type) {
   SetValue(text, vEncoded);
 }
 
+void TJSONParam::SetAsString(EncodedText value) {
+  if (value.Empty()) {
+    SetAsString(std::string_view());
+    return;
+  }
+  vObjectValue = ovString;
+  std::string stored = value.TakeStored();
+  if (!vEncoded || stored == "\"null\"") {  // the general way: "null" stores nothing
+    SetValue(DecodeBytes(std::string_view(stored).substr(1, stored.size() - 2)), vEncoded);
+    return;
+  }
+  // SetValue(text, true) would store EncodeText(text) in quotes, which `stored`
+  // already is (Base64 is ASCII under every encoding).
+  vBinary = IsBinaryType(vObjectValue);
+  SyncHolder();
+  holder_.StoreRawBytes(std::move(stored));
+  holder_.vNullValue = false;
+  vNullValue = false;
+}
+
 Variant TJSONParam::GetValue(TObjectValue type) const {
   SyncHolder();
   const std::string text = holder_.Value();
@@ -174,9 +194,15 @@ void TJSONParam::CopyValueOf(const TJSONParam& other) {
 }
 
 std::string TJSONParam::ToJSON() const {
+  std::string out;
+  AppendJSON(out);
+  return out;
+}
+
+void TJSONParam::AppendJSON(std::string& out) const {
   SyncHolder();
   holder_.vNullValue = vNullValue;
-  return holder_.ToJSON();
+  holder_.AppendJSON(out);
 }
 
 void TJSONParam::FromJSON(std::string_view text) {

@@ -49,6 +49,9 @@ class TJSONParam {
   void SetVariantValue(const Variant& value) { SetDataValue(value, vObjectValue); }
 
   void SetAsString(std::string_view v) { SetDataValue(Variant::Text(std::string(v)), TObjectValue::ovString); }
+  // The same as SetAsString of value.Text(), but an encoded parameter takes
+  // the Base64 form as it is, without decoding or copying it.
+  void SetAsString(EncodedText value);
   void SetAsInteger(std::int32_t v) { SetDataValue(Variant::Integer(v), TObjectValue::ovInteger); }
   void SetAsLargeInt(std::int64_t v) { SetDataValue(Variant::Integer(v), TObjectValue::ovLargeint); }
   void SetAsSmallInt(std::int16_t v) { SetDataValue(Variant::Integer(v), TObjectValue::ovSmallint); }
@@ -89,6 +92,10 @@ class TJSONParam {
   void CopyValueOf(const TJSONParam& other);
 
   std::string ToJSON() const;
+  // Appends ToJSON() to `out`.
+  void AppendJSON(std::string& out) const;
+  // Bytes of the stored value, to size a text that will hold ToJSON().
+  std::size_t StoredSize() const { return holder_.aValue.size(); }
   // Reads one parameter text by position; the name becomes the lower-cased
   // fifth key. Raises JsonSyntaxError on a malformed "{" text, changing nothing.
   void FromJSON(std::string_view text);

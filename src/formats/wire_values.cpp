@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <string>
 
@@ -13,49 +14,73 @@
 
 namespace quelvar {
 
-std::string FormatFloat(double value) {
-  if (std::isnan(value)) return "NAN";
-  if (std::isinf(value)) return value < 0 ? "-INF" : "INF";
-  if (value == 0) return "0";
+namespace {
+
+// FormatFloat with `mark` as the decimal mark, into `out` (at least 32 bytes);
+// returns the length.
+std::size_t FormatFloatTo(char* out, double value, char mark) {
+  auto put = [out](std::size_t at, std::string_view text) {
+    std::memcpy(out + at, text.data(), text.size());
+    return at + text.size();
+  };
+  if (std::isnan(value)) return put(0, "NAN");
+  if (std::isinf(value)) return put(0, value < 0 ? "-INF" : "INF");
+  if (value == 0) return put(0, "0");
   // d.dddddddddddddde±x: the value rounded to 15 significant digits.
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%.14e", value);
-  std::string_view s(buf);
+  const auto written = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, 14);
+  std::string_view s(buf, static_cast<std::size_t>(written.ptr - buf));
   const bool negative = s.front() == '-';
   if (negative) s.remove_prefix(1);
   const auto epos = s.find('e');
-  std::string digits;
-  digits += s[0];
-  digits.append(s.substr(2, epos - 2));
-  const int exponent = std::atoi(std::string(s.substr(epos + 1)).c_str());
-  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+  char digitBuf[16];
+  std::size_t digitCount = 0;
+  digitBuf[digitCount++] = s[0];
+  for (std::size_t k = 2; k < epos; ++k) digitBuf[digitCount++] = s[k];
+  int exponent = 0;
+  std::from_chars(s.data() + epos + (s[epos + 1] == '+' ? 2 : 1), s.data() + s.size(), exponent);
+  while (digitCount > 1 && digitBuf[digitCount - 1] == '0') --digitCount;
+  const std::string_view digits(digitBuf, digitCount);
 
-  std::string out = negative ? "-" : "";
+  std::size_t n = 0;
+  if (negative) out[n++] = '-';
   if (exponent >= 15 || exponent < -5) {
-    out += digits[0];
+    out[n++] = digits[0];
     if (digits.size() > 1) {
-      out += kDecimalSeparator;
-      out.append(digits, 1);
+      out[n++] = mark;
+      n = put(n, digits.substr(1));
     }
-    out += 'E';
-    out += std::to_string(exponent);
+    out[n++] = 'E';
+    n = static_cast<std::size_t>(std::to_chars(out + n, out + n + 8, exponent).ptr - out);
   } else if (exponent < 0) {
-    out += '0';
-    out += kDecimalSeparator;
-    out.append(static_cast<std::size_t>(-exponent - 1), '0');
-    out += digits;
+    out[n++] = '0';
+    out[n++] = mark;
+    for (int k = 0; k < -exponent - 1; ++k) out[n++] = '0';
+    n = put(n, digits);
   } else {
     const auto intDigits = static_cast<std::size_t>(exponent) + 1;
     if (digits.size() <= intDigits) {
-      out += digits;
-      out.append(intDigits - digits.size(), '0');
+      n = put(n, digits);
+      for (std::size_t k = digits.size(); k < intDigits; ++k) out[n++] = '0';
     } else {
-      out.append(digits, 0, intDigits);
-      out += kDecimalSeparator;
-      out.append(digits, intDigits);
+      n = put(n, digits.substr(0, intDigits));
+      out[n++] = mark;
+      n = put(n, digits.substr(intDigits));
     }
   }
-  return out;
+  return n;
+}
+
+}  // namespace
+
+std::string FormatFloat(double value) {
+  char buf[32];
+  return std::string(buf, FormatFloatTo(buf, value, kDecimalSeparator));
+}
+
+void AppendFloatWire(std::string& out, double value) {
+  char buf[32];
+  out.append(buf, FormatFloatTo(buf, value, 'D'));
 }
 
 std::string FloatToWire(std::string_view localText) {

@@ -20,6 +20,8 @@ using TDateTime = double;
 // General format, 15 significant digits, decimal comma: 12.5 -> "12,5",
 // 1.5e20 -> "1,5E20", 1e-7 -> "1E-7".
 std::string FormatFloat(double value);
+// Appends FloatToWire(FormatFloat(value)).
+void AppendFloatWire(std::string& out, double value);
 // Replaces every decimal separator by "D".
 std::string FloatToWire(std::string_view localText);
 // Replaces every "D" by the decimal separator.

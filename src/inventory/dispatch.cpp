@@ -46,20 +46,17 @@ const Row* FindOption(std::span<const Row> table, std::string_view option) {
 
 }  // namespace
 
-std::string Consulta(TDM& dm, std::string_view pOpcao, std::string_view pFiltro, bool pDesat,
+EncodedText Consulta(TDM& dm, std::string_view pOpcao, std::string_view pFiltro, bool pDesat,
                      std::string_view pData1, std::string_view pData2) {
   try {
     const QueryOption* entry = FindOption(QueryOptions(), pOpcao);
     if (!entry) ThrowUnknownOption(pOpcao);
     const QueryArgs args{std::string(pFiltro), pDesat, std::string(pData1), std::string(pData2)};
     MemTable& result = entry->run(dm, args);
-    TJSONValue holder;
-    holder.vEncoding = dm.Encoding;
-    LoadFromDataset(holder, "temp", result, true);
-    return holder.ToJSON();
+    return DatasetHolderText(result, "temp", true, dm.Encoding);
   } catch (const std::exception& e) {
     dm.Log(std::string(pOpcao) + " --> \r" + e.what());
-    return "";
+    return EncodedText();
   }
 }
 

@@ -50,8 +50,10 @@ struct DeleteOption {
 };
 
 // The dataset JSON of the selected procedure's result, or "" after a failure
-// (logged as option + " --> \r" + message).
-std::string Consulta(TDM& dm, std::string_view pOpcao, std::string_view pFiltro, bool pDesat,
+// (logged as option + " --> \r" + message). The text comes in its encoded
+// form, made once while the rows are written; callers store it with
+// TJSONParam::SetAsString.
+EncodedText Consulta(TDM& dm, std::string_view pOpcao, std::string_view pFiltro, bool pDesat,
                      std::string_view pData1, std::string_view pData2);
 
 // Decodes the header (and item) dataset JSON into MemTable1 (and MemTable2),

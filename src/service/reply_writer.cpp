@@ -55,13 +55,22 @@ std::string WrapResult(std::string_view result) {
 }
 
 std::string Envelope(const TDWParams& params, std::string_view result) {
-  std::string out = "{\"PARAMS\":[";
+  // One allocation for the whole text in the usual case: a parameter's text
+  // is its stored value and about a hundred bytes around it.
+  std::size_t size = result.size() + 64;
+  for (int i = 0; i < params.Count(); ++i) {
+    const TJSONParam* param = params.GetRec(i);
+    if (param->Direction() != TObjectDirection::odIN) size += param->StoredSize() + param->ParamName().size() + 128;
+  }
+  std::string out;
+  out.reserve(size);
+  out += "{\"PARAMS\":[";
   bool any = false;
   for (int i = 0; i < params.Count(); ++i) {
     const TJSONParam* param = params.GetRec(i);
     if (param->Direction() == TObjectDirection::odIN) continue;
     if (any) out += ", ";
-    out += param->ToJSON();
+    param->AppendJSON(out);
     any = true;
   }
   if (!any) out += "null";
@@ -98,8 +107,13 @@ void WriteEventReply(const DispatchOutcome& outcome, const TDWParams& params, co
     text = Envelope(params, outcome.result);
     if (flags.binary) status = 200;
   }
-  std::string payload = flags.binary ? SaveToStream(params, TDWParamExpType::tdwpxt_OUT) : text;
-  SetBody(status, text, std::move(payload), flags.compression, reply);
+  if (flags.binary) {
+    SetBody(status, text, SaveToStream(params, TDWParamExpType::tdwpxt_OUT), flags.compression, reply);
+  } else if (flags.compression) {
+    SetBody(status, text, text, flags.compression, reply);
+  } else {
+    SetBody(status, {}, std::move(text), false, reply);  // the reply text is the body, moved, not copied
+  }
 }
 
 }  // namespace quelvar::service

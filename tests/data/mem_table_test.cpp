@@ -3,11 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <memory>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "data/row_store.h"
 #include "formats/errors.h"
 
 namespace quelvar {
@@ -306,6 +310,165 @@ TEST_F(Sorting, UnknownFieldLeavesTheOrderUnchanged) {
   table.SortOn("T08_Fornecedor");
   EXPECT_THROW(table.SortOn("Nada"), Error);
   EXPECT_EQ(Order(), (std::vector<int>{1, 0}));
+}
+
+
+// The comparison the sort was first built on: every comparison decodes both
+// texts (ill-formed bytes read one at a time as U+FFFD) and folds ASCII and
+// Latin-1 capitals. The sort on keys computed once per row must order rows
+// exactly as this does.
+namespace reference {
+
+char32_t NextCodePoint(std::string_view s, std::size_t& i) {
+  const auto b0 = static_cast<unsigned char>(s[i]);
+  if (b0 < 0x80) return ++i, b0;
+  int extra = 0;
+  char32_t cp = 0;
+  if (b0 >= 0xC2 && b0 <= 0xDF) extra = 1, cp = b0 & 0x1F;
+  else if (b0 >= 0xE0 && b0 <= 0xEF) extra = 2, cp = b0 & 0x0F;
+  else if (b0 >= 0xF0 && b0 <= 0xF4) extra = 3, cp = b0 & 0x07;
+  else return ++i, 0xFFFD;
+  if (i + static_cast<std::size_t>(extra) >= s.size()) return ++i, 0xFFFD;
+  for (int k = 1; k <= extra; ++k) {
+    const auto b = static_cast<unsigned char>(s[i + static_cast<std::size_t>(k)]);
+    if ((b & 0xC0) != 0x80) return ++i, 0xFFFD;
+    cp = (cp << 6) | (b & 0x3F);
+  }
+  if ((extra == 2 && cp < 0x800) || (extra == 3 && cp < 0x10000) || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+    return ++i, 0xFFFD;
+  i += static_cast<std::size_t>(extra) + 1;
+  return cp;
+}
+
+char32_t Fold(char32_t cp) {
+  if ((cp >= U'A' && cp <= U'Z') || (cp >= 0xC0 && cp <= 0xDE && cp != 0xD7)) return cp + 32;
+  return cp;
+}
+
+int Rank(const Variant& v) {
+  switch (v.kind()) {
+    case Variant::Kind::Text: return 2;
+    case Variant::Kind::Bytes: return 3;
+    case Variant::Kind::Null:
+    case Variant::Kind::Unassigned: return 0;
+    default: return 1;
+  }
+}
+
+int Compare(const Variant& a, const Variant& b, bool caseInsensitive) {
+  if (Rank(a) != Rank(b)) return Rank(a) < Rank(b) ? -1 : 1;
+  if (Rank(a) == 1) {
+    if (a.kind() == Variant::Kind::Integer && b.kind() == Variant::Kind::Integer)
+      return a.asInt64() < b.asInt64() ? -1 : (a.asInt64() > b.asInt64() ? 1 : 0);
+    auto number = [](const Variant& v) {
+      return v.kind() == Variant::Kind::Boolean ? (v.asBoolean() ? 1.0 : 0.0) : v.asDouble();
+    };
+    const double x = number(a), y = number(b);
+    if (std::isnan(x) || std::isnan(y)) return std::isnan(x) == std::isnan(y) ? 0 : (std::isnan(x) ? -1 : 1);
+    return x < y ? -1 : (x > y ? 1 : 0);
+  }
+  if (Rank(a) == 3) return a.bytes() < b.bytes() ? -1 : (a.bytes() == b.bytes() ? 0 : 1);
+  if (Rank(a) == 0) return 0;
+  const std::string &x = a.bytes(), &y = b.bytes();
+  std::size_t i = 0, j = 0;
+  while (i < x.size() && j < y.size()) {
+    char32_t p = NextCodePoint(x, i), q = NextCodePoint(y, j);
+    if (caseInsensitive) p = Fold(p), q = Fold(q);
+    if (p != q) return p < q ? -1 : 1;
+  }
+  return i < x.size() ? 1 : (j < y.size() ? -1 : 0);
+}
+
+}  // namespace reference
+
+TEST(SortKeys, OrderRowsAsComparingTheValuesEachTimeDid) {
+  const std::vector<Variant> values = {
+      Variant::Text("abc"), Variant::Text("ABC"), Variant::Text("abd"), Variant::Text("ab"), Variant::Text(""),
+      Variant::Text("ábaco"), Variant::Text("ÁBACO"), Variant::Text("Ébano"), Variant::Text("×"), Variant::Text("÷"),
+      Variant::Text("ÿ"), Variant::Text("Ÿ"), Variant::Text("😀"), Variant::Text("\xEF\xBF\xBD"),  // U+FFFD itself
+      Variant::Text(std::string("\xFF", 1)), Variant::Text(std::string("a\xC3", 2)),        // bad and cut short
+      Variant::Text(std::string("\xC0\x80", 2)), Variant::Text(std::string("\xED\xA0\x80", 3)),  // overlong, surrogate
+      Variant::Text(std::string("\xE3\x81\x41", 3)), Variant::Text(std::string("\xF4\x90\x80\x80", 4)),
+      Variant::Text(std::string("\x80z", 2)), Variant::Text(std::string("a\0b", 3)), Variant::Text("Z"),
+      Variant::Integer(3), Variant::Integer(-2), Variant::Integer(INT64_MAX), Variant::Float(2.5),
+      Variant::Float(std::nan("")), Variant::Float(-INFINITY), Variant::Boolean(true), Variant::Boolean(false),
+      Variant::DateTime(45000), Variant::Null(), Variant(), Variant::Bytes(std::string("\x00\xFF", 2)),
+      Variant::Bytes("abc"), Variant::Bytes(""),
+  };
+  for (bool caseInsensitive : {true, false}) {
+    MemTable t;
+    t.AddFieldDef(Def("Chave", ftWideString));
+    t.AddFieldDef(Def("Outra", ftWideString));
+    t.AddFieldDef(Def("Ordem", ftInteger));
+    t.Open();
+    std::vector<std::pair<Variant, Variant>> rows;
+    for (std::size_t i = 0; i < values.size() * 3; ++i) {  // every value three times, with a second key
+      rows.emplace_back(values[(i * 7) % values.size()], values[(i * 5) % values.size()]);
+      t.Append();
+      t.SetValue(0, rows.back().first);
+      t.SetValue(1, rows.back().second);
+      t.SetValue(2, Variant::Integer(static_cast<std::int64_t>(i)));
+      t.Post();
+    }
+    std::vector<std::size_t> expected(rows.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) expected[i] = i;
+    std::stable_sort(expected.begin(), expected.end(), [&](std::size_t a, std::size_t b) {
+      int c = reference::Compare(rows[a].first, rows[b].first, caseInsensitive);
+      if (c == 0) c = reference::Compare(rows[a].second, rows[b].second, caseInsensitive);
+      return c < 0;
+    });
+    t.SortOn("Chave;Outra", caseInsensitive);
+    std::vector<std::size_t> actual;
+    for (t.First(); !t.Eof(); t.Next()) actual.push_back(static_cast<std::size_t>(t.AsInteger("Ordem")));
+    EXPECT_EQ(actual, expected) << "case-insensitive " << caseInsensitive;
+
+    // A row posted afterwards takes the place the reference gives it.
+    t.Append();
+    t.SetValue(0, Variant::Text("ABD"));
+    t.SetValue(2, Variant::Integer(-1));
+    t.Post();
+    std::size_t place = 0;
+    for (t.First(); !t.Eof() && t.AsInteger("Ordem") != -1; t.Next()) ++place;
+    std::size_t wanted = 0;
+    for (std::size_t i : expected) {
+      int c = reference::Compare(rows[i].first, Variant::Text("ABD"), caseInsensitive);
+      if (c == 0) c = reference::Compare(rows[i].second, Variant::Null(), caseInsensitive);
+      if (c <= 0) ++wanted;
+    }
+    EXPECT_EQ(place, wanted) << "case-insensitive " << caseInsensitive;
+  }
+}
+
+TEST(SharedRows, ATableOpenedOnRowsCopiesThemOnlyWhenItChanges) {
+  auto rows = std::make_shared<RowStore>(2);
+  rows->AddText("b");
+  rows->AddInteger(1);
+  rows->EndRow();
+  rows->AddText("a");
+  rows->AddNull();
+  rows->EndRow();
+  MemTable first, second;
+  for (MemTable* t : {&first, &second}) {
+    t->AddFieldDef(Def("Nome", ftWideString));
+    t->AddFieldDef(Def("N", ftInteger));
+  }
+  first.OpenOn(rows);
+  second.OpenOn(rows);
+  second.SortOn("Nome");
+  EXPECT_EQ(first.AsString("Nome"), "b");  // a sort of one table leaves the other's order alone
+  EXPECT_EQ(second.AsString("Nome"), "a");
+  EXPECT_TRUE(second.IsNull("N"));
+
+  second.Append();
+  second.SetValue("Nome", Variant::Text("c"));
+  second.Post();
+  EXPECT_EQ(second.RecordCount(), 3);
+  EXPECT_EQ(first.RecordCount(), 2);  // the shared rows did not change
+  EXPECT_EQ(rows->Rows(), 2u);
+
+  MemTable wrong;
+  wrong.AddFieldDef(Def("Nome", ftWideString));
+  EXPECT_THROW(wrong.OpenOn(rows), Error);  // two columns for one field
 }
 
 }  // namespace

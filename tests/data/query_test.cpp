@@ -362,6 +362,24 @@ TEST_F(QueryTest, LoadIntoReplacesTheRecordSet) {
   EXPECT_EQ(t.AsInteger("k"), 1);
 }
 
+TEST_F(QueryTest, ALoadedTableKeepsItsRowsAfterTheQueryMovesOn) {
+  Exec("create table m(k integer, nome text)");
+  Exec("insert into m values (1, 'um'), (2, 'dois')");
+  MemTable t;
+  Select("Select k, nome from m order by k");
+  q.LoadInto(t);
+  q.Close();  // the rows are shared with the table, not lost with the query
+  Select("Select 9 as k, 'outro' as nome");
+  t.Append();  // changing the table does not reach the query
+  t.SetValue("k", Variant::Integer(3));
+  t.Post();
+  std::vector<std::string> names;
+  for (t.First(); !t.Eof(); t.Next()) names.push_back(std::to_string(t.AsInteger("k")) + t.AsString("nome"));
+  EXPECT_EQ(names, (std::vector<std::string>{"1um", "2dois", "3"}));
+  EXPECT_EQ(q.RecordCount(), 1);
+  EXPECT_EQ(q.FieldByName("nome").AsString(), "outro");
+}
+
 TEST_F(QueryTest, LoadingAClosedQueryIsAnError) {
   MemTable t;
   EXPECT_EQ(ErrorOf([&] { q.LoadInto(t); }), "The query is not open");

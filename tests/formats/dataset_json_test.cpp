@@ -1,7 +1,10 @@
 // Result-set JSON: the text written from a record set and the record set read back.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "data/mem_table.h"
 #include "formats/base64.h"
@@ -10,6 +13,7 @@
 #include "formats/json_text.h"
 #include "formats/params.h"
 #include "formats/wire_values.h"
+#include "dataset_reference.h"
 
 namespace quelvar {
 namespace {
@@ -135,6 +139,165 @@ TEST(DatasetWriter, FieldDefinitionForms) {
             std::string::npos);
   // Under esUtf8 the name is kept.
   EXPECT_NE(HolderText(t, TEncodeSelect::esUtf8).find("\"Preço\""), std::string::npos);
+}
+
+// Awkward rows for comparing the streaming writer with the first one: every
+// field type, values of the kind the type holds and of other kinds, nulls,
+// texts with accents, carriage returns, quotes, backslashes, 4-byte
+// characters and broken UTF-8, large and tiny numbers, and field names
+// beyond ASCII. Row r takes value r % n of each column's list.
+MemTable AwkwardTable(int rows) {
+  struct Column {
+    const char* name;
+    TFieldType type;
+    std::vector<Variant> values;
+  };
+  const std::string broken("ab\xE3\x81\xFF\xC3", 6);
+  const std::vector<Variant> texts = {
+      Variant::Text("Parafuso"), Variant::Text("São João"), Variant::Text("linha\r\noutra\rmais"),
+      Variant::Text("aspas \"x\" \\ barra / <tag>"), Variant::Text(""), Variant::Text("😀 çÇ"), Variant::Text(broken),
+      Variant::Null(), Variant(), Variant::Integer(-42), Variant::Float(2.5), Variant::DateTime(EncodeDate(2024, 1, 15)),
+      Variant::Boolean(true), Variant::Bytes(std::string("\x00\xFF", 2))};
+  const std::vector<Column> columns = {
+      {"T04_NumMaterial", ftInteger, {Variant::Integer(1), Variant::Integer(-7), Variant::Null(), Variant::Float(2.5),
+                                      Variant::Text("12"), Variant::Boolean(true)}},
+      {"Grande", ftLargeint, {Variant::Integer(INT64_MAX), Variant::Integer(INT64_MIN), Variant::Integer(0)}},
+      {"Pequeno", ftSmallint, {Variant::Integer(-32768), Variant()}},
+      {"Valor", ftFloat, {Variant::Float(0.1 + 0.2), Variant::Float(1.5e20), Variant::Float(-1e-7), Variant::Float(1e308),
+                          Variant::Float(-0.0), Variant::Float(12.5), Variant::Integer(123456789012345678),
+                          Variant::Text("12,5"), Variant::Boolean(false), Variant::Float(std::nan("")),
+                          Variant::Float(-INFINITY), Variant::Float(4.9e-324), Variant::Float(999999999999999.9)}},
+      {"Moeda", ftCurrency, {Variant::Float(1.0 / 3), Variant::Null()}},
+      {"Decimal", ftBCD, {Variant::Float(-0.005)}},
+      {"Estendido", ftExtended, {Variant::Float(123456.789e-3)}},
+      {"Simples", ftSingle, {Variant::Float(1e15), Variant::Float(1e-5)}},
+      {"Ativo", ftBoolean, {Variant::Boolean(true), Variant::Boolean(false), Variant::Null(), Variant::Integer(0),
+                            Variant::Float(2), Variant::Text("TRUE")}},
+      {"Nome", ftWideString, texts},
+      {"Código", ftString, texts},
+      {"Fixo", ftFixedChar, texts},
+      {"Observação", ftWideMemo, texts},
+      {"Memo", ftMemo, texts},
+      {"Formatado", ftFmtMemo, texts},
+      {"Foto", ftBlob, {Variant::Bytes(std::string("\x00\x01\x02\xFF", 4)), Variant::Bytes(""), Variant::Text("txt"),
+                        Variant::Integer(5), Variant::Null()}},
+      {"Bytes", ftVarBytes, {Variant::Bytes("abc")}},
+      {"Data", ftDate, {Variant::DateTime(EncodeDate(2024, 1, 15)), Variant::DateTime(-1.5), Variant::Float(45000.25),
+                        Variant::Integer(2), Variant::Text("3,5"), Variant::Null()}},
+      {"Hora", ftTime, {Variant::DateTime(0.5)}},
+      {"Quando", ftDateTime, {Variant::DateTime(EncodeDateTime(2024, 1, 15, 10, 30, 0, 600))}},
+      {"Marca", ftTimeStamp, {Variant::DateTime(1e6)}},
+      {"Chave", ftAutoInc, {Variant::Integer(7), Variant::Float(2.5)}},
+      {"Palavra", ftWord, texts},
+      {"Guid", ftGuid, texts},
+      {"Desconhecido", ftUnknown, texts},
+  };
+  MemTable t;
+  for (const Column& c : columns) t.AddFieldDef({.name = c.name, .type = c.type});
+  t.Open();
+  for (int r = 0; r < rows; ++r) {
+    t.Append();
+    for (std::size_t c = 0; c < columns.size(); ++c)
+      t.SetValue(static_cast<int>(c), columns[c].values[static_cast<std::size_t>(r) % columns[c].values.size()]);
+    t.Post();
+  }
+  return t;
+}
+
+TEST(DatasetWriter, StreamingWriterGivesTheFirstWritersBytes) {
+  for (int rows : {0, 1, 37, 900}) {  // 900 rows are several pieces of the streaming writer
+    MemTable t = AwkwardTable(rows);
+    for (bool encoded : {true, false})
+      for (bool utf8 : {true, false})
+        EXPECT_EQ(DatasetText(t, encoded, utf8), reference::DatasetText(t, encoded, utf8)) << rows << encoded << utf8;
+
+    for (TEncodeSelect encoding : {TEncodeSelect::esASCII, TEncodeSelect::esUtf8, TEncodeSelect::esANSI}) {
+      SCOPED_TRACE(testing::Message() << rows << " rows, encoding " << static_cast<int>(encoding));
+      const std::string expected = reference::HolderText(t, encoding);
+      EXPECT_EQ(HolderText(t, encoding), expected);
+
+      EncodedText streamed = DatasetHolderText(t, "temp", true, encoding);
+      EXPECT_EQ(streamed.Text(), expected);
+      // The parameter carrying it: the same text, value and reads as when it
+      // is stored from the plain text.
+      TJSONParam plain(encoding), direct(encoding);
+      for (TJSONParam* p : {&plain, &direct}) {
+        p->SetParamName("Tabela");
+        p->SetDirection(TObjectDirection::odOUT);
+      }
+      plain.SetAsString(expected);
+      direct.SetAsString(std::move(streamed));
+      EXPECT_EQ(direct.ToJSON(), plain.ToJSON());
+      EXPECT_EQ(direct.GetAsString(), plain.GetAsString());
+      EXPECT_FALSE(direct.IsNull());
+      std::string appended = "x";
+      direct.AppendJSON(appended);
+      EXPECT_EQ(appended, "x" + plain.ToJSON());
+    }
+    EXPECT_EQ(t.RecNo(), 1);  // the cursor is back on the first row
+  }
+}
+
+TEST(DatasetWriter, AValueItsFieldCannotShowFailsBothWritersAlike) {
+  const struct {
+    TFieldType type;
+    Variant value;
+  } cases[] = {
+      {ftInteger, Variant::Text("abc")},
+      {ftFloat, Variant::Text("12.5")},
+      {ftDate, Variant::Text("ontem")},
+      {ftBoolean, Variant::Text("talvez")},
+  };
+  for (const auto& c : cases) {
+    MemTable t;
+    t.AddFieldDef({.name = "F", .type = c.type});
+    t.Open();
+    for (int r = 0; r < 100; ++r) {  // the bad value comes after a full piece
+      t.Append();
+      t.SetValue(0, r == 99 ? c.value : Variant());
+      t.Post();
+    }
+    std::string expected, actual;
+    try {
+      reference::HolderText(t, TEncodeSelect::esASCII);
+    } catch (const std::exception& e) {
+      expected = e.what();
+    }
+    try {
+      DatasetHolderText(t, "temp", true, TEncodeSelect::esASCII);
+    } catch (const std::exception& e) {
+      actual = e.what();
+    }
+    EXPECT_FALSE(expected.empty()) << FieldTypeName(c.type);
+    EXPECT_EQ(actual, expected) << FieldTypeName(c.type);
+  }
+}
+
+TEST(EncodedTextParam, StoresLikeThePlainTextInEveryCase) {
+  const std::string nullBase64("\x9E\xE9\x65", 3);  // its Base64 is the four letters null
+  for (const std::string& text : {std::string(), std::string("Olá\r\n"), nullBase64, std::string(5000, 'x')}) {
+    for (bool encodedParam : {true, false}) {
+      for (bool wasNull : {true, false}) {
+        SCOPED_TRACE(testing::Message() << text.size() << " bytes, encoded " << encodedParam << ", null " << wasNull);
+        TJSONParam plain(TEncodeSelect::esASCII), direct(TEncodeSelect::esASCII);
+        for (TJSONParam* p : {&plain, &direct}) {
+          p->SetParamName("Resposta");
+          p->SetDirection(TObjectDirection::odOUT);
+          p->SetEncoded(encodedParam);
+          if (!wasNull) p->SetAsString("antes");
+        }
+        EncodedText value;
+        for (std::size_t at = 0; at < text.size(); at += 7) value.Write(std::string_view(text).substr(at, 7));
+        value.Finish();
+        EXPECT_EQ(value.Text(), text);
+        plain.SetAsString(text);
+        direct.SetAsString(std::move(value));
+        EXPECT_EQ(direct.ToJSON(), plain.ToJSON());
+        EXPECT_EQ(direct.IsNull(), plain.IsNull());
+        EXPECT_EQ(direct.GetAsString(), plain.GetAsString());
+      }
+    }
+  }
 }
 
 TEST(DatasetReader, WorkedExampleReadsBack) {

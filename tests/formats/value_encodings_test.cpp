@@ -3,7 +3,11 @@
 
 #include <array>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "formats/base64.h"
 #include "formats/errors.h"
@@ -39,6 +43,30 @@ TEST(Base64, BytesRoundTripEveryByteValue) {
     const std::string encoded = EncodeBytes(chunk);
     EXPECT_EQ(encoded.size(), (n + 2) / 3 * 4);
     EXPECT_EQ(DecodeBytes(encoded), chunk);
+  }
+}
+
+TEST(Base64, WrittenInPiecesGivesTheWholeTextsForm) {
+  std::string bytes;
+  for (int i = 0; i < 40; ++i) bytes += static_cast<char>(i * 37 + 11);
+  // Every way of cutting the bytes into two or three pieces, empty pieces included.
+  for (std::size_t a = 0; a <= bytes.size(); ++a) {
+    for (std::size_t b = a; b <= bytes.size(); b += 3) {
+      std::string out = "=>";
+      Base64Writer writer;
+      writer.Write(out, std::string_view(bytes).substr(0, a));
+      writer.Write(out, std::string_view(bytes).substr(a, b - a));
+      writer.Write(out, std::string_view(bytes).substr(b));
+      writer.Finish(out);
+      ASSERT_EQ(out, "=>" + EncodeBytes(bytes)) << a << " " << b;
+    }
+  }
+  for (std::size_t n = 0; n < 5; ++n) {  // short texts: padding
+    std::string out;
+    Base64Writer writer;
+    for (std::size_t i = 0; i < n; ++i) writer.Write(out, std::string_view(bytes).substr(i, 1));
+    writer.Finish(out);
+    EXPECT_EQ(out, EncodeBytes(bytes.substr(0, n)));
   }
 }
 
@@ -101,6 +129,57 @@ TEST(Floats, GeneralFormatWithDecimalComma) {
     EXPECT_EQ(FloatToWire(FormatFloat(c.value)), c.wire) << c.value;
     EXPECT_EQ(FloatFromWire(c.wire), c.local);
     EXPECT_NEAR(ParseFloat(FloatFromWire(c.wire)), c.value, std::fabs(c.value) * 1e-14) << c.wire;
+  }
+}
+
+// FormatFloat as first written, on the C library's "%.14e": the reference
+// for the faster conversion, which must give the same text for every value.
+std::string PrintfFormatFloat(double value) {
+  if (std::isnan(value)) return "NAN";
+  if (std::isinf(value)) return value < 0 ? "-INF" : "INF";
+  if (value == 0) return "0";
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.14e", value);
+  std::string s(buf);
+  const bool negative = s.front() == '-';
+  if (negative) s.erase(0, 1);
+  const auto e = s.find('e');
+  std::string digits = s.substr(0, 1) + s.substr(2, e - 2);
+  const int exponent = std::atoi(s.c_str() + e + 1);
+  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+  std::string out = negative ? "-" : "";
+  if (exponent >= 15 || exponent < -5) {
+    out += digits.substr(0, 1);
+    if (digits.size() > 1) out += "," + digits.substr(1);
+    out += "E" + std::to_string(exponent);
+  } else if (exponent < 0) {
+    out += "0," + std::string(static_cast<std::size_t>(-exponent - 1), '0') + digits;
+  } else {
+    const auto whole = static_cast<std::size_t>(exponent) + 1;
+    if (digits.size() <= whole) out += digits + std::string(whole - digits.size(), '0');
+    else out += digits.substr(0, whole) + "," + digits.substr(whole);
+  }
+  return out;
+}
+
+TEST(Floats, EveryValueFormatsAsTheLibraryWouldPrintIt) {
+  std::vector<double> values = {0.5, -0.0, 1e15, 1e-5, 1e-6, 999999999999999.9, 0.000099999999999999995,
+                                9.99999999999999e14, 4.9e-324, 2.2250738585072014e-308, 1.7976931348623157e308,
+                                -123456.789, 1.0 / 3, 100, 1e21, 0.15, 0.25, 2.5, 1.005, 5e-324, 123456789012345678.0};
+  std::mt19937_64 random(20261210);
+  for (int i = 0; i < 20000; ++i) {
+    std::uint64_t bits = random();
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    values.push_back(value);  // any bit pattern: every exponent, NaNs, infinities, subnormals
+    values.push_back(static_cast<double>(static_cast<std::int64_t>(bits % 2000000)) / 1000);  // money-like
+  }
+  for (double value : values) {
+    const std::string expected = PrintfFormatFloat(value);
+    ASSERT_EQ(FormatFloat(value), expected) << value;
+    std::string wire = "x";
+    AppendFloatWire(wire, value);
+    ASSERT_EQ(wire, "x" + FloatToWire(expected)) << value;
   }
 }
 

@@ -42,7 +42,7 @@ class Dispatch : public ::testing::Test {
 };
 
 TEST_F(Dispatch, QueryFailureAnswersEmptyTextAndLogsOnce) {
-  EXPECT_EQ(Consulta(dm, "ConsultaConfig", "", false, "", ""), "");
+  EXPECT_TRUE(Consulta(dm, "ConsultaConfig", "", false, "", "").Empty());
   ASSERT_EQ(console.entries.size(), 1u);
   EXPECT_EQ(console.entries[0].rfind("ConsultaConfig --> \r[SQLite] ", 0), 0u) << console.entries[0];
 }
@@ -81,7 +81,7 @@ TEST_F(Dispatch, DeleteFailuresAnswerTheMessageAndLogWithoutCarriageReturn) {
 }
 
 TEST_F(Dispatch, UnknownOptionsGoThroughTheFailurePath) {
-  EXPECT_EQ(Consulta(dm, "ConsultaNada", "", false, "", ""), "");
+  EXPECT_TRUE(Consulta(dm, "ConsultaNada", "", false, "", "").Empty());
   const std::string answer = Grava(dm, "GravaNada",
                                    R"({"ObjectType":"toDataset", "Direction":"odINOUT", "Encoded":"true", "ValueType":"ovDataSet", "temp":[{"fields":[], "buildside":"D"}, {"lines":[]}]})",
                                    "");
