@@ -1,6 +1,9 @@
 #include "host/server_control.h"
 
+#include <exception>
 #include <utility>
+
+#include "host/listener_settings.h"
 
 namespace quelvar::host {
 
@@ -32,6 +35,11 @@ void ServerControl::Start() {
     throw service::ListenerError("port " + std::to_string(port_) + " is outside the range 0-65535");
   }
   listener_.SetPort(static_cast<std::uint16_t>(port_));
+  try {
+    listener_.SetOptions(LoadListenerOptions(programFolder_));
+  } catch (const std::exception& failure) {
+    throw service::ListenerError(failure.what());
+  }
   listener_.SetActive(true);
   version_ = std::string(kServerVersion);
   startedPort_ = port_;
@@ -42,6 +50,8 @@ void ServerControl::Stop() { listener_.SetActive(false); }
 bool ServerControl::Listening() const { return listener_.Active(); }
 
 std::uint16_t ServerControl::BoundPort() const { return listener_.BoundPort(); }
+
+std::uint16_t ServerControl::BoundTlsPort() const { return listener_.BoundTlsPort(); }
 
 std::string ServerControl::Caption() const {
   if (version_.empty()) return std::string(kDesignCaption);

@@ -48,9 +48,11 @@ class ServerControl {
   void SetPort(int port) { port_ = port; }
   int Port() const { return port_; }
 
-  // Stops, sets the handler and the port, starts, sets the version text.
-  // Throws service::ListenerError (the listener stopped, the version text
-  // unchanged) when the port is outside 0-65535 or cannot be opened.
+  // Stops, sets the handler, the port and the listener's options of
+  // Config1.ini (credentials, address, TLS, limits: read again at every
+  // start), starts, sets the version text. Throws service::ListenerError (the
+  // listener stopped, the version text unchanged) when the port is outside
+  // 0-65535 or cannot be opened, or the options cannot be used.
   void Start();
   // Stops the listener; harmless when already stopped.
   void Stop();
@@ -58,6 +60,10 @@ class ServerControl {
   bool Listening() const;
   // The port actually bound (differs from Port() only for port 0); 0 when stopped.
   std::uint16_t BoundPort() const;
+  // The TLS port actually bound; 0 when stopped or without TLS.
+  std::uint16_t BoundTlsPort() const;
+  // The listener, for its connection count and its graceful stop.
+  service::Listener& Listener() { return listener_; }
 
   // `FVersao`: empty until the listener has first started.
   const std::string& Version() const { return version_; }

@@ -9,12 +9,13 @@
 #include <string_view>
 
 #include "service/http_exchange.h"
+#include "service/listener_options.h"
 
 namespace quelvar::service {
 
-// The fixed credentials of the service.
-inline constexpr std::string_view kServiceUser = "varosa";
-inline constexpr std::string_view kServicePassword = "quibet4693";
+// The credentials of the service unless the operator sets others.
+inline constexpr std::string_view kServiceUser = kDefaultServiceUser;
+inline constexpr std::string_view kServicePassword = kDefaultServicePassword;
 
 // The request line without every " HTTP/1.0", " HTTP/1.1", " HTTP/2.0" and
 // " HTTP/2.1": "GET /a?b=1 HTTP/1.1" -> "GET /a?b=1".
@@ -38,9 +39,11 @@ struct Credentials {
 };
 Credentials ParseAuthorization(std::optional<std::string_view> headerValue);
 
-// True when the credentials are Basic and equal the fixed user and password
-// exactly (letter case included).
-bool IsAuthorized(const Credentials& credentials);
+// True when the credentials are Basic and equal `user` and `password` exactly
+// (letter case included). The comparison takes the same time wherever the
+// texts differ.
+bool IsAuthorized(const Credentials& credentials, std::string_view user = kServiceUser,
+                  std::string_view password = kServicePassword);
 
 // The fixed replies of the listener.
 HttpReply UnauthorizedReply();    // 401 with the realm "Provide Authentication"

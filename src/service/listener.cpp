@@ -14,6 +14,8 @@
 #include <cstring>
 #include <ctime>
 #include <exception>
+#include <functional>
+#include <algorithm>
 #include <iterator>
 #include <map>
 #include <optional>
@@ -26,6 +28,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ip/v6_only.hpp>
+#include <boost/asio/ssl/stream.hpp>
 #include <boost/asio/write.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/http/error.hpp>
@@ -33,9 +36,14 @@
 #include <boost/beast/http/read.hpp>
 
 #include "formats/text_codec.h"
+#include "service/address_slots.h"
+#include "service/body_budget.h"
 #include "service/connection_thread.h"
 #include "service/http_gate.h"
+#include "service/login_throttle.h"
 #include "service/timed_stream.h"
+#include "service/tls_context.h"
+#include "service/url_text.h"
 
 namespace quelvar::service {
 namespace {
@@ -46,10 +54,11 @@ namespace http = beast::http;
 using tcp = asio::ip::tcp;
 using boost::system::error_code;
 
-// How long a closing connection keeps reading (and discarding) what the client
-// still sends, so that the close does not reset the connection before the
-// client has read the reply.
+// How long (and how much) a closing connection keeps reading and discarding
+// what the client still sends, so that the close does not reset the
+// connection before the client has read the reply.
 constexpr std::chrono::milliseconds kLingerTime{2000};
+constexpr std::size_t kLingerBytes = 4u << 20;
 
 // Stack of a connection thread. The deepest request (a parameter text nested
 // as deep as the JSON reader allows) needs under 512 KiB in an optimised
@@ -61,9 +70,16 @@ constexpr std::size_t kConnectionStackBytes = 1u << 20;
 #endif
 
 // A request body held in a std::string that grows only with the bytes that
-// actually arrive: the announced length reserves nothing.
+// actually arrive: the announced length reserves nothing. When the body has
+// no announced length (chunked), each piece is taken from the body budget
+// before it is kept; a spent budget stops the read with kBudgetSpent.
+const boost::system::error_code kBudgetSpent = boost::system::errc::make_error_code(boost::system::errc::not_enough_memory);
+
 struct ArrivingBody {
-  using value_type = std::string;
+  struct value_type {
+    std::string text;
+    BudgetHold* pieceByPiece = nullptr;  // set for a body without an announced length
+  };
 
   class reader {
    public:
@@ -77,7 +93,11 @@ struct ArrivingBody {
       std::size_t taken = 0;
       for (auto it = asio::buffer_sequence_begin(buffers); it != asio::buffer_sequence_end(buffers); ++it) {
         const asio::const_buffer piece = *it;
-        body_.append(static_cast<const char*>(piece.data()), piece.size());
+        if (body_.pieceByPiece != nullptr && !body_.pieceByPiece->TryTake(piece.size())) {
+          ec = kBudgetSpent;
+          return taken;
+        }
+        body_.text.append(static_cast<const char*>(piece.data()), piece.size());
         taken += piece.size();
       }
       ec = {};
@@ -93,8 +113,10 @@ struct ArrivingBody {
 
 using RequestParser = http::request_parser<ArrivingBody>;
 using RequestMessage = http::request<ArrivingBody>;
+using TlsStream = asio::ssl::stream<TimedStream&>;
 
 std::string ToString(boost::string_view text) { return std::string(text.data(), text.size()); }
+std::string_view View(boost::string_view text) { return std::string_view(text.data(), text.size()); }
 
 void SetCloseOnExec(int fd) {
   const int flags = ::fcntl(fd, F_GETFD);
@@ -102,8 +124,10 @@ void SetCloseOnExec(int fd) {
 }
 
 // The status with which a failed read is answered, or 0 when the connection is
-// simply dropped (the client went away, or the listener is stopping).
+// simply dropped (the client went away, a time limit passed, or the listener
+// is stopping).
 int RefusalStatus(const error_code& ec) {
+  if (ec == kBudgetSpent) return 503;
   if (ec == http::error::header_limit) return 431;
   if (ec == http::error::body_limit) return 413;
   if (ec.category() == http::make_error_code(http::error::bad_method).category() &&
@@ -114,13 +138,21 @@ int RefusalStatus(const error_code& ec) {
   return 0;
 }
 
-// Reads until the buffer holds the whole request line and returns that line
-// as received (without its line break). Returns nothing when the connection is
-// to be closed without a reply: the client went away first, or the line holds
-// no space at all. A line with a version other than HTTP/1.0 or HTTP/1.1 (as
-// "HTTP/2.0") is framed as HTTP/1.1: the version is rewritten in the buffer
-// for the parser, the returned line keeps the original.
-std::optional<std::string> ReadRequestLine(TimedStream& stream, beast::flat_buffer& buffer) {
+// The request line as received (without its line break), or what to do
+// instead: close without a reply (the client went away first, or the line
+// holds no space at all), or answer `refusal`.
+struct RequestLine {
+  std::optional<std::string> line;
+  int refusal = 0;
+};
+
+// Reads until the buffer holds the whole request line. A line with a version
+// other than HTTP/1.0 or HTTP/1.1 (as "HTTP/2.0") is framed as HTTP/1.1: the
+// version is rewritten in the buffer for the parser, the returned line keeps
+// the original. A line longer than the whole header block may be is refused
+// with 414: nearly all of it is the target.
+template <typename Stream>
+RequestLine ReadRequestLine(Stream& stream, beast::flat_buffer& buffer) {
   std::size_t scanned = 0;
   for (;;) {
     const auto data = buffer.data();
@@ -130,7 +162,7 @@ std::optional<std::string> ReadRequestLine(TimedStream& stream, beast::flat_buff
     if (newline != std::string_view::npos) {
       std::string_view line = seen.substr(0, newline);
       if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-      if (line.find(' ') == std::string_view::npos) return std::nullopt;
+      if (line.find(' ') == std::string_view::npos) return {};
       constexpr std::size_t kVersionSize = 9;  // " HTTP/d.d"
       if (line.size() > kVersionSize) {
         const std::string_view version = line.substr(line.size() - kVersionSize);
@@ -140,23 +172,23 @@ std::optional<std::string> ReadRequestLine(TimedStream& stream, beast::flat_buff
         if (wellFormed && version != " HTTP/1.0" && version != " HTTP/1.1") {
           std::string original(line);
           std::memcpy(bytes + line.size() - 3, "1.1", 3);
-          return original;
+          return {std::move(original), 0};
         }
       }
-      return std::string(line);
+      return {std::string(line), 0};
     }
     scanned = seen.size();
-    if (seen.size() >= kMaxHeaderBytes) return std::string{};  // the parser refuses it
+    if (seen.size() >= kMaxHeaderBytes) return {std::nullopt, 414};
     error_code ec;
     const std::size_t n = stream.read_some(buffer.prepare(16 * 1024), ec);
-    if (ec) return std::nullopt;
+    if (ec) return {};
     buffer.commit(n);
   }
 }
 
 // Half-closes the connection after the reply, then reads and discards what the
 // client still sends until it closes its side, the listener shuts the socket
-// down, or kLingerTime has passed.
+// down, kLingerTime has passed or kLingerBytes have been dropped.
 void CloseGracefully(tcp::socket& socket) {
   error_code ec;
   socket.shutdown(tcp::socket::shutdown_send, ec);
@@ -164,7 +196,8 @@ void CloseGracefully(tcp::socket& socket) {
   const int fd = socket.native_handle();
   const auto deadline = std::chrono::steady_clock::now() + kLingerTime;
   std::array<char, 16 * 1024> sink;  // what the client still sends is read and dropped
-  for (;;) {
+  std::size_t dropped = 0;
+  while (dropped < kLingerBytes) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) return;
@@ -175,10 +208,21 @@ void CloseGracefully(tcp::socket& socket) {
     const ssize_t n = ::recv(fd, sink.data(), sink.size(), MSG_DONTWAIT);
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) continue;
     if (n <= 0) return;
+    dropped += static_cast<std::size_t>(n);
   }
 }
 
-bool WriteReply(TimedStream& stream, const HttpReply& reply) {
+// The TLS close: the closing alert is sent and the client's awaited for the
+// linger time at most; then the plain close above.
+void CloseGracefully(TlsStream& stream, TimedStream& timed) {
+  timed.SetReadDeadline(std::chrono::steady_clock::now() + kLingerTime);
+  error_code ec;
+  stream.shutdown(ec);
+  CloseGracefully(timed.socket());
+}
+
+template <typename Stream>
+bool WriteReply(Stream& stream, const HttpReply& reply) {
   const std::string head = ReplyHead(reply, std::time(nullptr));
   const std::array<asio::const_buffer, 2> pieces = {asio::buffer(head), asio::buffer(reply.body)};
   error_code ec;
@@ -186,27 +230,31 @@ bool WriteReply(TimedStream& stream, const HttpReply& reply) {
   return !ec;
 }
 
-void Refuse(TimedStream& stream, int status) {
-  if (WriteReply(stream, FailureReply(status, std::string(StandardReason(status))))) {
-    CloseGracefully(stream.socket());
-  }
-}
+// A request's peer: its address as text (an IPv4-mapped IPv6 address as
+// IPv4) and port.
+struct Peer {
+  std::string ip;
+  std::string ipVersion;
+  std::uint16_t port = 0;
+};
 
-void FillPeer(tcp::socket& socket, HttpRequest& request) {
+Peer PeerOf(const tcp::socket& socket) {
+  Peer peer;
   error_code ec;
-  const tcp::endpoint peer = socket.remote_endpoint(ec);
-  if (ec) return;
-  asio::ip::address address = peer.address();
+  const tcp::endpoint remote = socket.remote_endpoint(ec);
+  if (ec) return peer;
+  asio::ip::address address = remote.address();
   if (address.is_v6() && address.to_v6().is_v4_mapped()) {
     address = asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
   }
-  request.peerIp = address.to_string(ec);
-  request.peerIpVersion = address.is_v4() ? "ipv4" : "ipv6";
-  request.peerPort = peer.port();
+  peer.ip = address.to_string(ec);
+  peer.ipVersion = address.is_v4() ? "ipv4" : "ipv6";
+  peer.port = remote.port();
+  return peer;
 }
 
 HttpRequest BuildRequest(std::string requestLine, RequestMessage& message, const Credentials& credentials,
-                         tcp::socket& socket) {
+                         const Peer& peer) {
   HttpRequest request;
   request.method = ToString(message.method_string());
   const std::string target = ToString(message.target());
@@ -222,19 +270,68 @@ HttpRequest BuildRequest(std::string requestLine, RequestMessage& message, const
   request.contentType = ToString(message[http::field::content_type]);
   request.userAgent = ToString(message[http::field::user_agent]);
   request.referer = ToString(message[http::field::referer]);
-  request.body = std::move(message.body());
+  request.body = std::move(message.body().text);
   request.authUser = credentials.user;
   request.authPassword = credentials.password;
-  FillPeer(socket, request);
+  request.peerIp = peer.ip;
+  request.peerIpVersion = peer.ipVersion;
+  request.peerPort = peer.port;
   return request;
 }
 
-// The whole life of one connection: read one request, answer it, close.
-void ServeConnection(tcp::socket& socket, RequestHandler& handler, std::chrono::milliseconds idleTimeout) {
-  TimedStream stream(socket, idleTimeout);
+// The refusal a header block earns before its credentials are looked at, or 0.
+int HeaderRefusal(const RequestMessage& head, std::string_view target) {
+  std::size_t lines = 0;
+  bool chunkedOnly = true;
+  bool anyCoding = false;
+  for (const auto& field : head) {
+    ++lines;
+    if (field.name_string().size() + field.value().size() > kMaxFieldBytes) return 431;
+    if (field.name() == http::field::transfer_encoding) {
+      anyCoding = true;
+      chunkedOnly = chunkedOnly && EqualsIgnoreCase(Trim(View(field.value())), "chunked");
+    }
+  }
+  if (lines > kMaxHeaderLines) return 431;
+  const std::size_t codings =
+      static_cast<std::size_t>(std::count_if(head.begin(), head.end(), [](const auto& field) {
+        return field.name() == http::field::transfer_encoding;
+      }));
+  if (anyCoding && (!chunkedOnly || codings != 1)) return 501;
+  const auto question = target.find('?');
+  if (question != std::string_view::npos) {
+    const std::string_view query = target.substr(question + 1);
+    if (query.size() > kMaxQueryBytes || CountAmpersandPieces(query, kMaxQueryPairs) > kMaxQueryPairs) return 414;
+  }
+  return 0;
+}
+
+// What one connection needs of its listener.
+struct ConnectionScope {
+  std::shared_ptr<const ListenerOptions> options;
+  BodyBudget& budget;
+  LoginThrottle& throttle;
+  RequestHandler& handler;
+  // Waits for the given time unless the listener stops first.
+  std::function<void(std::chrono::milliseconds)> pause;
+  Peer peer;
+  std::chrono::steady_clock::time_point accepted;
+};
+
+template <typename Stream>
+void Refuse(Stream& stream, const std::function<void()>& close, int status) {
+  if (WriteReply(stream, FailureReply(status, std::string(StandardReason(status))))) close();
+}
+
+// One request on a connection whose stream (plain or TLS) is ready: read it,
+// answer it. `close` ends a connection whose reply was written.
+template <typename Stream>
+void ServeRequest(Stream& stream, TimedStream& timed, const std::function<void()>& close, ConnectionScope& scope) {
+  const ListenerOptions& options = *scope.options;
   beast::flat_buffer buffer;
-  std::optional<std::string> requestLine = ReadRequestLine(stream, buffer);
-  if (!requestLine) return;
+  RequestLine requestLine = ReadRequestLine(stream, buffer);
+  if (requestLine.refusal != 0) return Refuse(stream, close, requestLine.refusal);
+  if (!requestLine.line) return;
 
   RequestParser parser;
   parser.header_limit(kMaxHeaderBytes);
@@ -242,49 +339,61 @@ void ServeConnection(tcp::socket& socket, RequestHandler& handler, std::chrono::
   error_code ec;
   http::read_header(stream, buffer, parser, ec);
   if (ec) {
-    if (const int status = RefusalStatus(ec)) Refuse(stream, status);
+    if (const int status = RefusalStatus(ec)) Refuse(stream, close, status);
     return;
   }
-  const auto& head = parser.get();
-  if (static_cast<std::size_t>(std::distance(head.begin(), head.end())) > kMaxHeaderLines) {
-    Refuse(stream, 431);
+  timed.SetReadDeadline(std::nullopt);
+  auto& head = parser.get();
+  if (const int status = HeaderRefusal(head, View(head.target()))) return Refuse(stream, close, status);
+
+  const auto authorization = head.find(http::field::authorization);
+  const Credentials credentials = ParseAuthorization(
+      authorization == head.end() ? std::nullopt : std::optional<std::string_view>(View(authorization->value())));
+  if (credentials.kind == Credentials::Kind::OtherScheme) return;  // closed without a reply
+  if (!IsAuthorized(credentials, options.user, options.password)) {
+    const auto delay = scope.throttle.RecordFailure(scope.peer.ip);
+    if (delay.count() > 0) scope.pause(delay);
+    if (WriteReply(stream, UnauthorizedReply())) close();
     return;
   }
+
+  BudgetHold hold(scope.budget);
   if (!parser.is_done()) {
+    if (const auto announced = parser.content_length()) {
+      if (!hold.TryTake(*announced)) return Refuse(stream, close, 503);
+    } else {
+      head.body().pieceByPiece = &hold;
+    }
     const auto expect = head.find(http::field::expect);
-    if (expect != head.end() && head.version() >= 11 &&
-        EqualsIgnoreCase(ToString(expect->value()), "100-continue")) {
+    if (expect != head.end() && head.version() >= 11 && EqualsIgnoreCase(View(expect->value()), "100-continue")) {
       static constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
       asio::write(stream, asio::buffer(kContinue.data(), kContinue.size()), ec);
       if (ec) return;
     }
+    timed.StartMinimumRate(options.limits.minBodyRate, options.limits.bodyGrace);
     http::read(stream, buffer, parser, ec);
     if (ec) {
-      if (const int status = RefusalStatus(ec)) Refuse(stream, status);
+      if (const int status = RefusalStatus(ec)) Refuse(stream, close, status);
       return;
     }
+    timed.StartMinimumRate(0, {});
   }
 
   RequestMessage message = parser.release();
-  const auto authorization = message.find(http::field::authorization);
-  const Credentials credentials = ParseAuthorization(
-      authorization == message.end() ? std::nullopt
-                                     : std::optional<std::string_view>(std::string_view(
-                                           authorization->value().data(), authorization->value().size())));
-  if (credentials.kind == Credentials::Kind::OtherScheme) return;  // closed without a reply
-
+  if (IsUrlEncodedForm(View(message[http::field::content_type])) &&
+      CountAmpersandPieces(message.body().text, kMaxQueryPairs) > kMaxQueryPairs) {
+    return Refuse(stream, close, 413);
+  }
   HttpReply reply;
-  if (!IsAuthorized(credentials)) {
-    reply = UnauthorizedReply();
-  } else {
-    HttpRequest request = BuildRequest(std::move(*requestLine), message, credentials, socket);
+  {
+    HttpRequest request = BuildRequest(std::move(*requestLine.line), message, credentials, scope.peer);
     const auto type = ClassifyMethod(request.requestText);
     if (!type || request.path == "/favicon.ico") {
       reply = EmptyReply();
     } else {
       request.requestType = *type;
       try {
-        handler.Handle(request, reply);
+        scope.handler.Handle(request, reply);
       } catch (const std::exception& failure) {
         reply = FailureReply(500, failure.what());
       } catch (...) {
@@ -301,16 +410,33 @@ void ServeConnection(tcp::socket& socket, RequestHandler& handler, std::chrono::
     } catch (...) {
     }
   }
-  if (written) CloseGracefully(socket);
+  if (written) close();
 }
 
-bool OpenAcceptor(tcp::acceptor& acceptor, const tcp& protocol, std::uint16_t port, error_code& ec) {
-  acceptor.open(protocol, ec);
+// The whole life of one connection: read one request, answer it, close.
+void ServeConnection(tcp::socket& socket, asio::ssl::context* tls, ConnectionScope& scope) {
+  TimedStream timed(socket, scope.options->limits.idleTimeout);
+  timed.SetReadDeadline(scope.accepted + scope.options->limits.headerDeadline);
+  if (tls == nullptr) {
+    ServeRequest(timed, timed, [&] { CloseGracefully(socket); }, scope);
+    return;
+  }
+  TlsStream stream(timed, *tls);
+  error_code ec;
+  stream.handshake(asio::ssl::stream_base::server, ec);
+  if (ec) return;
+  ServeRequest(stream, timed, [&] { CloseGracefully(stream, timed); }, scope);
+}
+
+bool OpenAcceptor(tcp::acceptor& acceptor, const tcp::endpoint& endpoint, error_code& ec) {
+  acceptor.open(endpoint.protocol(), ec);
   if (ec) return false;
   SetCloseOnExec(acceptor.native_handle());
-  if (protocol == tcp::v6()) acceptor.set_option(asio::ip::v6_only(false), ec);
+  if (endpoint.protocol() == tcp::v6() && endpoint.address().is_unspecified()) {
+    acceptor.set_option(asio::ip::v6_only(false), ec);
+  }
   if (!ec) acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
-  if (!ec) acceptor.bind(tcp::endpoint(protocol, port), ec);
+  if (!ec) acceptor.bind(endpoint, ec);
   if (!ec) acceptor.listen(asio::socket_base::max_listen_connections, ec);
   if (!ec) acceptor.non_blocking(true, ec);
   if (ec) {
@@ -327,6 +453,25 @@ bool IsFamilyUnavailable(const error_code& ec) {
          ec == boost::system::errc::protocol_not_supported;
 }
 
+// An acceptor bound to `address` ("" for every local address: IPv6
+// dual-stack, IPv4 when IPv6 is unavailable) and `port`; throws ListenerError.
+std::unique_ptr<tcp::acceptor> OpenListening(asio::io_context& io, const std::string& address, std::uint16_t port) {
+  auto acceptor = std::make_unique<tcp::acceptor>(io);
+  error_code ec;
+  if (address.empty()) {
+    if (!OpenAcceptor(*acceptor, tcp::endpoint(tcp::v6(), port), ec)) {
+      if (!IsFamilyUnavailable(ec) || !OpenAcceptor(*acceptor, tcp::endpoint(tcp::v4(), port), ec)) {
+        throw ListenerError(ec.message());
+      }
+    }
+    return acceptor;
+  }
+  const asio::ip::address local = asio::ip::make_address(address, ec);
+  if (ec) throw ListenerError("the listening address " + address + " is not an IP address");
+  if (!OpenAcceptor(*acceptor, tcp::endpoint(local, port), ec)) throw ListenerError(ec.message());
+  return acceptor;
+}
+
 }  // namespace
 
 struct Listener::Impl {
@@ -340,42 +485,77 @@ struct Listener::Impl {
   std::atomic<RequestHandler*> handler;
   std::atomic<std::uint16_t> port{0};
   std::atomic<std::uint16_t> boundPort{0};
+  std::atomic<std::uint16_t> boundTlsPort{0};
   std::atomic<bool> active{false};
-  std::atomic<std::chrono::milliseconds> idleTimeout{kIdleTimeout};
-  std::atomic<std::size_t> maxConnections{kMaxConnections};
+
+  // The options in force, published whole: each connection keeps the
+  // snapshot it was accepted with.
+  mutable std::mutex optionsMutex;
+  std::shared_ptr<const ListenerOptions> options = std::make_shared<const ListenerOptions>();
+
+  BodyBudget budget{ListenerLimits{}.bodyBudget};
+  LoginThrottle throttle;
+  AddressSlots slots;
 
   // Owned by the thread that calls SetActive.
   asio::io_context io;  // runs nothing; the sockets need one
   std::unique_ptr<tcp::acceptor> acceptor;
+  std::unique_ptr<tcp::acceptor> tlsAcceptor;
+  std::shared_ptr<asio::ssl::context> tlsContext;
   int wakeFd = -1;
   std::thread acceptThread;
 
   // The registry of open connections.
   mutable std::mutex mutex;
-  std::condition_variable allClosed;
+  mutable std::condition_variable allClosed;
+  std::condition_variable stopping;  // wakes connections that pause
   bool closing = false;
   std::uint64_t nextId = 0;
   std::map<std::uint64_t, Connection> open;
   std::vector<ConnectionThread> finished;
 
+  std::shared_ptr<const ListenerOptions> CurrentOptions() const {
+    std::lock_guard lock(optionsMutex);
+    return options;
+  }
+
+  void Publish(ListenerOptions next) {
+    budget.SetCapacity(next.limits.bodyBudget);
+    LoginThrottle::Rules rules;
+    rules.freeFailures = next.limits.freeLoginFailures;
+    throttle.SetRules(rules);
+    auto published = std::make_shared<const ListenerOptions>(std::move(next));
+    std::lock_guard lock(optionsMutex);
+    options = std::move(published);
+  }
+
+  template <typename Change>
+  void ChangeLimits(Change change) {
+    ListenerOptions next = *CurrentOptions();
+    change(next.limits);
+    Publish(std::move(next));
+  }
+
   void Start() {
     Stop();
-    auto next = std::make_unique<tcp::acceptor>(io);
-    error_code ec;
-    const std::uint16_t wanted = port.load();
-    if (!OpenAcceptor(*next, tcp::v6(), wanted, ec)) {
-      if (!IsFamilyUnavailable(ec) || !OpenAcceptor(*next, tcp::v4(), wanted, ec)) {
-        throw ListenerError(ec.message());
-      }
-    }
+    const auto current = CurrentOptions();
+    std::shared_ptr<asio::ssl::context> context;
+    if (current->tls) context = MakeServerTlsContext(current->tls->certificateFile, current->tls->privateKeyFile);
+    auto next = OpenListening(io, current->address, port.load());
+    std::unique_ptr<tcp::acceptor> nextTls;
+    if (current->tls) nextTls = OpenListening(io, current->address, current->tls->port);
     const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wake < 0) throw ListenerError(std::strerror(errno));
+    error_code ec;
     const std::uint16_t bound = next->local_endpoint(ec).port();
+    const std::uint16_t boundTls = nextTls ? nextTls->local_endpoint(ec).port() : 0;
     {
       std::lock_guard lock(mutex);
       closing = false;
     }
     acceptor = std::move(next);
+    tlsAcceptor = std::move(nextTls);
+    tlsContext = std::move(context);
     wakeFd = wake;
     try {
       acceptThread = std::thread([this] { AcceptLoop(); });
@@ -384,6 +564,7 @@ struct Listener::Impl {
       throw ListenerError(failure.what());
     }
     boundPort = bound;
+    boundTlsPort = boundTls;
     active = true;
   }
 
@@ -392,7 +573,7 @@ struct Listener::Impl {
     WaitForConnections();
   }
 
-  void StopNow() noexcept {
+  void StopAccepting() noexcept {
     if (acceptThread.joinable()) {
       const std::uint64_t one = 1;
       [[maybe_unused]] const ssize_t written = ::write(wakeFd, &one, sizeof one);
@@ -402,16 +583,23 @@ struct Listener::Impl {
       }
     }
     CloseAcceptor();
+  }
+
+  void StopNow() noexcept {
+    StopAccepting();
     std::lock_guard lock(mutex);
     closing = true;
+    stopping.notify_all();
     for (auto& [id, connection] : open) ::shutdown(connection.fd, SHUT_RDWR);
   }
 
   void CloseAcceptor() noexcept {
-    if (acceptor) {
-      error_code ignored;
-      acceptor->close(ignored);
-      acceptor.reset();
+    for (auto* listening : {&acceptor, &tlsAcceptor}) {
+      if (*listening) {
+        error_code ignored;
+        (*listening)->close(ignored);
+        listening->reset();
+      }
     }
     if (wakeFd >= 0) {
       ::close(wakeFd);
@@ -419,6 +607,7 @@ struct Listener::Impl {
     }
     active = false;
     boundPort = 0;
+    boundTlsPort = 0;
   }
 
   void WaitForConnections() {
@@ -431,9 +620,15 @@ struct Listener::Impl {
     for (auto& thread : done) thread.join();
   }
 
+  bool WaitIdle(std::chrono::steady_clock::time_point deadline) const {
+    std::unique_lock lock(mutex);
+    return allClosed.wait_until(lock, deadline, [this] { return open.empty(); });
+  }
+
   bool AtCapacity() const {
+    const std::size_t cap = CurrentOptions()->limits.maxConnections;
     std::lock_guard lock(mutex);
-    return open.size() >= maxConnections.load();
+    return open.size() >= cap;
   }
 
   void ReapFinished() {
@@ -447,14 +642,16 @@ struct Listener::Impl {
 
   void AcceptLoop() {
     const int listenFd = acceptor->native_handle();
+    const int tlsFd = tlsAcceptor ? tlsAcceptor->native_handle() : -1;
     for (;;) {
-      std::array<pollfd, 2> waits = {pollfd{listenFd, POLLIN, 0}, pollfd{wakeFd, POLLIN, 0}};
-      const int ready = ::poll(waits.data(), waits.size(), -1);
+      std::array<pollfd, 3> waits = {pollfd{wakeFd, POLLIN, 0}, pollfd{listenFd, POLLIN, 0},
+                                      pollfd{tlsFd, POLLIN, 0}};
+      const int ready = ::poll(waits.data(), tlsFd >= 0 ? 3 : 2, -1);
       if (ready < 0) {
         if (errno != EINTR) std::this_thread::sleep_for(std::chrono::milliseconds(10));
         continue;
       }
-      if (waits[1].revents != 0) return;
+      if (waits[0].revents != 0) return;
       if (AtCapacity()) {
         // Connections beyond the cap wait in the system's backlog until one
         // of the open ones ends (idle ones end after the idle time).
@@ -463,46 +660,67 @@ struct Listener::Impl {
         ReapFinished();
         continue;
       }
-      tcp::socket socket(io);
-      error_code ec;
-      acceptor->accept(socket, ec);
-      if (ec) {
-        if (ec != asio::error::would_block && ec != asio::error::try_again &&
-            ec != asio::error::interrupted && ec != asio::error::connection_aborted) {
-          // Out of descriptors or memory: wait a little instead of spinning.
-          std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      for (std::size_t i = 1; i < waits.size(); ++i) {
+        if (waits[i].fd < 0 || waits[i].revents == 0) continue;
+        tcp::acceptor& from = i == 1 ? *acceptor : *tlsAcceptor;
+        tcp::socket socket(io);
+        error_code ec;
+        from.accept(socket, ec);
+        if (ec) {
+          if (ec != asio::error::would_block && ec != asio::error::try_again &&
+              ec != asio::error::interrupted && ec != asio::error::connection_aborted) {
+            // Out of descriptors or memory: wait a little instead of spinning.
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+          }
+          continue;
         }
-        continue;
+        ReapFinished();
+        Launch(std::move(socket), i == 2 ? tlsContext.get() : nullptr);
       }
-      ReapFinished();
-      Launch(std::move(socket));
     }
   }
 
-  void Launch(tcp::socket socket) {
+  void Launch(tcp::socket socket, asio::ssl::context* tls) {
     SetCloseOnExec(socket.native_handle());
-    RequestHandler* const current = handler.load();
+    auto scope = std::make_unique<ConnectionScope>(ConnectionScope{
+        CurrentOptions(), budget, throttle, *handler.load(),
+        [this](std::chrono::milliseconds delay) {
+          std::unique_lock lock(mutex);
+          stopping.wait_for(lock, delay, [this] { return closing; });
+        },
+        PeerOf(socket), std::chrono::steady_clock::now()});
+    // One address may hold only so many connections: the next is closed at once.
+    const std::string peerIp = scope->peer.ip;
+    if (!slots.TryTake(peerIp, scope->options->limits.maxConnectionsPerAddress)) return;
     std::lock_guard lock(mutex);
-    if (closing) return;
+    if (closing) {
+      slots.Give(peerIp);
+      return;
+    }
     const std::uint64_t id = nextId++;
     Connection& connection = open[id];
     connection.fd = socket.native_handle();
     try {
       connection.thread = ConnectionThread(
-          kConnectionStackBytes, [this, id, current, owned = std::move(socket)]() mutable { Serve(id, owned, *current); });
+          kConnectionStackBytes, [this, id, tls, owned = std::move(socket), scope = std::move(scope)]() mutable {
+            Serve(id, owned, tls, *scope);
+          });
     } catch (...) {
-      open.erase(id);  // no thread: the socket closes with the failed callable
+      // No thread: the socket closes with the failed callable.
+      slots.Give(peerIp);
+      open.erase(id);
       if (open.empty()) allClosed.notify_all();
     }
   }
 
-  void Serve(std::uint64_t id, tcp::socket& socket, RequestHandler& requestHandler) {
+  void Serve(std::uint64_t id, tcp::socket& socket, asio::ssl::context* tls, ConnectionScope& scope) {
     try {
-      ServeConnection(socket, requestHandler, idleTimeout.load());
+      ServeConnection(socket, tls, scope);
     } catch (...) {
       // A failure outside the handler (out of memory while reading, a socket
       // error raised as an exception) ends the connection.
     }
+    slots.Give(scope.peer.ip);
     std::lock_guard lock(mutex);
     // Closed under the lock: while the descriptor is registered it cannot be
     // reused by another connection that a stop would then shut down.
@@ -530,6 +748,10 @@ void Listener::SetPort(std::uint16_t port) { impl_->port = port; }
 
 std::uint16_t Listener::Port() const { return impl_->port; }
 
+void Listener::SetOptions(const ListenerOptions& options) { impl_->Publish(options); }
+
+ListenerOptions Listener::Options() const { return *impl_->CurrentOptions(); }
+
 void Listener::SetActive(bool active) {
   if (active) {
     impl_->Start();
@@ -542,15 +764,25 @@ bool Listener::Active() const { return impl_->active; }
 
 std::uint16_t Listener::BoundPort() const { return impl_->boundPort; }
 
+std::uint16_t Listener::BoundTlsPort() const { return impl_->boundTlsPort; }
+
 void Listener::StopNow() noexcept { impl_->StopNow(); }
 
-void Listener::SetIdleTimeout(std::chrono::milliseconds idle) { impl_->idleTimeout = idle; }
+void Listener::SetIdleTimeout(std::chrono::milliseconds idle) {
+  impl_->ChangeLimits([idle](ListenerLimits& limits) { limits.idleTimeout = idle; });
+}
 
-void Listener::SetMaxConnections(std::size_t count) { impl_->maxConnections = count < 1 ? 1 : count; }
+void Listener::SetMaxConnections(std::size_t count) {
+  impl_->ChangeLimits([count](ListenerLimits& limits) { limits.maxConnections = count < 1 ? 1 : count; });
+}
 
 std::size_t Listener::OpenConnections() const {
   std::lock_guard lock(impl_->mutex);
   return impl_->open.size();
 }
+
+void Listener::StopAccepting() noexcept { impl_->StopAccepting(); }
+
+bool Listener::WaitIdle(std::chrono::steady_clock::time_point deadline) const { return impl_->WaitIdle(deadline); }
 
 }  // namespace quelvar::service

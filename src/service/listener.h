@@ -1,27 +1,37 @@
 #pragma once
-// The HTTP listener: one TCP port on all local addresses, one acceptor thread,
-// one thread per accepted connection, one request per connection.
+// The HTTP listener: one TCP port (on every local address, or on the one the
+// options name), optionally a second port speaking HTTP over TLS, one acceptor
+// thread, one thread per accepted connection, one request per connection.
 //
 // Every request goes through the same gate before it reaches the handler:
-//   1. request line and header block are read (at most kMaxHeaderLines lines);
-//      a request line without any space closes the connection without a reply;
+//   1. request line and header block are read (at most kMaxHeaderLines lines,
+//      kMaxHeaderBytes bytes, kMaxFieldBytes per field), within the header
+//      deadline counted from the accept; a request line without any space
+//      closes the connection without a reply;
 //   2. every reply carries "Access-Control-Allow-Origin: *";
-//   3. an Authorization header with a scheme other than Basic closes the
+//   3. protocol limits, judged on the header block: a header block or field
+//      too large gets 431, a transfer coding other than plain "chunked" 501,
+//      a query string over kMaxQueryBytes bytes or kMaxQueryPairs pairs 414,
+//      an announced body over kMaxBodyBytes 413;
+//   4. an Authorization header with a scheme other than Basic closes the
 //      connection without a reply; missing or wrong credentials get the fixed
-//      401 reply;
-//   4. methods other than GET, PUT, POST, DELETE and PATCH (by their first 3 or
+//      401 (delayed when the address has failed too often, see LoginThrottle)
+//      and the connection closes: the body is never read;
+//   5. the body is read: its bytes are taken from the total body budget first
+//      (503 when it is spent); it must keep the minimum average rate; a
+//      url-encoded form over kMaxQueryPairs pairs gets 413;
+//   6. methods other than GET, PUT, POST, DELETE and PATCH (by their first 3 or
 //      4 upper-cased characters) get 200 with an empty body, and so does the
 //      exact path "/favicon.ico";
-//   5. everything else goes to RequestHandler::Handle; an exception escaping it
+//   7. everything else goes to RequestHandler::Handle; an exception escaping it
 //      becomes a 500 whose body is the exception's message.
-// A header block over kMaxHeaderLines lines or kMaxHeaderBytes bytes gets 431,
-// a body over kMaxBodyBytes 413 (before authentication: the body is never
-// read), a request the HTTP parser cannot read 400; a client that goes away,
-// or stays silent past the idle time while its request is read, ends its
-// request silently. At most kMaxConnections connections are served at once.
-// Replies always carry "Connection: close", Content-Length and Date. The
-// connection is closed after the reply, and after the reply's afterWrite work
-// when it has some.
+// A request the HTTP parser cannot read gets 400; a client that goes away, or
+// passes the idle time, the header deadline or the minimum body rate, ends its
+// request silently. At most limits.maxConnections connections are served at
+// once, and limits.maxConnectionsPerAddress from one client address (further
+// ones from that address are closed at once). Replies always carry
+// "Connection: close", Content-Length and Date. The connection is closed after
+// the reply, and after the reply's afterWrite work when it has some.
 //
 // Static files are not served by the listener: with the root "/" no ordinary
 // request path resolves to a file, and serving arbitrary paths of the machine
@@ -36,20 +46,24 @@
 #include <string>
 
 #include "service/http_exchange.h"
+#include "service/listener_options.h"
 
 namespace quelvar::service {
 
 // Longest header block accepted, in lines (the request line not counted).
 inline constexpr std::size_t kMaxHeaderLines = 1024;
 // Longest header block accepted, in bytes (request line included).
-inline constexpr std::uint32_t kMaxHeaderBytes = 16u * 1024u * 1024u;
+inline constexpr std::uint32_t kMaxHeaderBytes = 256u * 1024u;
+// Longest single header field (name and value).
+inline constexpr std::size_t kMaxFieldBytes = 64u * 1024u;
+// Longest query string, and most "&"-separated pairs in a query string or a
+// url-encoded form body.
+inline constexpr std::size_t kMaxQueryBytes = 64u * 1024u;
+inline constexpr std::size_t kMaxQueryPairs = 10'000;
 // Largest request body accepted; a larger one gets 413 and the connection closes.
 inline constexpr std::uint64_t kMaxBodyBytes = 256ull * 1024ull * 1024ull;
-// A client that sends nothing (or reads nothing of its reply) for this long
-// while its request is read (or its reply written) is disconnected silently.
+// The defaults of ListenerLimits, by their old names.
 inline constexpr std::chrono::milliseconds kIdleTimeout{120'000};
-// Connections served at once; further ones wait in the system's backlog until
-// one of these ends.
 inline constexpr std::size_t kMaxConnections = 4096;
 
 // Raised when the listener cannot be activated; what() is the socket layer's
@@ -76,9 +90,16 @@ class Listener {
   void SetPort(std::uint16_t port);
   std::uint16_t Port() const;
 
-  // true: drops any earlier binding, binds the port on all local addresses
-  // (IPv6 dual-stack, IPv4 when IPv6 is unavailable) and starts accepting;
-  // throws ListenerError and stays inactive when the port cannot be opened.
+  // Credentials, address, TLS port and limits used by the next activation
+  // (the limits also by connections accepted from now on).
+  void SetOptions(const ListenerOptions& options);
+  ListenerOptions Options() const;
+
+  // true: drops any earlier binding, binds the port on the configured address
+  // (every local address when none: IPv6 dual-stack, IPv4 when IPv6 is
+  // unavailable), and the TLS port when set, and starts accepting; throws
+  // ListenerError and stays inactive when a port cannot be opened, the
+  // address is not one of this machine, or the TLS files cannot be used.
   // false: stops accepting, shuts down every open connection and waits until
   // every connection thread has ended. Harmless when already inactive.
   void SetActive(bool active);
@@ -86,6 +107,8 @@ class Listener {
 
   // The port actually bound while active (useful with port 0); 0 otherwise.
   std::uint16_t BoundPort() const;
+  // The TLS port actually bound while active; 0 otherwise or without TLS.
+  std::uint16_t BoundTlsPort() const;
 
   // Stops accepting and shuts down every open connection without waiting for
   // the connection threads, for a process that ends right afterwards. A
@@ -101,6 +124,13 @@ class Listener {
 
   // Connection threads currently alive (accepted and not yet finished).
   std::size_t OpenConnections() const;
+
+  // For a graceful stop: StopAccepting() closes the listening sockets (new
+  // clients are refused by the system) and lets open connections finish;
+  // WaitIdle() waits until none is open or `deadline` passes, and tells
+  // whether none is. SetActive(false) afterwards closes what is left.
+  void StopAccepting() noexcept;
+  bool WaitIdle(std::chrono::steady_clock::time_point deadline) const;
 
  private:
   struct Impl;  // sockets and threads; keeps the socket library out of this header

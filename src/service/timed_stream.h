@@ -5,13 +5,25 @@
 // to read (or no room to write) waits for readiness with poll() and fails with
 // asio::error::timed_out when the wait runs out, so a call that can proceed at
 // once costs no wait. Meets the synchronous stream requirements of the HTTP
-// reader and asio::write.
+// reader, asio::write and the TLS stream (as its next layer).
+//
+// Beside the idle time, reads can be held to two request limits:
+//   - a deadline: no read waits past it (the header block must have arrived
+//     by then);
+//   - a minimum average rate: once `grace` has passed since the rate started,
+//     a read that would wait fails when the bytes read since then, averaged
+//     over the time since then, fall below `bytesPerSecond`.
+// A failed wait leaves asio::error::timed_out in the error code, as the idle
+// time does.
 
 #include <poll.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 
 #include <boost/asio/error.hpp>
 #include <boost/asio/ip/tcp.hpp>
@@ -22,6 +34,10 @@ namespace quelvar::service {
 
 class TimedStream {
  public:
+  using Clock = std::chrono::steady_clock;
+  using executor_type = boost::asio::ip::tcp::socket::executor_type;
+  using lowest_layer_type = boost::asio::ip::tcp::socket::lowest_layer_type;
+
   TimedStream(boost::asio::ip::tcp::socket& socket, std::chrono::milliseconds idle)
       : socket_(socket), idle_(idle) {
     boost::system::error_code ec;
@@ -30,10 +46,27 @@ class TimedStream {
   }
 
   boost::asio::ip::tcp::socket& socket() { return socket_; }
+  executor_type get_executor() { return socket_.get_executor(); }
+  lowest_layer_type& lowest_layer() { return socket_.lowest_layer(); }
+
+  // No read waits past `deadline` (std::nullopt: no deadline).
+  void SetReadDeadline(std::optional<Clock::time_point> deadline) { deadline_ = deadline; }
+
+  // From now on, reads keep an average of at least `bytesPerSecond` once
+  // `grace` has passed; 0 bytes per second turns the rule off.
+  void StartMinimumRate(std::uint64_t bytesPerSecond, std::chrono::milliseconds grace) {
+    rate_ = bytesPerSecond;
+    rateStart_ = Clock::now();
+    rateGrace_ = grace;
+    rateBytes_ = 0;
+  }
 
   template <typename MutableBuffers>
   std::size_t read_some(const MutableBuffers& buffers, boost::system::error_code& ec) {
-    return Attempt(POLLIN, [&](boost::system::error_code& e) { return socket_.read_some(buffers, e); }, ec);
+    const std::size_t n =
+        Attempt(POLLIN, [&](boost::system::error_code& e) { return socket_.read_some(buffers, e); }, ec);
+    rateBytes_ += n;
+    return n;
   }
 
   template <typename MutableBuffers>
@@ -73,12 +106,25 @@ class TimedStream {
     return n;
   }
 
+  // The latest moment a wait for `events` may last until.
+  Clock::time_point WaitLimit(short events) const {
+    Clock::time_point limit = Clock::now() + idle_;
+    if ((events & POLLIN) == 0) return limit;
+    if (deadline_) limit = std::min(limit, *deadline_);
+    if (rate_ > 0) {
+      // The moment by which the bytes read so far fall below the average.
+      const auto earned = std::chrono::milliseconds(rateBytes_ * 1000 / rate_);
+      limit = std::min(limit, rateStart_ + std::max<std::chrono::milliseconds>(rateGrace_, earned));
+    }
+    return limit;
+  }
+
   // True when the socket is ready for `events` (or has an error or hang-up
   // that the following call reports); false with `ec` set otherwise.
   bool WaitFor(short events, boost::system::error_code& ec) {
-    const auto deadline = std::chrono::steady_clock::now() + idle_;
+    const auto deadline = WaitLimit(events);
     for (;;) {
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
       if (left.count() <= 0) break;
       pollfd waiting{socket_.native_handle(), events, 0};
       const int ready = ::poll(&waiting, 1, static_cast<int>(left.count()));
@@ -96,6 +142,11 @@ class TimedStream {
   boost::asio::ip::tcp::socket& socket_;
   const std::chrono::milliseconds idle_;
   bool nonBlocking_ = false;
+  std::optional<Clock::time_point> deadline_;
+  std::uint64_t rate_ = 0;
+  Clock::time_point rateStart_{};
+  std::chrono::milliseconds rateGrace_{0};
+  std::uint64_t rateBytes_ = 0;
 };
 
 }  // namespace quelvar::service

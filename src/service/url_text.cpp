@@ -46,6 +46,19 @@ std::vector<std::string_view> SplitAmpersand(std::string_view text) {
   return pieces;
 }
 
+std::size_t CountAmpersandPieces(std::string_view text, std::size_t stopAfter) {
+  std::size_t count = 0;
+  std::size_t start = 0;
+  while (start <= text.size() && count <= stopAfter) {
+    const std::size_t end = text.find('&', start);
+    const std::size_t stop = end == std::string_view::npos ? text.size() : end;
+    if (stop > start) ++count;
+    if (end == std::string_view::npos) break;
+    start = end + 1;
+  }
+  return count;
+}
+
 std::vector<std::string> DecodedEntries(std::string_view text) {
   std::vector<std::string> entries;
   for (std::string_view piece : SplitAmpersand(text)) entries.push_back(PercentDecode(piece, true));

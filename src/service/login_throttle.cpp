@@ -1,0 +1,49 @@
+#include "service/login_throttle.h"
+
+#include <algorithm>
+#include <iterator>
+#include <vector>
+
+namespace quelvar::service {
+
+void LoginThrottle::SetRules(const Rules& rules) {
+  std::lock_guard lock(mutex_);
+  rules_ = rules;
+}
+
+std::chrono::milliseconds LoginThrottle::RecordFailure(const std::string& address, Clock::time_point now) {
+  std::lock_guard lock(mutex_);
+  auto found = entries_.find(address);
+  if (found == entries_.end()) {
+    if (entries_.size() >= rules_.maxAddresses) Forget(now);
+    found = entries_.emplace(address, Entry{now, 0}).first;
+  } else if (now - found->second.windowStart >= rules_.window) {
+    found->second = Entry{now, 0};
+  }
+  const std::size_t failures = ++found->second.failures;
+  if (failures <= rules_.freeFailures) return std::chrono::milliseconds{0};
+  const std::size_t doublings = std::min<std::size_t>(failures - rules_.freeFailures - 1, 30);
+  const auto delay = rules_.firstDelay * (std::int64_t{1} << doublings);
+  return std::min(delay, rules_.maxDelay);
+}
+
+// Drops every address whose window has passed; when that frees too little,
+// the oldest half of the rest.
+void LoginThrottle::Forget(Clock::time_point now) {
+  std::erase_if(entries_, [&](const auto& entry) { return now - entry.second.windowStart >= rules_.window; });
+  if (entries_.size() < rules_.maxAddresses) return;
+  std::vector<Clock::time_point> starts;
+  starts.reserve(entries_.size());
+  for (const auto& [address, entry] : entries_) starts.push_back(entry.windowStart);
+  const auto middle = starts.begin() + static_cast<std::ptrdiff_t>(starts.size() / 2);
+  std::nth_element(starts.begin(), middle, starts.end());
+  const Clock::time_point cut = *middle;
+  std::erase_if(entries_, [&](const auto& entry) { return entry.second.windowStart <= cut; });
+}
+
+std::size_t LoginThrottle::Addresses() const {
+  std::lock_guard lock(mutex_);
+  return entries_.size();
+}
+
+}  // namespace quelvar::service
