@@ -22,7 +22,7 @@ std::uint16_t ReadPort(const std::string& text) {
 }  // namespace
 
 std::string UsageText() {
-  return "usage: quelvar-client [--host H] [--port P] [--format table|csv|json] [--table-file F] [--items-file F]\n"
+  return "usage: quelvar-client [--host H] [--port P] [--tls [--ca-file F]] [--format table|csv|json] [--table-file F] [--items-file F]\n"
          "                      GROUP EVENT [NAME[:TYPE]=VALUE ...]\n"
          "       quelvar-client [--host H] [--port P] events [GROUP]\n"
          "       quelvar-client --help | --version\n"
@@ -30,6 +30,9 @@ std::string UsageText() {
          "Calls one server event as the desktop clients do and prints its answer.\n"
          "  --host H          server address (default 127.0.0.1)\n"
          "  --port P          server port (default 7780)\n"
+         "  --tls             HTTPS: the server's TLS port, its certificate verified\n"
+         "  --ca-file F       PEM certificates to trust for it (default: the system's)\n"
+         "  --user U, --password P   the Basic credentials (default: the built-in pair)\n"
          "  --format F        table (default), csv or json\n"
          "  --table-file F    send the rows of a CSV or JSON file as the record set \"Tabela\"\n"
          "  --items-file F    send a document's items the same way as \"TabelaDet\"\n"
@@ -69,6 +72,16 @@ ClientOptions ReadClientOptions(const std::vector<std::string>& args) {
       if (options.server.host.empty()) throw Error("--host needs a name or address");
     } else if (arg == "--port") {
       options.server.port = ReadPort(value());
+    } else if (arg == "--tls") {
+      if (inlineValue) throw Error("--tls takes no value");
+      options.server.tls = true;
+    } else if (arg == "--ca-file") {
+      options.server.caFile = value();
+      if (options.server.caFile.empty()) throw Error("--ca-file needs a file name");
+    } else if (arg == "--user") {
+      options.server.user = value();
+    } else if (arg == "--password") {
+      options.server.password = value();
     } else if (arg == "--format") {
       options.format = OutputFormatNamed(value());
     } else if (arg == "--table-file") {

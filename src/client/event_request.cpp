@@ -11,10 +11,6 @@ namespace quelvar::client {
 namespace {
 
 constexpr std::string_view kBoundary = "QuelvarClientBoundary7f3a";
-// The credentials the desktop clients present.
-constexpr std::string_view kUser = "varosa";
-constexpr std::string_view kPassword = "quibet4693";
-
 std::string GroupHolderText(std::string_view group) {
   return "{\"ObjectType\":\"toObject\", \"Direction\":\"odIN\", \"Encoded\":\"true\", "
          "\"ValueType\":\"ovString\", \"TAGJSON\":\"" +
@@ -71,12 +67,12 @@ HttpAnswer CallEvent(const ServerAddress& server, std::string_view group, std::s
   if (!curl) throw TransportError("the HTTP library could not start");
   std::string host = server.host;
   if (host.find(':') != std::string::npos && host.front() != '[') host = "[" + host + "]";
-  const std::string url = "http://" + host + ":" + std::to_string(server.port) + "/" + std::string(event);
+  const std::string url = std::string(server.tls ? "https://" : "http://") + host + ":" + std::to_string(server.port) + "/" + std::string(event);
   const std::string body = MultipartBody(kBoundary, group, params);
 
   curl_slist* raw = nullptr;
   raw = curl_slist_append(raw, ("Content-Type: multipart/form-data; boundary=" + std::string(kBoundary)).c_str());
-  raw = curl_slist_append(raw, ("Authorization: Basic " + EncodeBytes(std::string(kUser) + ":" + std::string(kPassword))).c_str());
+  raw = curl_slist_append(raw, ("Authorization: Basic " + EncodeBytes(server.user + ":" + server.password)).c_str());
   raw = curl_slist_append(raw, "Expect:");
   std::unique_ptr<curl_slist, ListCleanup> headers(raw);
 
@@ -92,6 +88,11 @@ HttpAnswer CallEvent(const ServerAddress& server, std::string_view group, std::s
   curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, ReadHeader);
   curl_easy_setopt(c, CURLOPT_HEADERDATA, &answer.reason);
   curl_easy_setopt(c, CURLOPT_NOPROXY, "*");
+  if (server.tls) {
+    curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!server.caFile.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, server.caFile.c_str());
+  }
   curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, 10L);
   // Compressed replies are announced with a charset label, not a coding: take the bytes as sent.

@@ -17,6 +17,10 @@ namespace quelvar::client {
 struct ServerAddress {
   std::string host = "127.0.0.1";
   std::uint16_t port = 7780;  // the port of a default Config1.ini
+  bool tls = false;           // HTTPS: the server's certificate is verified
+  std::string caFile;         // certificates trusted for it ("" = the system's)
+  std::string user = "varosa";          // the Basic credentials
+  std::string password = "quibet4693";
 };
 
 // Parameter name and parameter JSON text.

@@ -17,6 +17,7 @@
 #include <functional>
 #include <algorithm>
 #include <iterator>
+#include <stdexcept>
 #include <map>
 #include <optional>
 #include <mutex>
@@ -337,7 +338,11 @@ void ServeRequest(Stream& stream, TimedStream& timed, const std::function<void()
   parser.header_limit(kMaxHeaderBytes);
   parser.body_limit(kMaxBodyBytes);
   error_code ec;
-  http::read_header(stream, buffer, parser, ec);
+  try {
+    http::read_header(stream, buffer, parser, ec);
+  } catch (const std::length_error&) {
+    return Refuse(stream, close, 431);  // a field the parser cannot even hold
+  }
   if (ec) {
     if (const int status = RefusalStatus(ec)) Refuse(stream, close, status);
     return;

@@ -55,7 +55,7 @@ inline constexpr std::size_t kMaxHeaderLines = 1024;
 // Longest header block accepted, in bytes (request line included).
 inline constexpr std::uint32_t kMaxHeaderBytes = 256u * 1024u;
 // Longest single header field (name and value).
-inline constexpr std::size_t kMaxFieldBytes = 64u * 1024u;
+inline constexpr std::size_t kMaxFieldBytes = 32u * 1024u;
 // Longest query string, and most "&"-separated pairs in a query string or a
 // url-encoded form body.
 inline constexpr std::size_t kMaxQueryBytes = 64u * 1024u;

@@ -173,11 +173,18 @@ class Intake {
     if (!(keepEarlierGroup && group.empty())) out_.groupName = std::move(group);
     out_.eventName = std::move(names.event);
     if (question == std::string_view::npos) return;
+    // The parameter "undefined" is looked up once, not once per piece: the
+    // pieces stay linear in number.
+    TJSONParam* undefined = nullptr;
     for (std::string_view piece : SplitAmpersand(text.substr(question + 1))) {
       if (StartsWith(piece, "dwmark:")) continue;
       const std::size_t equals = piece.find('=');
       if (equals == std::string_view::npos) {
-        SetUndefinedValue(PercentDecode(piece));
+        if (undefined == nullptr) {
+          undefined = params().GetRecName(kUndefinedName);
+          if (undefined == nullptr) undefined = &AddInput(kUndefinedName);
+        }
+        undefined->SetAsString(PercentDecode(piece));
       } else {
         AddInput(piece.substr(0, equals)).SetAsString(PercentDecode(piece.substr(equals + 1)));
       }

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -306,6 +307,52 @@ TEST_F(Client, ListsGroupsAndTheEventsOfAGroup) {
             "           NumMaterial  IN         Integer\n"
             "           NumUsuario   IN         Integer\n"
             "           Resposta     OUT        String\n");
+}
+
+// The server's TLS port with a certificate made here for 127.0.0.1, and the
+// client speaking HTTPS to it.
+TEST(ClientTls, CallsOverTlsWithTheCertificateItTrusts) {
+  ServerProcess::Options options = ServerProcess::FreshDatabase();
+  const std::uint16_t tlsPort = FreeLoopbackPort();
+  options.extraConfig = "PortaTLS=" + std::to_string(tlsPort) + "\nCertificadoTLS=cert.pem\nChaveTLS=key.pem\n";
+  ServerProcess server(options);
+  const fs::path folder = server.programFolder();
+  const std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1"
+                           " -addext subjectAltName=IP:127.0.0.1 -keyout '" + (folder / "key.pem").string() +
+                           "' -out '" + (folder / "cert.pem").string() + "' >/dev/null 2>&1";
+  ASSERT_EQ(std::system(make.c_str()), 0);
+  // A second certificate, for a client that trusts the wrong one.
+  const std::string other = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1"
+                            " -addext subjectAltName=IP:127.0.0.1 -keyout '" + (folder / "other.key").string() +
+                            "' -out '" + (folder / "other.pem").string() + "' >/dev/null 2>&1";
+  ASSERT_EQ(std::system(other.c_str()), 0);
+  server.StartWithFreshDatabase();
+  ASSERT_TRUE(server.WaitUntilAccepting()) << server.Stderr();
+
+  const std::string ca = (folder / "cert.pem").string();
+  const std::string tls = std::to_string(tlsPort);
+  const std::string plain = std::to_string(server.port());
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    int exitCode;
+  };
+  const std::vector<Case> cases = {
+      {"TLS, trusted certificate", {"--tls", "--ca-file", ca, "--port", tls, "events"}, 0},
+      {"plain port still served", {"--port", plain, "events"}, 0},
+      {"TLS, certificate not trusted", {"--tls", "--ca-file", (folder / "other.pem").string(), "--port", tls, "events"}, 2},
+      {"plain HTTP to the TLS port", {"--port", tls, "events"}, 2},
+      {"TLS to the plain port", {"--tls", "--ca-file", ca, "--port", plain, "events"}, 2},
+      {"TLS, wrong credentials", {"--tls", "--ca-file", ca, "--port", tls, "--password", "x", "events"}, 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ClientRun run = RunClient(folder, c.args);
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+    if (c.exitCode == 0) {
+      EXPECT_EQ(run.out.rfind("DWServerEventsT03_CONF\nDWServerEventsT01_USUA\n", 0), 0u) << run.out;
+    }
+  }
 }
 
 }  // namespace

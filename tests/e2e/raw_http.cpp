@@ -53,6 +53,29 @@ RawConnection::RawConnection(std::uint16_t port, bool ipv6) {
   }
 }
 
+RawConnection::RawConnection(std::uint16_t port, const LoopbackRoute& route) {
+  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd_ < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  sockaddr_in remote{};
+  remote.sin_family = AF_INET;
+  remote.sin_port = htons(port);
+  if (::inet_pton(AF_INET, route.from.c_str(), &local.sin_addr) != 1 ||
+      ::inet_pton(AF_INET, route.to.c_str(), &remote.sin_addr) != 1) {
+    ::close(fd_);
+    fd_ = -1;
+    throw std::runtime_error("not an IPv4 address: " + route.from + " or " + route.to);
+  }
+  if (::bind(fd_, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
+      ::connect(fd_, reinterpret_cast<const sockaddr*>(&remote), sizeof remote) != 0) {
+    const int failure = errno;
+    ::close(fd_);
+    fd_ = -1;
+    throw std::runtime_error(std::string("bind or connect: ") + std::strerror(failure));
+  }
+}
+
 RawConnection::~RawConnection() {
   if (fd_ >= 0) ::close(fd_);
 }

@@ -21,11 +21,18 @@ struct RawResult {
   bool timedOut = false;  // the wait ended first
 };
 
+// Which loopback addresses a connection runs between (IPv4 texts).
+struct LoopbackRoute {
+  std::string from;             // the client's own address, e.g. "127.0.0.2"
+  std::string to = "127.0.0.1";
+};
+
 // One client connection to 127.0.0.1 (or ::1).
 class RawConnection {
  public:
   // Throws std::runtime_error when it cannot connect.
   explicit RawConnection(std::uint16_t port, bool ipv6 = false);
+  RawConnection(std::uint16_t port, const LoopbackRoute& route);
   ~RawConnection();
   RawConnection(const RawConnection&) = delete;
   RawConnection& operator=(const RawConnection&) = delete;

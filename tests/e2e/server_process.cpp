@@ -107,7 +107,7 @@ void ServerProcess::Prepare(const Options& options) {
     WriteFile(programFolder_ / "Config1.ini",
               options.configText ? *options.configText
                                  : "[INDICE]\nLocalQuelvarDB=" + databasePath_ + "\nPorta=" +
-                                       std::to_string(port_) + "\n");
+                                       std::to_string(port_) + "\n" + options.extraConfig);
   }
 }
 

@@ -34,6 +34,7 @@ class ServerProcess {
     std::optional<std::string> databasePath;    // default: <program folder>/QuelvarDB.db3
     bool createDatabaseFile = true;             // create an empty file at databasePath
     std::optional<std::string> configText;      // Config1.ini exact text instead
+    std::string extraConfig;                    // lines added to the written section INDICE
     bool writeConfig = true;                    // false: no Config1.ini at all
     std::optional<std::filesystem::path> runtimeDir;  // default: a folder of its own
     // Changes to the inherited environment: "NAME=VALUE" sets a variable,

@@ -1,0 +1,168 @@
+// The listener's bookkeeping against hostile clients: the body budget, the
+// connections per address, the failed-login delays, and the comparison of
+// configured credentials.
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "service/address_slots.h"
+#include "service/body_budget.h"
+#include "service/http_gate.h"
+#include "service/login_throttle.h"
+#include "service/url_text.h"
+
+namespace quelvar::service {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(BodyBudget, TakesOnlyWhatFitsAndGetsItBack) {
+  BodyBudget budget(100);
+  struct Step {
+    const char* name;
+    bool take;  // false: give back
+    std::uint64_t bytes;
+    bool taken;
+    std::uint64_t total;
+  };
+  const std::vector<Step> steps = {
+      {"first 60", true, 60, true, 60},      {"40 more fill it", true, 40, true, 100},
+      {"1 more is refused", true, 1, false, 100}, {"60 given back", false, 60, true, 40},
+      {"61 is refused", true, 61, false, 40},  {"60 fits again", true, 60, true, 100},
+      {"huge is refused", true, ~0ull, false, 100},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.name);
+    if (step.take) {
+      EXPECT_EQ(budget.TryTake(step.bytes), step.taken);
+    } else {
+      budget.Give(step.bytes);
+    }
+    EXPECT_EQ(budget.Taken(), step.total);
+  }
+}
+
+TEST(BodyBudget, HoldsGiveBackOnTheirEnd) {
+  BodyBudget budget(1000);
+  {
+    BudgetHold hold(budget);
+    EXPECT_TRUE(hold.TryTake(600));
+    EXPECT_TRUE(hold.TryTake(300));
+    EXPECT_FALSE(hold.TryTake(200));
+    EXPECT_EQ(hold.Held(), 900u);
+    EXPECT_EQ(budget.Taken(), 900u);
+  }
+  EXPECT_EQ(budget.Taken(), 0u);
+}
+
+TEST(BodyBudget, ConcurrentTakersNeverPassTheCapacity) {
+  BodyBudget budget(1000);
+  std::vector<std::thread> takers;
+  std::atomic<int> granted{0};
+  for (int t = 0; t < 8; ++t) {
+    takers.emplace_back([&] {
+      for (int i = 0; i < 1000; ++i) granted += budget.TryTake(7) ? 1 : 0;
+    });
+  }
+  for (auto& taker : takers) taker.join();
+  EXPECT_EQ(granted.load(), 1000 / 7);
+  EXPECT_EQ(budget.Taken(), static_cast<std::uint64_t>(1000 / 7 * 7));
+}
+
+TEST(AddressSlots, EachAddressHasItsOwnCap) {
+  AddressSlots slots;
+  struct Step {
+    const char* address;
+    bool take;
+    bool result;
+  };
+  const std::vector<Step> steps = {
+      {"10.0.0.1", true, true},  {"10.0.0.1", true, true},  {"10.0.0.1", true, false},
+      {"10.0.0.2", true, true},  {"10.0.0.1", false, true}, {"10.0.0.1", true, true},
+      {"::1", true, true},       {"::1", true, true},       {"::1", true, false},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.address);
+    if (step.take) {
+      EXPECT_EQ(slots.TryTake(step.address, 2), step.result);
+    } else {
+      slots.Give(step.address);
+    }
+  }
+  EXPECT_EQ(slots.Held("10.0.0.1"), 2u);
+  EXPECT_EQ(slots.Held("10.0.0.2"), 1u);
+  slots.Give("10.0.0.2");
+  slots.Give("10.0.0.2");  // one too many: harmless
+  EXPECT_EQ(slots.Held("10.0.0.2"), 0u);
+}
+
+TEST(LoginThrottle, DelaysGrowPastTheFreeFailuresPerAddress) {
+  LoginThrottle::Rules rules;
+  rules.freeFailures = 3;
+  rules.firstDelay = 100ms;
+  rules.maxDelay = 700ms;
+  LoginThrottle throttle(rules);
+  const auto start = LoginThrottle::Clock::now();
+  struct Step {
+    const char* address;
+    std::chrono::milliseconds at;
+    std::chrono::milliseconds delay;
+  };
+  const std::vector<Step> steps = {
+      {"a", 0ms, 0ms},      {"a", 1ms, 0ms},      {"a", 2ms, 0ms},     {"a", 3ms, 100ms},
+      {"b", 4ms, 0ms},      {"a", 5ms, 200ms},    {"a", 6ms, 400ms},   {"a", 7ms, 700ms},
+      {"a", 8ms, 700ms},    {"b", 9ms, 0ms},      {"b", 10ms, 0ms},    {"b", 11ms, 100ms},
+      // a minute after its window opened, the address starts afresh
+      {"a", 60'000ms, 0ms}, {"a", 60'001ms, 0ms}, {"a", 60'002ms, 0ms}, {"a", 60'003ms, 100ms},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(std::string(step.address) + " at " + std::to_string(step.at.count()) + " ms");
+    EXPECT_EQ(throttle.RecordFailure(step.address, start + step.at), step.delay);
+  }
+}
+
+TEST(LoginThrottle, TheTableOfAddressesStaysBounded) {
+  LoginThrottle::Rules rules;
+  rules.maxAddresses = 100;
+  LoginThrottle throttle(rules);
+  const auto start = LoginThrottle::Clock::now();
+  for (int i = 0; i < 10'000; ++i) throttle.RecordFailure("10.0." + std::to_string(i), start + std::chrono::milliseconds(i));
+  EXPECT_LE(throttle.Addresses(), 100u);
+  EXPECT_GE(throttle.Addresses(), 50u);
+}
+
+TEST(ConfiguredCredentials, OnlyTheConfiguredPairPasses) {
+  struct Case {
+    std::string user;
+    std::string password;
+    bool authorized;
+  };
+  const std::vector<Case> cases = {
+      {"estoque", "s3nha longa", true}, {"estoque", "s3nha long", false}, {"estoque", "s3nha longaa", false},
+      {"Estoque", "s3nha longa", false}, {"", "", false},               {"varosa", "quibet4693", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.user + ":" + c.password);
+    Credentials credentials;
+    credentials.kind = Credentials::Kind::Basic;
+    credentials.user = c.user;
+    credentials.password = c.password;
+    EXPECT_EQ(IsAuthorized(credentials, "estoque", "s3nha longa"), c.authorized);
+  }
+}
+
+TEST(AmpersandPieces, CountsLikeTheSplitAndStopsEarly) {
+  const std::vector<std::string> texts = {"", "a", "a=1&b=2", "&&a&&", "a&b&c&d&e", "=&="};
+  for (const std::string& text : texts) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(CountAmpersandPieces(text, 100), SplitAmpersand(text).size());
+  }
+  EXPECT_EQ(CountAmpersandPieces("a&b&c&d&e", 2), 3u);  // enough to tell that 2 is passed
+}
+
+}  // namespace
+}  // namespace quelvar::service
