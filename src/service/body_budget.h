@@ -31,7 +31,7 @@ class BodyBudget {
 class BudgetHold {
  public:
   explicit BudgetHold(BodyBudget& budget) : budget_(budget) {}
-  ~BudgetHold() { budget_.Give(held_); }
+  ~BudgetHold() { Release(); }
   BudgetHold(const BudgetHold&) = delete;
   BudgetHold& operator=(const BudgetHold&) = delete;
 
@@ -41,6 +41,11 @@ class BudgetHold {
     return true;
   }
   std::uint64_t Held() const { return held_; }
+  // Gives everything back now (the body is no longer held).
+  void Release() {
+    budget_.Give(held_);
+    held_ = 0;
+  }
 
  private:
   BodyBudget& budget_;

@@ -378,6 +378,8 @@ void ServeRequest(Stream& stream, TimedStream& timed, const std::function<void()
     timed.StartMinimumRate(options.limits.minBodyRate, options.limits.bodyGrace);
     http::read(stream, buffer, parser, ec);
     if (ec) {
+      parser.get().body().text = std::string();  // nothing of it is held while the refusal goes out
+      hold.Release();
       if (const int status = RefusalStatus(ec)) Refuse(stream, close, status);
       return;
     }
@@ -387,6 +389,8 @@ void ServeRequest(Stream& stream, TimedStream& timed, const std::function<void()
   RequestMessage message = parser.release();
   if (IsUrlEncodedForm(View(message[http::field::content_type])) &&
       CountAmpersandPieces(message.body().text, kMaxQueryPairs) > kMaxQueryPairs) {
+    message.body().text = std::string();
+    hold.Release();
     return Refuse(stream, close, 413);
   }
   HttpReply reply;
@@ -406,6 +410,7 @@ void ServeRequest(Stream& stream, TimedStream& timed, const std::function<void()
       }
     }
   }
+  hold.Release();  // the body is gone with the request
   const bool written = WriteReply(stream, reply);
   if (reply.afterWrite) {
     // Runs even when the client has gone: the reply was acknowledged as far as
