@@ -1,5 +1,6 @@
 #include "data/database.h"
 
+#include <chrono>
 #include <utility>
 
 #include "data/engine_error.h"
@@ -8,66 +9,92 @@ namespace quelvar {
 
 namespace {
 
-// Run in this order right after the file is opened.
-constexpr const char* kConnectPragmas[] = {
-    "PRAGMA cache_size = 10000",
-    "PRAGMA locking_mode = Normal",
-    "PRAGMA synchronous = Off",
-    "PRAGMA journal_mode = Delete",
-    "PRAGMA foreign_keys = On",
-};
+constexpr std::chrono::milliseconds kWriterWait{Database::kBusyTimeoutMs};
 
 // Runs `sql` to completion on `db`, raising the engine's error.
-void RunOn(sqlite3* db, const char* sql) {
+void RunOn(sqlite3 *db, const char *sql) {
   if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) ThrowEngineError(db);
 }
 
 }  // namespace
 
-Database::Database(std::function<std::string()> pathSource) : pathSource_(std::move(pathSource)) {}
+Database::Database(std::function<std::string()> pathSource, ConnectionPool *pool)
+    : pathSource_(std::move(pathSource)),
+      ownPool_(pool ? nullptr : std::make_unique<ConnectionPool>(0)),
+      pool_(pool ? pool : ownPool_.get()) {}
 
 Database::~Database() { Close(); }
 
-sqlite3* Database::Handle() {
-  if (!db_) Connect();
-  return db_.get();
-}
-
-void Database::Connect() {
-  const std::string path = pathSource_ ? pathSource_() : std::string();
-  if (path.empty() || path.find('\0') != std::string::npos) ThrowEngineError(SQLITE_CANTOPEN);
-
-  sqlite3* raw = nullptr;
-  const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-  SqliteConnection connection(raw);
-  if (rc != SQLITE_OK) {
-    if (raw) ThrowEngineError(raw);
-    ThrowEngineError(rc);
+sqlite3 *Database::Handle() {
+  if (!loan_.connection) {
+    const std::string path = pathSource_ ? pathSource_() : std::string();
+    loan_ = pool_->Borrow(path);
   }
-  sqlite3_busy_timeout(raw, kBusyTimeoutMs);
-  for (const char* pragma : kConnectPragmas) RunOn(raw, pragma);
-  db_ = std::move(connection);
+  return loan_.connection.get();
 }
 
 void Database::Close() noexcept {
-  if (!db_) return;
-  if (sqlite3_get_autocommit(db_.get()) == 0) sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
-  db_.reset();
+  if (loan_.connection && sqlite3_get_autocommit(loan_.connection.get()) == 0)
+    sqlite3_exec(loan_.connection.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+  writer_.Release();
+  if (loan_.connection) pool_->Return(std::move(loan_));
+  loan_ = {};
 }
 
-void Database::Run(const char* sql) { RunOn(Handle(), sql); }
+void Database::Run(const char *sql) { RunOn(Handle(), sql); }
 
-void Database::StartTransaction() { Run("BEGIN"); }
+void Database::QueueAsWriter() {
+  if (!writer_.Acquire(pool_->Writers(), kWriterWait)) ThrowEngineError(SQLITE_BUSY);
+}
 
-void Database::StartTransactionImmediate() { Run("BEGIN IMMEDIATE"); }
+void Database::ReleaseWriterIfDone() noexcept {
+  if (!InTransaction()) writer_.Release();
+}
 
-void Database::Commit() { Run("COMMIT"); }
+void Database::Begin(const char *sql) {
+  Handle();  // an open failure raises before queueing
+  QueueAsWriter();
+  try {
+    Run(sql);
+  } catch (...) {
+    ReleaseWriterIfDone();
+    throw;
+  }
+}
+
+void Database::StartTransaction() { Begin("BEGIN"); }
+
+void Database::StartTransactionImmediate() { Begin("BEGIN IMMEDIATE"); }
+
+void Database::Commit() {
+  try {
+    Run("COMMIT");
+  } catch (...) {
+    ReleaseWriterIfDone();
+    throw;
+  }
+  ReleaseWriterIfDone();
+}
 
 void Database::Rollback() {
-  if (!InTransaction()) return;
-  Run("ROLLBACK");
+  if (!InTransaction()) {
+    writer_.Release();  // the engine may have ended the transaction on an error
+    return;
+  }
+  try {
+    Run("ROLLBACK");
+  } catch (...) {
+    ReleaseWriterIfDone();
+    throw;
+  }
+  writer_.Release();
 }
 
-bool Database::InTransaction() const { return db_ && sqlite3_get_autocommit(db_.get()) == 0; }
+bool Database::InTransaction() const { return loan_.connection && sqlite3_get_autocommit(loan_.connection.get()) == 0; }
+
+Database::WriteScope::WriteScope(Database &database, sqlite3_stmt *statement) {
+  if (database.InTransaction() || sqlite3_stmt_readonly(statement)) return;
+  if (!hold_.Acquire(database.pool_->Writers(), kWriterWait)) ThrowEngineError(SQLITE_BUSY);
+}
 
 }  // namespace quelvar

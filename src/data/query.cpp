@@ -237,6 +237,7 @@ void Query::Run(bool wantRows) {
     }
   }
 
+  const Database::WriteScope writing(database_, st);  // a write outside a transaction queues as a writer
   const std::int64_t changesBefore = sqlite3_total_changes64(db);
   // The fields are typed once the first row is known (expression columns
   // take their type from its values), and every row is stored as it is

@@ -64,10 +64,10 @@ class TDM {
   std::filesystem::path programFolder_;
 
  public:
-  // The module's own connection, opened on first use with the path in force
-  // at that moment and closed with the module; its one reusable statement; and
+  // The module's own connection, taken from the server's pool on first use
+  // with the path in force at that moment and given back with the module; its one reusable statement; and
   // the two record sets procedures fill and walk.
-  Database Database1{[this] { return DatabaseFile(); }};
+  Database Database1{[this] { return DatabaseFile(); }, databasePath_ ? &databasePath_->Connections() : nullptr};
   Query Query1{Database1};
   MemTable MemTable1;
   MemTable MemTable2;

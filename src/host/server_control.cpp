@@ -3,6 +3,7 @@
 #include <exception>
 #include <utility>
 
+#include "host/journal_settings.h"
 #include "host/listener_settings.h"
 
 namespace quelvar::host {
@@ -24,7 +25,12 @@ ServerControl::ServerControl(OperatorConsole& console, std::filesystem::path pro
 
 ServerControl::~ServerControl() { listener_.SetActive(false); }
 
-void ServerControl::SetDatabasePath(std::string path) { databasePath_->set(std::move(path)); }
+void ServerControl::SetDatabasePath(std::string path) {
+  // The journal goes with the database: read from the settings file each time
+  // the path is set from it.
+  databasePath_->Connections().SetJournal(ReadJournalSetting(programFolder_));
+  databasePath_->set(std::move(path));
+}
 
 std::string ServerControl::DatabasePath() const { return *databasePath_->get(); }
 

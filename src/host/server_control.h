@@ -39,7 +39,8 @@ class ServerControl {
   ServerControl(const ServerControl&) = delete;
   ServerControl& operator=(const ServerControl&) = delete;
 
-  // `vLocalDB`: the next service module connects to this file.
+  // `vLocalDB`: the next service module connects to this file, with the
+  // journal the settings file selects (journal_settings.h).
   void SetDatabasePath(std::string path);
   std::string DatabasePath() const;
   std::shared_ptr<service::DatabasePath> SharedDatabasePath() const { return databasePath_; }

@@ -2,43 +2,25 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "data/connect_settings.h"
+#include "data/connection_pool.h"
 #include "data/database.h"
 #include "data/engine_error.h"
 #include "data/sqlite_handles.h"
 #include "data/tdm.h"
+#include "data/writer_lock.h"
 
 namespace quelvar::tools {
 
 namespace {
 
-constexpr const char* kValidatorPragmas[] = {
-    "PRAGMA cache_size = 10000",
-    "PRAGMA locking_mode = Exclusive",
-    "PRAGMA synchronous = Off",
-    "PRAGMA journal_mode = Delete",
-    "PRAGMA foreign_keys = On",
-};
-
 void RunOn(sqlite3* db, const char* sql) {
   if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) ThrowEngineError(db);
-}
-
-SqliteConnection OpenExclusive(const std::string& path) {
-  if (path.empty() || path.find('\0') != std::string::npos) ThrowEngineError(SQLITE_CANTOPEN);
-  sqlite3* raw = nullptr;
-  const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
-  SqliteConnection connection(raw);
-  if (rc != SQLITE_OK) {
-    if (raw) ThrowEngineError(raw);
-    ThrowEngineError(rc);
-  }
-  sqlite3_busy_timeout(raw, Database::kBusyTimeoutMs);
-  for (const char* pragma : kValidatorPragmas) RunOn(raw, pragma);
-  return connection;
 }
 
 // The text of every row of the check's result.
@@ -69,7 +51,21 @@ IntegrityValidator::IntegrityValidator(const TDM& dm, std::string databaseFile)
 template <typename Action>
 auto IntegrityValidator::OnOwnConnection(Action action) {
   try {
-    SqliteConnection connection = OpenExclusive(databaseFile_);
+    ConnectionPool& pool = dm_.Database1.Pool();
+    const ConnectionPool::MaintenanceHold maintenance(pool);
+    const JournalChoice journal = pool.Journal();
+    // With the rollback journal the connection locks the file exclusively:
+    // every lock it takes is kept until the action ends. In the write-ahead
+    // log an exclusive connection would need every other connection closed,
+    // so there it runs as this server's writer instead: saves wait for it,
+    // readers go on reading the last committed state.
+    WriterHold writer;
+    if (journal == JournalChoice::kWriteAheadLog &&
+        !writer.Acquire(pool.Writers(), std::chrono::milliseconds(Database::kBusyTimeoutMs)))
+      ThrowEngineError(SQLITE_BUSY);
+    SqliteConnection connection =
+        OpenConfigured(databaseFile_, journal,
+                       journal == JournalChoice::kRollback ? LockingChoice::kExclusive : LockingChoice::kNormal, false);
     return action(connection.get());
   } catch (const EngineError& e) {
     dm_.Log(std::string("Validate Error --> \r") + e.what());
@@ -97,7 +93,12 @@ bool IntegrityValidator::Check() {
 }
 
 void IntegrityValidator::Compact() {
-  OnOwnConnection([](sqlite3* db) { RunOn(db, "VACUUM"); });
+  OnOwnConnection([](sqlite3* db) {
+    RunOn(db, "VACUUM");
+    // The log now holds a copy of every page: fold it back and shrink it when
+    // no reader is in the way (when one is, the next checkpoints do it).
+    sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+  });
 }
 
 void ReordenaBanco(TDM& dm, std::string& answer) {

@@ -3,9 +3,14 @@
 // "Reordena" event built on it.
 //
 // Each action runs on a connection of its own, opened for the action and
-// closed afterwards, with the settings of the module's connection except the
-// locking mode, which is exclusive: every lock taken is kept until the action
-// ends, so other connections wait under their busy timeout.
+// closed afterwards, with the connect settings of the module's connection
+// (the same journal, so the action never switches the file's journal mode).
+// Nothing changes the file while an action runs: with the rollback journal
+// the connection's locking mode is exclusive (every lock taken is kept until
+// the action ends, so other connections wait under their busy timeout); with
+// the write-ahead log the action holds the server's writer lock, so saves
+// wait for it under the same timeout while readers keep reading. The pool's
+// idle connections are closed before and after each action.
 
 #include <string>
 

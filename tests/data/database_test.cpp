@@ -10,8 +10,11 @@
 #include <future>
 #include <string>
 #include <thread>
+#include <utility>
 
+#include "data/connection_pool.h"
 #include "data/engine_error.h"
+#include "data/sqlite_handles.h"
 #include "data/query.h"
 #include "temp_dir.h"
 
@@ -91,23 +94,89 @@ TEST_F(DatabaseTest, ReadsThePathAtConnectAndCreatesTheFile) {
   EXPECT_FALSE(std::filesystem::exists(dir.File("other.db")));
 }
 
+// The value `pragma` reads on the connection of `db`.
+std::string PragmaValue(Database& db, const std::string& pragma) {
+  Query q(db);
+  q.Add("PRAGMA " + pragma);
+  q.Open();
+  if (q.RecordCount() != 1 || q.FieldCount() != 1) return "(not one value)";
+  return q.FieldByName(q.Fields()[0].name).AsString();
+}
+
 TEST_F(DatabaseTest, ConnectSequenceSettings) {
-  Database db(PathOf("settings.db"));
+  // synchronous: 1 is Normal, 2 is Full; never 0 (Off).
   struct Case {
-    const char* pragma;
-    const char* value;
-  } cases[] = {
-      {"busy_timeout", "10000"}, {"cache_size", "10000"},   {"locking_mode", "normal"},
-      {"synchronous", "0"},      {"journal_mode", "delete"}, {"foreign_keys", "1"},
+    JournalChoice journal;
+    const char* synchronous;
+    const char* journalMode;
+  } journals[] = {
+      {JournalChoice::kWriteAheadLog, "1", "wal"},
+      {JournalChoice::kRollback, "2", "delete"},
   };
-  for (const auto& c : cases) {
-    Query q(db);
-    q.Add(std::string("PRAGMA ") + c.pragma);
-    q.Open();
-    ASSERT_EQ(q.RecordCount(), 1) << c.pragma;
-    ASSERT_EQ(q.FieldCount(), 1) << c.pragma;
-    EXPECT_EQ(q.FieldByName(q.Fields()[0].name).AsString(), c.value) << c.pragma;
+  for (const auto& j : journals) {
+    ConnectionPool pool;
+    pool.SetJournal(j.journal);
+    Database db(PathOf(std::string("settings-") + j.journalMode + ".db"), &pool);
+    const std::pair<const char*, const char*> cases[] = {
+        {"busy_timeout", "10000"},       {"cache_size", "10000"},        {"locking_mode", "normal"},
+        {"synchronous", j.synchronous}, {"journal_mode", j.journalMode}, {"foreign_keys", "1"},
+    };
+    for (const auto& [pragma, value] : cases) EXPECT_EQ(PragmaValue(db, pragma), value) << pragma << " " << j.journalMode;
   }
+}
+
+TEST_F(DatabaseTest, ARollbackJournalFileIsConvertedOnceWithEveryRow) {
+  const std::string file = dir.File("old.db");
+  {
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &raw), SQLITE_OK);
+    SqliteConnection old(raw);
+    ASSERT_EQ(sqlite3_exec(raw,
+                           "PRAGMA journal_mode = Delete; create table t(v); "
+                           "with recursive n(i) as (select 1 union all select i + 1 from n where i < 500) "
+                           "insert into t select i from n",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+  }
+  {
+    Database db([&] { return file; });
+    EXPECT_EQ(PragmaValue(db, "journal_mode"), "wal");
+    EXPECT_EQ(Count(db, "t"), 500);
+    Exec(db, "insert into t values (501)");
+  }
+  // Closed: the log was folded back into the file, which stays in the log mode
+  // for every later connection, whatever opens it.
+  EXPECT_FALSE(std::filesystem::exists(file + "-wal"));
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  SqliteConnection plain(raw);
+  sqlite3_stmt* st = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(raw, "select count(*), (select journal_mode from pragma_journal_mode) from t", -1,
+                               &st, nullptr),
+            SQLITE_OK);
+  SqliteStatement statement(st);
+  ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+  EXPECT_EQ(sqlite3_column_int(st, 0), 501);
+  EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(st, 1)), "wal");
+}
+
+TEST_F(DatabaseTest, AReadInProgressDoesNotHoldUpAWriter) {
+  // In the log mode a reader sees the last committed state while a writer
+  // commits beside it; the old journal made the writer wait for the reader.
+  Database reader(PathOf("read.db"));
+  Database writer(PathOf("read.db"));
+  Exec(writer, "create table t(v)");
+  Exec(writer, "insert into t values (1)");
+  reader.StartTransaction();
+  EXPECT_EQ(Count(reader, "t"), 1);  // the reader's snapshot is taken
+  const auto started = std::chrono::steady_clock::now();
+  writer.StartTransactionImmediate();
+  Exec(writer, "insert into t values (2)");
+  writer.Commit();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+  EXPECT_EQ(Count(reader, "t"), 1);
+  reader.Rollback();
+  EXPECT_EQ(Count(reader, "t"), 2);
 }
 
 TEST_F(DatabaseTest, ForeignKeysAreEnforced) {
