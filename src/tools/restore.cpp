@@ -3,15 +3,18 @@
 #include <sqlite3.h>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
 #include <vector>
 
+#include "data/connection_pool.h"
 #include "data/engine_error.h"
 #include "data/shipped_schema.h"
 #include "data/tdm.h"
+#include "data/writer_lock.h"
 #include "formats/errors.h"
 #include "tools/backup_files.h"
 #include "tools/database_check.h"
@@ -110,6 +113,12 @@ void RestauraBackup(TDM& dm, const std::string& fileName, std::string& answer) {
   if (!IsPlainFileName(fileName)) ThrowCopyFailure(std::make_error_code(std::errc::invalid_argument).message());
   const fs::path source = BackupFolder(dm) / fileName;
   RequireRestorableDatabase(source);
+  // No connection opened before the copy is used after it, and no save of
+  // this server runs beside it.
+  const ConnectionPool::MaintenanceHold maintenance(dm.Database1.Pool());
+  WriterHold writer;
+  if (!writer.Acquire(dm.Database1.Pool().Writers(), std::chrono::milliseconds(Database::kBusyTimeoutMs)))
+    ThrowCopyFailure(EngineError(SQLITE_BUSY, sqlite3_errstr(SQLITE_BUSY)).what());
   try {
     OnlineCopy(source.string(), dm.DatabaseFile(), CopyTarget::kExisting);
   } catch (const std::exception& e) {

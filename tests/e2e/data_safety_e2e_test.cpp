@@ -133,7 +133,7 @@ TEST_F(DataSafety, BackupTargetsThatAreNotEarlierBackupsAreRefusedAndLeftAsTheyW
       {"notas.db3", "", kNotBackup, BackupFolder() / "notas.db3"},
       {"Sem.db3", Folder() / "nao-existe", kCopyFailure + "No such file or directory", Folder() / "nao-existe"},
   };
-  const std::string live = ReadBytes(Db());
+  const std::string live = DatabaseContent(Db());
   const std::string settings = ReadBytes(Folder() / "Config1.ini");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.destino1 + " in " + c.destino2.string());
@@ -143,10 +143,13 @@ TEST_F(DataSafety, BackupTargetsThatAreNotEarlierBackupsAreRefusedAndLeftAsTheyW
     EXPECT_EQ(answer.rfind(kBackupFailure + c.expected, 0), 0u) << answer;
     EXPECT_EQ(Count(server_.Stderr(), "Backup --> \r" + answer.substr(kBackupFailure.size())), 1u) << server_.Stderr();
     EXPECT_EQ(fs::exists(fs::symlink_status(c.target)), existed);
-    if (existed) {
+    // The live file and its side files change as the log is folded back;
+    // their content is checked below.
+    const bool liveFile = c.target.string().rfind(Db(), 0) == 0;
+    if (existed && !liveFile) {
       EXPECT_EQ(ReadBytes(c.target), before);
     }
-    EXPECT_EQ(ReadBytes(Db()), live);
+    EXPECT_EQ(DatabaseContent(Db()), live);
     EXPECT_EQ(ReadBytes(Folder() / "Config1.ini"), settings);
     EXPECT_FALSE(fs::exists(BackupFolder() / c.destino1) && c.destino1 != "notas.db3")
         << "a refused backup wrote its first copy";
@@ -258,14 +261,14 @@ TEST_F(DataSafety, RestoreOfAFileThatIsNoCompleteShopDatabaseIsRefused) {
       {"Estragado.db3", "o arquivo de backup não passou no teste de validade"},
   };
   ExecSql(Db(), "Update T03_CONF Set T03_Rodape = 'vivo'");
-  const std::string live = ReadBytes(Db());
+  const std::string live = DatabaseContent(Db());
   std::size_t refused = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string answer = Restore(c.name);
     EXPECT_EQ(answer.rfind(kRestoreFailure + kCopyFailure + c.reason, 0), 0u) << answer;
     EXPECT_EQ(Count(server_.Stderr(), "Restore --> \r" + kCopyFailure), ++refused);
-    EXPECT_EQ(ReadBytes(Db()), live);
+    EXPECT_EQ(DatabaseContent(Db()), live);
   }
   EXPECT_EQ(Restore("Bom.db3"), "OK");
   EXPECT_EQ(SqlText(Db(), "Select count(*) From sqlite_master Where name = 'Peso'"), "0");

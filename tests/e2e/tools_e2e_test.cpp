@@ -60,11 +60,6 @@ std::vector<std::string> IntegrityLines(const std::string& path) {
   return lines;
 }
 
-std::string ReadBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 void WriteBytes(const fs::path& path, std::size_t size, char fill = 'x') {
   std::ofstream out(path, std::ios::binary);
   out << std::string(size, fill);
@@ -197,7 +192,7 @@ TEST_F(Tools, BackupReplacesAnEarlierCopyAndFillsAnExistingSecondFolder) {
 
   EXPECT_EQ(Backup("Dia.db3", second.string()), SuccessText("Dia.db3", BackupFolder()));
   EXPECT_EQ(SqlText((BackupFolder() / "Dia.db3").string(), "Select T03_Rodape From T03_CONF"), "novo");
-  EXPECT_EQ(ReadBytes(second / "Dia.db3"), ReadBytes(BackupFolder() / "Dia.db3"));
+  EXPECT_EQ(DatabaseContent((second / "Dia.db3").string()), DatabaseContent((BackupFolder() / "Dia.db3").string()));
 }
 
 // Every target is checked before anything is written: a missing second
@@ -299,7 +294,7 @@ TEST_F(Tools, FailedRestoresLeaveTheLiveFileByteIdentical) {
   fs::create_directory(BackupFolder());
   WriteBytes(BackupFolder() / "Lixo.db3", 8192, 'z');
   fs::copy_file(Db(), server_.programFolder() / "Fora.db3");
-  const std::string before = ReadBytes(Db());
+  const std::string before = DatabaseContent(Db());
 
   EXPECT_EQ(Restore("Falta.db3"), kRestoreFailure + kCopyFailure + "No such file or directory");
   for (const std::string name : {"Lixo.db3", "../Fora.db3", "..", ""}) {
@@ -307,7 +302,7 @@ TEST_F(Tools, FailedRestoresLeaveTheLiveFileByteIdentical) {
     EXPECT_EQ(answer.rfind(kRestoreFailure + kCopyFailure, 0), 0u) << name << ": " << answer;
     EXPECT_GT(answer.size(), (kRestoreFailure + kCopyFailure).size()) << name;
   }
-  EXPECT_EQ(ReadBytes(Db()), before);
+  EXPECT_EQ(DatabaseContent(Db()), before);
   EXPECT_EQ(Count(server_.Stderr(), "Restore --> \r" + kCopyFailure), 5u) << server_.Stderr();
 }
 
