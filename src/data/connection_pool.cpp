@@ -89,6 +89,8 @@ bool ConnectionPool::Reset(sqlite3 *db, JournalChoice journal) noexcept {
     while (sqlite3_stmt *statement = sqlite3_next_stmt(db, nullptr)) sqlite3_finalize(statement);
     if (sqlite3_get_autocommit(db) == 0 && !Exec(db, "ROLLBACK")) return false;
     sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    sqlite3_set_authorizer(db, nullptr, nullptr);
+    sqlite3_progress_handler(db, 0, nullptr, nullptr);
     // The per-connection settings again, in case a statement changed them
     // (the journal mode belongs to the file and is left alone).
     const char *const *pragmas = ConnectPragmas(journal, LockingChoice::kNormal);

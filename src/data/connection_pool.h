@@ -8,7 +8,8 @@
 // reading the schema again. Before a connection is kept for the next request
 // it is reset: every statement finalised, an open transaction rolled back,
 // temporary tables, views, triggers and indexes dropped, attached files
-// detached, and the busy timeout and the per-connection settings restored. A
+// detached, any authorizer or progress handler removed, and the busy timeout
+// and the per-connection settings restored. A
 // connection that cannot be reset, or that was opened to another path, under
 // another journal setting or before a Drain, is closed instead.
 //

@@ -323,7 +323,7 @@ TEST_F(FreeQuerySafety, StatementsThatWriteAreRefusedWithTheDatabaseUnchanged) {
       "INSERT INTO T01_USUA (T01_Usuario, T01_Senha) VALUES ('intruso', 'x') RETURNING T01_NumUsuario",
       "DELETE FROM T03_CONF RETURNING *",
       "WITH x(v) AS (SELECT 1) UPDATE T05_LOTE SET T05_Saidas = (SELECT v FROM x) RETURNING T05_Saidas",
-      "PRAGMA journal_mode = WAL",
+      "PRAGMA journal_mode = DELETE",
       "PRAGMA user_version = 7",
       "PRAGMA writable_schema = ON",
       "PRAGMA journal_mode",
@@ -335,17 +335,17 @@ TEST_F(FreeQuerySafety, StatementsThatWriteAreRefusedWithTheDatabaseUnchanged) {
       "SELECT 1; DELETE FROM T03_CONF",
   };
   const std::string received = SqlText(Db(), "Select T05_Entradas From T05_LOTE");
-  const std::string live = ReadBytes(Db());
+  const std::string live = DatabaseContent(Db());
   std::size_t refused = 0;
   for (const std::string& sql : writes) {
     EXPECT_EQ(FreeQuery(sql), "") << sql;
     EXPECT_EQ(Count(server_.Stderr(), "QueryDinamica --> \r" + kReadOnly), ++refused) << sql << server_.Stderr();
-    EXPECT_EQ(ReadBytes(Db()), live) << sql;
+    EXPECT_EQ(DatabaseContent(Db()), live) << sql;
   }
   EXPECT_FALSE(fs::exists(outside));
   EXPECT_EQ(SqlText(Db(), "Select T05_Entradas From T05_LOTE"), received);
   EXPECT_EQ(SqlText(Db(), "Select count(*) From T01_USUA Where T01_Usuario = 'intruso'"), "0");
-  EXPECT_EQ(SqlText(Db(), "PRAGMA journal_mode"), "delete");
+  EXPECT_EQ(SqlText(Db(), "PRAGMA journal_mode"), "wal");
 
   // Reading, informational PRAGMAs included, still works.
   EXPECT_NE(FreeQuery("Select T05_Lote From T05_LOTE"), "");
