@@ -18,9 +18,9 @@ MemTable& QueryDinamica(TDM& dm, const inventory::QueryArgs& args) {
   guard.Start();
   try {
     dm.Query1.Open();
-  } catch (const EngineError&) {
+  } catch (const EngineError& e) {
     dm.Query1.Close();
-    if (const std::string budget = guard.ExceededMessage(); !budget.empty()) throw Error(budget);
+    if (const std::string budget = guard.ExceededMessage(e.Code()); !budget.empty()) throw Error(budget);
     throw;
   }
   dm.Query1.LoadInto(dm.MemTable1);

@@ -46,12 +46,17 @@ std::uint64_t ValueBytes(sqlite3_stmt* statement, int column) {
 }  // namespace
 
 FreeQueryGuard::FreeQueryGuard(sqlite3* db, FreeQueryBudget budget) : db_(db), budget_(budget) {
+  previousLengthLimit_ = sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, -1);
+  const std::uint64_t budgetBytes = budget_.memoryMiB * 1024 * 1024;
+  if (budgetBytes < static_cast<std::uint64_t>(previousLengthLimit_))
+    sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, static_cast<int>(budgetBytes));
   sqlite3_set_authorizer(db_, &FreeQueryGuard::Authorize, this);
   sqlite3_progress_handler(db_, kProgressInstructions, &FreeQueryGuard::Progress, this);
   sqlite3_trace_v2(db_, SQLITE_TRACE_ROW, &FreeQueryGuard::Trace, this);
 }
 
 FreeQueryGuard::~FreeQueryGuard() {
+  sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, previousLengthLimit_);
   sqlite3_trace_v2(db_, 0, nullptr, nullptr);
   sqlite3_progress_handler(db_, 0, nullptr, nullptr);
   sqlite3_set_authorizer(db_, nullptr, nullptr);
@@ -120,8 +125,9 @@ void FreeQueryGuard::Start() {
   armed_ = true;
 }
 
-std::string FreeQueryGuard::ExceededMessage() const {
-  switch (exceeded_) {
+std::string FreeQueryGuard::ExceededMessage(int engineCode) const {
+  const Exceeded exceeded = exceeded_ == Exceeded::kNone && engineCode == SQLITE_TOOBIG ? Exceeded::kMemory : exceeded_;
+  switch (exceeded) {
     case Exceeded::kTime:
       return "A consulta livre passou do limite de tempo de " + std::to_string(budget_.time.count()) + " s (" +
              std::string(kFreeQuerySecondsKey) + " em Config1.ini) e foi interrompida.";

@@ -9,7 +9,8 @@
 // - stops a statement, through the engine's progress handler, once the time
 //   budget has passed;
 // - adds up the rows a statement hands out (values and their bytes) and stops
-//   it once they pass the memory budget.
+//   it once they pass the memory budget; no single text or blob the engine
+//   builds may be larger than that budget either.
 // The destructor removes the handlers again (the connection may be reused).
 
 #include <chrono>
@@ -41,9 +42,9 @@ class FreeQueryGuard {
   // Arms the budgets: the time budget counts from here.
   void Start();
 
-  // After a statement was stopped: the message naming the budget it passed,
-  // or "" when no budget was passed.
-  std::string ExceededMessage() const;
+  // After a statement failed with the engine's result code `engineCode`:
+  // the message naming the budget it passed, or "" when no budget was passed.
+  std::string ExceededMessage(int engineCode) const;
 
  private:
   static int Authorize(void* self, int action, const char* a, const char* b, const char* c, const char* d);
@@ -54,6 +55,7 @@ class FreeQueryGuard {
 
   sqlite3* db_;
   FreeQueryBudget budget_;
+  int previousLengthLimit_ = 0;
   std::chrono::steady_clock::time_point deadline_{};
   std::uint64_t resultBytes_ = 0;
   Exceeded exceeded_ = Exceeded::kNone;
