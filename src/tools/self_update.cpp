@@ -94,11 +94,26 @@ std::string Sha256Hex(const std::string& bytes) {
   return hex;
 }
 
+// Writes `bytes` to a new file and flushes it to the disk.
 bool WriteFile(const fs::path& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  return static_cast<bool>(out);
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  std::size_t written = 0;
+  while (written < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + written, bytes.size() - written);
+    if (n <= 0) break;
+    written += static_cast<std::size_t>(n);
+  }
+  const bool ok = written == bytes.size() && fsync(fd) == 0;
+  return close(fd) == 0 && ok;
+}
+
+// Flushes a folder's entries (the renames into it) to the disk.
+void FlushFolder(const fs::path& folder) {
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
 }
 
 std::vector<std::string> CommandLine() {
@@ -210,6 +225,7 @@ void SelfUpdater::Check(OperatorConsole& console, const fs::path& programFolder,
     }
   }
   fs::remove_all(staging, ec);
+  FlushFolder(programFolder);
   Restart(executable);
   Report(console, kStatusRejected);  // reached only when the exec failed
 }
