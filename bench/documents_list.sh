@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # End-to-end time of the entries' list with items ("Consulta" of
 # DWServerEventsT12_ENTR) over 5,000 entries x 4 items, beside the sqlite3 shell
-# running the same statement with -json on the same file. Loopback only.
+# running the same statement with -json on the same file. Prints figures;
+# asserts nothing. Loopback only.
 # Usage: bench/documents_list.sh [server-binary]   (default build/quelvar-server)
+#   RUNS=n   timed runs after one warm-up (default 5)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+./scripts/install_missing.sh sqlite3 curl
 server_bin=$(realpath "${1:-build/quelvar-server}")
-for tool in sqlite3 curl; do
-  command -v "$tool" >/dev/null || { echo "needs $tool" >&2; exit 2; }
-done
+runs="${RUNS:-5}"
 
 source bench/fresh_server.sh
 start_fresh_server "$server_bin"
@@ -50,10 +51,15 @@ T12_Exclusao is Null and T12_NumEntrada = T13_NumEntrada and T12_NumFornec = T08
 T13_NumLote = T05_NumLote and T05_NumMaterial = T04_NumMaterial Order By T12_Data, T08_Fornecedor;"
 
 call_server >/dev/null  # warm the file cache
-echo "run  server-seconds  reply-bytes  sqlite3-json-seconds  json-bytes"
-for run in 1 2 3; do
+grep -q '"TABELA":"' "$work/reply" || { echo "the server's reply carries no Tabela:" >&2; head -c 300 "$work/reply" >&2; exit 1; }
+echo "run  server-s  reply-bytes  sqlite3-json-s  json-bytes"
+: > "$work/times"
+for run in $(seq "$runs"); do
   s=$(call_server)
   q=$(call_sqlite)
-  echo "$run    $s        $(stat -c %s "$work/reply")    $q                 $(stat -c %s "$work/sqlite.json")"
+  printf '%-4s %-9s %-12s %-15s %s\n' "$run" "$s" "$(stat -c %s "$work/reply")" "$q" "$(stat -c %s "$work/sqlite.json")"
+  echo "$s $q" >> "$work/times"
 done
-grep -q '"TABELA":"' "$work/reply" || { echo "the server's reply carries no Tabela:" >&2; head -c 300 "$work/reply" >&2; exit 1; }
+median() { cut -d' ' -f"$1" "$work/times" | sort -n | sed -n "$(((runs + 1) / 2))p"; }
+awk -v s="$(median 1)" -v q="$(median 2)" \
+  'BEGIN { printf "median: server %.3f s, sqlite3 -json %.3f s, server / sqlite3 %.2f\n", s, q, s / q }'

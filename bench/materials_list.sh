@@ -2,7 +2,10 @@
 # End-to-end time of the materials' list ("Consulta" of DWServerEventsT04_MATE,
 # no filter, deactivated ones left out) over 20,000 materials with a lot each,
 # beside the sqlite3 shell running the same statement with -json on the same
-# file (with the list's order). Prints figures; asserts nothing. Loopback only.
+# file (with the list's order), and the server's memory: resident size when
+# idle, its peak during each list (the kernel's high-water mark, reset before
+# the call) and what it keeps a second after the last list. Prints figures;
+# asserts nothing. Loopback only.
 # Usage: bench/materials_list.sh [server-binary]   (default build/quelvar-server)
 #   RUNS=n   timed runs after one warm-up (default 5)
 set -euo pipefail
@@ -51,20 +54,33 @@ T04_Peso, T04_Unidade, T04_CodBarra, T04_NCM, T04_Obs1, T04_Obs2, T04_Desativado
 and T05_Exclusao is Null) as T04_Saldo From T04_MATE, T06_GRUP Where T04_Exclusao is Null and T04_UsaLote
 and T04_NumGrupo = T06_NumGrupo and NOT T04_Desativado Order By T04_Material;"
 
+kib() { awk -v k="$1:" '$1 == k { print $2 }' "/proc/$server_pid/status"; }  # VmRSS or VmHWM, in KiB
+started=$(kib VmRSS)
 call_server >/dev/null  # warm the file cache
 grep -q '"TABELA":"' "$work/reply" || { echo "the server's reply carries no Tabela:" >&2; head -c 300 "$work/reply" >&2; exit 1; }
 rows=$(sqlite3 "$db" "Select Count(*) From T04_MATE Where NOT T04_Desativado")
 echo "materials listed: $rows"
-echo "run  server-s  reply-bytes  sqlite3-json-s  json-bytes"
+sleep 1
+idle=$(kib VmRSS)
+echo "run  server-s  reply-bytes  sqlite3-json-s  json-bytes  peak-rss-KiB"
 : > "$work/times"
 for run in $(seq "$runs"); do
+  echo 5 > "/proc/$server_pid/clear_refs"  # the high-water mark starts again from the present size
   s=$(call_server)
+  peak=$(kib VmHWM)
   q=$(call_sqlite)
-  printf '%-4s %-9s %-12s %-15s %s\n' "$run" "$s" "$(stat -c %s "$work/reply")" "$q" "$(stat -c %s "$work/sqlite.json")"
-  echo "$s $q" >> "$work/times"
+  printf '%-4s %-9s %-12s %-15s %-11s %s\n' "$run" "$s" "$(stat -c %s "$work/reply")" "$q" \
+    "$(stat -c %s "$work/sqlite.json")" "$peak"
+  echo "$s $q $peak" >> "$work/times"
 done
+sleep 1
+after=$(kib VmRSS)
 median() { cut -d' ' -f"$1" "$work/times" | sort -n | sed -n "$(((runs + 1) / 2))p"; }
 server_median=$(median 1)
 sqlite_median=$(median 2)
+peak_median=$(median 3)
 awk -v s="$server_median" -v q="$sqlite_median" \
   'BEGIN { printf "median: server %.3f s, sqlite3 -json %.3f s, server / sqlite3 %.2f\n", s, q, s / q }'
+awk -v started="$started" -v idle="$idle" -v peak="$peak_median" -v after="$after" -v reply="$(stat -c %s "$work/reply")" \
+  'BEGIN { printf "server memory: %.1f MiB at start, idle after one list %.1f MiB, peak during a list %.1f MiB (median; %.1f MiB above idle = %.2f x the %.1f MiB reply), a second after the last list %.1f MiB\n",
+           started / 1024, idle / 1024, peak / 1024, (peak - idle) / 1024, (peak - idle) * 1024 / reply, reply / 1048576, after / 1024 }'
