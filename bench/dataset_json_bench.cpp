@@ -3,6 +3,10 @@
 // One record set of kRows rows x 16 fields of mixed types (integers, floats,
 // dates, date-times, ~20-character memos, booleans, a few nulls) is:
 //   WriteDatasetJson  written as result-set JSON (LoadFromDataset + ToJSON);
+//   WriteDatasetEncoded written as the query dispatch writes it: the holder
+//                     text made straight in its Base64 form (DatasetHolderText);
+//   QueryToEncodedList the whole list without HTTP: Query::Open(), LoadInto,
+//                     SortOn("T_Material") and DatasetHolderText;
 //   ReadDatasetJson   read back from that text (WriteToDataset);
 //   QueryOpen         fetched by Query::Open() of "Select * From T" from a
 //                     temporary SQLite file holding the same rows;
@@ -257,6 +261,39 @@ void BM_WriteDatasetJson(benchmark::State& state) {
   SetRowCounters(state, bytes);
 }
 
+void BM_WriteDatasetEncoded(benchmark::State& state) {
+  MemTable& table = SourceTable();
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    EncodedText text = DatasetHolderText(table, "temp", true, TEncodeSelect::esASCII);
+    const std::string stored = text.TakeStored();
+    bytes = stored.size();
+    benchmark::DoNotOptimize(stored.data());
+  }
+  SetRowCounters(state, bytes);
+}
+
+void BM_QueryToEncodedList(benchmark::State& state) {
+  const std::string path = Db().Path();
+  Database database([path] { return path; });
+  Query query(database);
+  query.Add("Select * From T");
+  MemTable table;
+  std::size_t bytes = 0;
+  for (auto _ : state) {
+    query.Close();
+    query.Open();
+    query.LoadInto(table);
+    query.Close();
+    table.SortOn("T_Material");
+    EncodedText text = DatasetHolderText(table, "temp", true, TEncodeSelect::esASCII);
+    const std::string stored = text.TakeStored();
+    bytes = stored.size();
+    benchmark::DoNotOptimize(stored.data());
+  }
+  SetRowCounters(state, bytes);
+}
+
 void BM_ReadDatasetJson(benchmark::State& state) {
   const std::string& text = SourceJson();
   MemTable table;
@@ -345,6 +382,8 @@ void WarmUp(benchmark::State& state) {
 
 BENCHMARK(WarmUp)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WriteDatasetJson)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_WriteDatasetEncoded)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_QueryToEncodedList)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_ReadDatasetJson)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_QueryOpen)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_QueryOpenLoadInto)->Unit(benchmark::kMillisecond)->MinTime(2.0);

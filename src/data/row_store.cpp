@@ -53,48 +53,31 @@ CellView RowStore::At(std::size_t row, int column) const {
   return view;
 }
 
-void RowStore::AddNull() {
-  Cell cell{};
-  cell.kind = static_cast<std::uint8_t>(Kind::Null);
-  cells_.push_back(cell);
+RowStore::Cell& RowStore::NewCell(Kind kind) {
+  Cell& cell = cells_.emplace_back();
+  cell.kind = static_cast<std::uint8_t>(kind);
+  cell.size = 0;
+  cell.offset = 0;
+  return cell;
 }
 
-void RowStore::AddBoolean(bool value) {
-  Cell cell{};
-  cell.kind = static_cast<std::uint8_t>(Kind::Boolean);
-  cell.boolean = value;
-  cells_.push_back(cell);
-}
+void RowStore::AddNull() { NewCell(Kind::Null); }
 
-void RowStore::AddInteger(std::int64_t value) {
-  Cell cell{};
-  cell.kind = static_cast<std::uint8_t>(Kind::Integer);
-  cell.integer = value;
-  cells_.push_back(cell);
-}
+void RowStore::AddBoolean(bool value) { NewCell(Kind::Boolean).boolean = value; }
 
-void RowStore::AddFloat(double value) {
-  Cell cell{};
-  cell.kind = static_cast<std::uint8_t>(Kind::Float);
-  cell.number = value;
-  cells_.push_back(cell);
-}
+void RowStore::AddInteger(std::int64_t value) { NewCell(Kind::Integer).integer = value; }
 
-void RowStore::AddDateTime(double value) {
-  Cell cell{};
-  cell.kind = static_cast<std::uint8_t>(Kind::DateTime);
-  cell.number = value;
-  cells_.push_back(cell);
-}
+void RowStore::AddFloat(double value) { NewCell(Kind::Float).number = value; }
+
+void RowStore::AddDateTime(double value) { NewCell(Kind::DateTime).number = value; }
 
 void RowStore::AddBytesOf(Kind kind, std::string_view bytes) {
   if (bytes.size() > std::numeric_limits<std::uint32_t>::max()) throw Error("A field value is too large");
-  Cell cell{};
-  cell.kind = static_cast<std::uint8_t>(kind);
-  cell.size = static_cast<std::uint32_t>(bytes.size());
-  cell.offset = bytes_.size();
+  const std::uint64_t offset = bytes_.size();
   bytes_.append(bytes);
-  cells_.push_back(cell);
+  Cell& cell = NewCell(kind);
+  cell.size = static_cast<std::uint32_t>(bytes.size());
+  cell.offset = offset;
 }
 
 void RowStore::AddText(std::string_view text) { AddBytesOf(Kind::Text, text); }
@@ -103,12 +86,7 @@ void RowStore::AddBytes(std::string_view bytes) { AddBytesOf(Kind::Bytes, bytes)
 
 void RowStore::Add(const Variant& value) {
   switch (value.kind()) {
-    case Kind::Unassigned: {
-      Cell cell{};
-      cell.kind = static_cast<std::uint8_t>(Kind::Unassigned);
-      cells_.push_back(cell);
-      return;
-    }
+    case Kind::Unassigned: NewCell(Kind::Unassigned); return;
     case Kind::Null: AddNull(); return;
     case Kind::Boolean: AddBoolean(value.asBoolean()); return;
     case Kind::Integer: AddInteger(value.asInt64()); return;

@@ -67,6 +67,7 @@ class RowStore {
   };
   static_assert(sizeof(Cell) == 16);
 
+  Cell& NewCell(Variant::Kind kind);
   void AddBytesOf(Variant::Kind kind, std::string_view bytes);
 
   std::size_t columns_;
