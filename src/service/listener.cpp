@@ -1,8 +1,10 @@
 #include "service/listener.h"
 
 #include <fcntl.h>
+#include <malloc.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -60,6 +62,12 @@ using boost::system::error_code;
 // connection before the client has read the reply.
 constexpr std::chrono::milliseconds kLingerTime{2000};
 constexpr std::size_t kLingerBytes = 4u << 20;
+
+// Threads kept waiting in accept() on each listening socket: started with
+// the listener, and the number an idle one checks before it retires.
+constexpr std::size_t kReadyThreads = 4;
+// A reply at least this large is followed by handing free memory back.
+constexpr std::size_t kTrimAfterBytes = 4u << 20;
 
 // Stack of a connection thread. The deepest request (a parameter text nested
 // as deep as the JSON reader allows) needs under 512 KiB in an optimised
@@ -319,20 +327,25 @@ struct ConnectionScope {
   std::chrono::steady_clock::time_point accepted;
 };
 
+// Ends a connection whose reply was written. `whole`: the request was read
+// to its last byte and nothing beyond it was taken in; otherwise what the
+// client still sends is drained first.
+using CloseAfterReply = std::function<void(bool whole)>;
+
 template <typename Stream>
-void Refuse(Stream& stream, const std::function<void()>& close, int status) {
-  if (WriteReply(stream, FailureReply(status, std::string(StandardReason(status))))) close();
+void Refuse(Stream& stream, const CloseAfterReply& close, int status) {
+  if (WriteReply(stream, FailureReply(status, std::string(StandardReason(status))))) close(false);
 }
 
 // One request on a connection whose stream (plain or TLS) is ready: read it,
 // answer it. `close` ends a connection whose reply was written.
 template <typename Stream>
-void ServeRequest(Stream& stream, TimedStream& timed, const std::function<void()>& close, ConnectionScope& scope) {
+std::size_t ServeRequest(Stream& stream, TimedStream& timed, const CloseAfterReply& close, ConnectionScope& scope) {
   const ListenerOptions& options = *scope.options;
   beast::flat_buffer buffer;
   RequestLine requestLine = ReadRequestLine(stream, buffer);
-  if (requestLine.refusal != 0) return Refuse(stream, close, requestLine.refusal);
-  if (!requestLine.line) return;
+  if (requestLine.refusal != 0) { Refuse(stream, close, requestLine.refusal); return 0; }
+  if (!requestLine.line) return 0;
 
   RequestParser parser;
   parser.header_limit(kMaxHeaderBytes);
@@ -341,31 +354,31 @@ void ServeRequest(Stream& stream, TimedStream& timed, const std::function<void()
   try {
     http::read_header(stream, buffer, parser, ec);
   } catch (const std::length_error&) {
-    return Refuse(stream, close, 431);  // a field the parser cannot even hold
+    { Refuse(stream, close, 431); return 0; }  // a field the parser cannot even hold
   }
   if (ec) {
     if (const int status = RefusalStatus(ec)) Refuse(stream, close, status);
-    return;
+    return 0;
   }
   timed.SetReadDeadline(std::nullopt);
   auto& head = parser.get();
-  if (const int status = HeaderRefusal(head, View(head.target()))) return Refuse(stream, close, status);
+  if (const int status = HeaderRefusal(head, View(head.target()))) { Refuse(stream, close, status); return 0; }
 
   const auto authorization = head.find(http::field::authorization);
   const Credentials credentials = ParseAuthorization(
       authorization == head.end() ? std::nullopt : std::optional<std::string_view>(View(authorization->value())));
-  if (credentials.kind == Credentials::Kind::OtherScheme) return;  // closed without a reply
+  if (credentials.kind == Credentials::Kind::OtherScheme) return 0;  // closed without a reply
   if (!IsAuthorized(credentials, options.user, options.password)) {
     const auto delay = scope.throttle.RecordFailure(scope.peer.ip);
     if (delay.count() > 0) scope.pause(delay);
-    if (WriteReply(stream, UnauthorizedReply())) close();
-    return;
+    if (WriteReply(stream, UnauthorizedReply())) close(false);
+    return 0;
   }
 
   BudgetHold hold(scope.budget);
   if (!parser.is_done()) {
     if (const auto announced = parser.content_length()) {
-      if (!hold.TryTake(*announced)) return Refuse(stream, close, 503);
+      if (!hold.TryTake(*announced)) { Refuse(stream, close, 503); return 0; }
     } else {
       head.body().pieceByPiece = &hold;
     }
@@ -373,7 +386,7 @@ void ServeRequest(Stream& stream, TimedStream& timed, const std::function<void()
     if (expect != head.end() && head.version() >= 11 && EqualsIgnoreCase(View(expect->value()), "100-continue")) {
       static constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
       asio::write(stream, asio::buffer(kContinue.data(), kContinue.size()), ec);
-      if (ec) return;
+      if (ec) return 0;
     }
     timed.StartMinimumRate(options.limits.minBodyRate, options.limits.bodyGrace);
     http::read(stream, buffer, parser, ec);
@@ -381,7 +394,7 @@ void ServeRequest(Stream& stream, TimedStream& timed, const std::function<void()
       parser.get().body().text = std::string();  // nothing of it is held while the refusal goes out
       hold.Release();
       if (const int status = RefusalStatus(ec)) Refuse(stream, close, status);
-      return;
+      return 0;
     }
     timed.StartMinimumRate(0, {});
   }
@@ -391,7 +404,7 @@ void ServeRequest(Stream& stream, TimedStream& timed, const std::function<void()
       CountAmpersandPieces(message.body().text, kMaxQueryPairs) > kMaxQueryPairs) {
     message.body().text = std::string();
     hold.Release();
-    return Refuse(stream, close, 413);
+    { Refuse(stream, close, 413); return 0; }
   }
   HttpReply reply;
   {
@@ -420,22 +433,34 @@ void ServeRequest(Stream& stream, TimedStream& timed, const std::function<void()
     } catch (...) {
     }
   }
-  if (written) close();
+  if (written) close(buffer.size() == 0);
+  return reply.body.size();
+}
+
+// True when nothing more has arrived on the socket (or the client has
+// finished sending): closing at once then loses the client nothing.
+bool NothingPending(tcp::socket& socket) {
+  char byte;
+  const ssize_t n = ::recv(socket.native_handle(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+  return n == 0 || (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));
 }
 
 // The whole life of one connection: read one request, answer it, close.
-void ServeConnection(tcp::socket& socket, asio::ssl::context* tls, ConnectionScope& scope) {
+// Returns the size of the reply's body.
+std::size_t ServeConnection(tcp::socket& socket, asio::ssl::context* tls, ConnectionScope& scope) {
   TimedStream timed(socket, scope.options->limits.idleTimeout);
   timed.SetReadDeadline(scope.accepted + scope.options->limits.headerDeadline);
   if (tls == nullptr) {
-    ServeRequest(timed, timed, [&] { CloseGracefully(socket); }, scope);
-    return;
+    return ServeRequest(timed, timed, [&](bool whole) {
+      // A request read whole, with nothing after it: the close needs no drain.
+      if (!whole || !NothingPending(socket)) CloseGracefully(socket);
+    }, scope);
   }
   TlsStream stream(timed, *tls);
   error_code ec;
   stream.handshake(asio::ssl::stream_base::server, ec);
-  if (ec) return;
-  ServeRequest(stream, timed, [&] { CloseGracefully(stream, timed); }, scope);
+  if (ec) return 0;
+  return ServeRequest(stream, timed, [&](bool) { CloseGracefully(stream, timed); }, scope);
 }
 
 bool OpenAcceptor(tcp::acceptor& acceptor, const tcp::endpoint& endpoint, error_code& ec) {
@@ -448,7 +473,6 @@ bool OpenAcceptor(tcp::acceptor& acceptor, const tcp::endpoint& endpoint, error_
   if (!ec) acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
   if (!ec) acceptor.bind(endpoint, ec);
   if (!ec) acceptor.listen(asio::socket_base::max_listen_connections, ec);
-  if (!ec) acceptor.non_blocking(true, ec);
   if (ec) {
     error_code ignored;
     acceptor.close(ignored);
@@ -485,9 +509,11 @@ std::unique_ptr<tcp::acceptor> OpenListening(asio::io_context& io, const std::st
 }  // namespace
 
 struct Listener::Impl {
-  struct Connection {
-    int fd = -1;
-    ConnectionThread thread;
+  // One listening socket and the threads that wait in accept() on it.
+  struct AcceptPort {
+    std::unique_ptr<tcp::acceptor> acceptor;
+    asio::ssl::context* tls = nullptr;
+    std::size_t waiting = 0;  // threads blocked in accept() right now
   };
 
   explicit Impl(RequestHandler& h) : handler(&h) {}
@@ -509,19 +535,19 @@ struct Listener::Impl {
 
   // Owned by the thread that calls SetActive.
   asio::io_context io;  // runs nothing; the sockets need one
-  std::unique_ptr<tcp::acceptor> acceptor;
-  std::unique_ptr<tcp::acceptor> tlsAcceptor;
+  std::array<AcceptPort, 2> ports;  // plain, then TLS (no acceptor without TLS)
   std::shared_ptr<asio::ssl::context> tlsContext;
-  int wakeFd = -1;
-  std::thread acceptThread;
 
-  // The registry of open connections.
+  // The threads and the open connections, under `mutex`.
   mutable std::mutex mutex;
-  mutable std::condition_variable allClosed;
-  std::condition_variable stopping;  // wakes connections that pause
-  bool closing = false;
+  mutable std::condition_variable changed;  // a thread or a connection ended
+  std::condition_variable stopping;         // wakes connections that pause
+  bool accepting = false;  // threads go back to accept() after their connection
+  bool closing = false;    // the listener stops: connections are shut down
+  std::size_t threads = 0;
   std::uint64_t nextId = 0;
-  std::map<std::uint64_t, Connection> open;
+  std::map<std::uint64_t, int> open;  // connection id -> descriptor
+  std::map<std::uint64_t, ConnectionThread> running;
   std::vector<ConnectionThread> finished;
 
   std::shared_ptr<const ListenerOptions> CurrentOptions() const {
@@ -546,53 +572,98 @@ struct Listener::Impl {
     Publish(std::move(next));
   }
 
+  // The listening socket as the accepting threads use it: blocking accept()
+  // that gives up after `retire` (so idle threads can end), and the kernel's
+  // deferred accept when asked for.
+  static void PrepareForThreads(tcp::acceptor& acceptor, const ListenerLimits& limits) {
+    error_code ec;
+    acceptor.non_blocking(false, ec);
+    const int fd = acceptor.native_handle();
+    const auto retire = std::max<std::chrono::milliseconds>(limits.threadRetire, std::chrono::milliseconds(1));
+    const timeval wait{static_cast<time_t>(retire.count() / 1000),
+                       static_cast<suseconds_t>(retire.count() % 1000 * 1000)};
+    const std::chrono::seconds deferAccept = limits.deferAccept;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    if (deferAccept.count() > 0) {
+      const int seconds = static_cast<int>(deferAccept.count());
+      ::setsockopt(fd, IPPROTO_TCP, TCP_DEFER_ACCEPT, &seconds, sizeof seconds);
+    }
+  }
+
   void Start() {
     Stop();
     const auto current = CurrentOptions();
     std::shared_ptr<asio::ssl::context> context;
     if (current->tls) context = MakeServerTlsContext(current->tls->certificateFile, current->tls->privateKeyFile);
-    auto next = OpenListening(io, current->address, port.load());
-    std::unique_ptr<tcp::acceptor> nextTls;
-    if (current->tls) nextTls = OpenListening(io, current->address, current->tls->port);
-    const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wake < 0) throw ListenerError(std::strerror(errno));
+    auto plain = OpenListening(io, current->address, port.load());
+    std::unique_ptr<tcp::acceptor> secure;
+    if (current->tls) secure = OpenListening(io, current->address, current->tls->port);
     error_code ec;
-    const std::uint16_t bound = next->local_endpoint(ec).port();
-    const std::uint16_t boundTls = nextTls ? nextTls->local_endpoint(ec).port() : 0;
+    const std::uint16_t bound = plain->local_endpoint(ec).port();
+    const std::uint16_t boundTls = secure ? secure->local_endpoint(ec).port() : 0;
+    PrepareForThreads(*plain, current->limits);
+    if (secure) PrepareForThreads(*secure, current->limits);
+    ports[0] = AcceptPort{std::move(plain), nullptr, 0};
+    ports[1] = AcceptPort{std::move(secure), context.get(), 0};
+    tlsContext = std::move(context);
     {
       std::lock_guard lock(mutex);
       closing = false;
+      accepting = true;
     }
-    acceptor = std::move(next);
-    tlsAcceptor = std::move(nextTls);
-    tlsContext = std::move(context);
-    wakeFd = wake;
-    try {
-      acceptThread = std::thread([this] { AcceptLoop(); });
-    } catch (const std::exception& failure) {
-      CloseAcceptor();
-      throw ListenerError(failure.what());
+    for (AcceptPort& accepted : ports) {
+      if (!accepted.acceptor) continue;
+      for (std::size_t i = 0; i < kReadyThreads; ++i) {
+        {
+          std::lock_guard lock(mutex);
+          ++threads;
+        }
+        if (!StartThread(accepted)) {
+          StopNow();
+          WaitForThreads();
+          throw ListenerError("the listener's threads cannot start");
+        }
+      }
     }
     boundPort = bound;
     boundTlsPort = boundTls;
     active = true;
   }
 
+  // Starts one accepting thread (already counted in `threads`); false when
+  // the system refuses one (the count is given back).
+  bool StartThread(AcceptPort& from) {
+    std::lock_guard lock(mutex);
+    const std::uint64_t id = nextId++;
+    try {
+      running.emplace(id, ConnectionThread(kConnectionStackBytes, [this, id, &from] { Work(id, from); }));
+      return true;
+    } catch (...) {
+      --threads;
+      changed.notify_all();
+      return false;
+    }
+  }
+
   void Stop() {
     StopNow();
-    WaitForConnections();
+    WaitForThreads();
   }
 
   void StopAccepting() noexcept {
-    if (acceptThread.joinable()) {
-      const std::uint64_t one = 1;
-      [[maybe_unused]] const ssize_t written = ::write(wakeFd, &one, sizeof one);
-      try {
-        acceptThread.join();
-      } catch (...) {
-      }
+    {
+      std::lock_guard lock(mutex);
+      accepting = false;
+      changed.notify_all();
     }
-    CloseAcceptor();
+    // Wakes every thread blocked in accept() (it then fails); new clients
+    // are refused by the system.
+    for (AcceptPort& listening : ports) {
+      if (listening.acceptor) ::shutdown(listening.acceptor->native_handle(), SHUT_RDWR);
+    }
+    active = false;
+    boundPort = 0;
+    boundTlsPort = 0;
   }
 
   void StopNow() noexcept {
@@ -600,47 +671,34 @@ struct Listener::Impl {
     std::lock_guard lock(mutex);
     closing = true;
     stopping.notify_all();
-    for (auto& [id, connection] : open) ::shutdown(connection.fd, SHUT_RDWR);
+    for (const auto& [id, fd] : open) ::shutdown(fd, SHUT_RDWR);
   }
 
-  void CloseAcceptor() noexcept {
-    for (auto* listening : {&acceptor, &tlsAcceptor}) {
-      if (*listening) {
-        error_code ignored;
-        (*listening)->close(ignored);
-        listening->reset();
-      }
-    }
-    if (wakeFd >= 0) {
-      ::close(wakeFd);
-      wakeFd = -1;
-    }
-    active = false;
-    boundPort = 0;
-    boundTlsPort = 0;
-  }
-
-  void WaitForConnections() {
+  void WaitForThreads() {
     std::vector<ConnectionThread> done;
     {
       std::unique_lock lock(mutex);
-      allClosed.wait(lock, [this] { return open.empty(); });
+      changed.wait(lock, [this] { return threads == 0; });
       done.swap(finished);
     }
     for (auto& thread : done) thread.join();
+    for (AcceptPort& listening : ports) {
+      if (listening.acceptor) {
+        error_code ignored;
+        listening.acceptor->close(ignored);
+        listening.acceptor.reset();
+      }
+      listening.waiting = 0;
+    }
+    tlsContext.reset();
   }
 
   bool WaitIdle(std::chrono::steady_clock::time_point deadline) const {
     std::unique_lock lock(mutex);
-    return allClosed.wait_until(lock, deadline, [this] { return open.empty(); });
+    return changed.wait_until(lock, deadline, [this] { return open.empty(); });
   }
 
-  bool AtCapacity() const {
-    const std::size_t cap = CurrentOptions()->limits.maxConnections;
-    std::lock_guard lock(mutex);
-    return open.size() >= cap;
-  }
-
+  // Joins threads that have ended (called by a thread that goes on).
   void ReapFinished() {
     std::vector<ConnectionThread> done;
     {
@@ -650,96 +708,109 @@ struct Listener::Impl {
     for (auto& thread : done) thread.join();
   }
 
-  void AcceptLoop() {
-    const int listenFd = acceptor->native_handle();
-    const int tlsFd = tlsAcceptor ? tlsAcceptor->native_handle() : -1;
+  // One accepting thread: wait in accept(), serve the connection, wait
+  // again; it ends when the listener stops accepting, or when it has waited
+  // the retire time for nothing while kReadyThreads others wait too. Whenever
+  // it takes a connection and no other thread waits, it starts one more
+  // (up to the connection cap), so a new client never waits for a thread.
+  void Work(std::uint64_t self, AcceptPort& from) {
+    const int listenFd = from.acceptor->native_handle();
     for (;;) {
-      std::array<pollfd, 3> waits = {pollfd{wakeFd, POLLIN, 0}, pollfd{listenFd, POLLIN, 0},
-                                      pollfd{tlsFd, POLLIN, 0}};
-      const int ready = ::poll(waits.data(), tlsFd >= 0 ? 3 : 2, -1);
-      if (ready < 0) {
-        if (errno != EINTR) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        continue;
+      {
+        // Connections open plus threads in accept() never pass the cap:
+        // beyond it clients wait in the system's backlog.
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [this] {
+          return !accepting ||
+                 open.size() + ports[0].waiting + ports[1].waiting < CurrentOptions()->limits.maxConnections;
+        });
+        if (!accepting) break;
+        ++from.waiting;
       }
-      if (waits[0].revents != 0) return;
-      if (AtCapacity()) {
-        // Connections beyond the cap wait in the system's backlog until one
-        // of the open ones ends (idle ones end after the idle time).
-        pollfd wake{wakeFd, POLLIN, 0};
-        if (::poll(&wake, 1, 20) > 0) return;
-        ReapFinished();
-        continue;
-      }
-      for (std::size_t i = 1; i < waits.size(); ++i) {
-        if (waits[i].fd < 0 || waits[i].revents == 0) continue;
-        tcp::acceptor& from = i == 1 ? *acceptor : *tlsAcceptor;
-        tcp::socket socket(io);
-        error_code ec;
-        from.accept(socket, ec);
-        if (ec) {
-          if (ec != asio::error::would_block && ec != asio::error::try_again &&
-              ec != asio::error::interrupted && ec != asio::error::connection_aborted) {
-            // Out of descriptors or memory: wait a little instead of spinning.
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-          }
-          continue;
+      const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+      const int failure = errno;
+      const auto accepted = std::chrono::steady_clock::now();
+      bool another = false;
+      std::uint64_t id = 0;
+      {
+        std::lock_guard lock(mutex);
+        --from.waiting;
+        if (!accepting) {
+          if (fd >= 0) ::close(fd);
+          break;
         }
-        ReapFinished();
-        Launch(std::move(socket), i == 2 ? tlsContext.get() : nullptr);
+        if (fd < 0) {
+          if ((failure == EAGAIN || failure == EWOULDBLOCK) && from.waiting >= kReadyThreads) break;  // retire
+        } else {
+          id = nextId++;
+          open.emplace(id, fd);
+          another = from.waiting == 0 && threads < CurrentOptions()->limits.maxConnections;
+          if (another) ++threads;
+        }
       }
+      if (fd < 0) {
+        if (failure != EAGAIN && failure != EWOULDBLOCK && failure != EINTR && failure != ECONNABORTED) {
+          // Out of descriptors or memory: wait a little instead of spinning.
+          std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        continue;
+      }
+      if (another) StartThread(from);
+      ReapFinished();
+      Serve(id, fd, from.tls, accepted);
     }
-  }
-
-  void Launch(tcp::socket socket, asio::ssl::context* tls) {
-    SetCloseOnExec(socket.native_handle());
-    auto scope = std::make_unique<ConnectionScope>(ConnectionScope{
-        CurrentOptions(), budget, throttle, *handler.load(),
-        [this](std::chrono::milliseconds delay) {
-          std::unique_lock lock(mutex);
-          stopping.wait_for(lock, delay, [this] { return closing; });
-        },
-        PeerOf(socket), std::chrono::steady_clock::now()});
-    // One address may hold only so many connections: the next is closed at once.
-    const std::string peerIp = scope->peer.ip;
-    if (!slots.TryTake(peerIp, scope->options->limits.maxConnectionsPerAddress)) return;
     std::lock_guard lock(mutex);
-    if (closing) {
-      slots.Give(peerIp);
-      return;
+    auto entry = running.find(self);
+    if (entry != running.end()) {
+      finished.push_back(std::move(entry->second));
+      running.erase(entry);
     }
-    const std::uint64_t id = nextId++;
-    Connection& connection = open[id];
-    connection.fd = socket.native_handle();
-    try {
-      connection.thread = ConnectionThread(
-          kConnectionStackBytes, [this, id, tls, owned = std::move(socket), scope = std::move(scope)]() mutable {
-            Serve(id, owned, tls, *scope);
-          });
-    } catch (...) {
-      // No thread: the socket closes with the failed callable.
-      slots.Give(peerIp);
-      open.erase(id);
-      if (open.empty()) allClosed.notify_all();
-    }
+    --threads;
+    changed.notify_all();
   }
 
-  void Serve(std::uint64_t id, tcp::socket& socket, asio::ssl::context* tls, ConnectionScope& scope) {
+  void Serve(std::uint64_t id, int fd, asio::ssl::context* tls, std::chrono::steady_clock::time_point accepted) {
+    tcp::socket socket(io);
+    std::string peerIp;
+    bool counted = false;
     try {
-      ServeConnection(socket, tls, scope);
+      sockaddr_storage local{};
+      socklen_t length = sizeof local;
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
+      socket.assign(local.ss_family == AF_INET6 ? tcp::v6() : tcp::v4(), fd);
+      ConnectionScope scope{CurrentOptions(),
+                            budget,
+                            throttle,
+                            *handler.load(),
+                            [this](std::chrono::milliseconds delay) {
+                              std::unique_lock lock(mutex);
+                              stopping.wait_for(lock, delay, [this] { return closing; });
+                            },
+                            PeerOf(socket),
+                            accepted};
+      peerIp = scope.peer.ip;
+      // One address may hold only so many connections: the next is closed at once.
+      counted = slots.TryTake(peerIp, scope.options->limits.maxConnectionsPerAddress);
+      if (counted && ServeConnection(socket, tls, scope) >= kTrimAfterBytes) {
+        // A large reply leaves free memory behind: hand it back to the system.
+        ::malloc_trim(0);
+      }
     } catch (...) {
       // A failure outside the handler (out of memory while reading, a socket
       // error raised as an exception) ends the connection.
     }
-    slots.Give(scope.peer.ip);
+    if (counted) slots.Give(peerIp);
     std::lock_guard lock(mutex);
     // Closed under the lock: while the descriptor is registered it cannot be
     // reused by another connection that a stop would then shut down.
     error_code ignored;
-    socket.close(ignored);
-    auto entry = open.find(id);
-    finished.push_back(std::move(entry->second.thread));
-    open.erase(entry);
-    if (open.empty()) allClosed.notify_all();
+    if (socket.is_open()) {
+      socket.close(ignored);
+    } else {
+      ::close(fd);
+    }
+    open.erase(id);
+    changed.notify_all();
   }
 };
 
@@ -789,6 +860,11 @@ void Listener::SetMaxConnections(std::size_t count) {
 std::size_t Listener::OpenConnections() const {
   std::lock_guard lock(impl_->mutex);
   return impl_->open.size();
+}
+
+std::size_t Listener::Threads() const {
+  std::lock_guard lock(impl_->mutex);
+  return impl_->threads;
 }
 
 void Listener::StopAccepting() noexcept { impl_->StopAccepting(); }

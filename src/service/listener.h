@@ -1,7 +1,11 @@
 #pragma once
 // The HTTP listener: one TCP port (on every local address, or on the one the
-// options name), optionally a second port speaking HTTP over TLS, one acceptor
-// thread, one thread per accepted connection, one request per connection.
+// options name), optionally a second port speaking HTTP over TLS, accepting
+// threads: a few wait in accept() on each listening socket (the kernel hands
+// a connection over once its first bytes have arrived); the one that takes a
+// connection serves it and then waits again, and another starts whenever
+// none is left waiting (up to the connection cap); idle extras retire. One
+// request per connection.
 //
 // Every request goes through the same gate before it reaches the handler:
 //   1. request line and header block are read (at most kMaxHeaderLines lines,
@@ -122,8 +126,11 @@ class Listener {
   void SetIdleTimeout(std::chrono::milliseconds idle);
   void SetMaxConnections(std::size_t count);
 
-  // Connection threads currently alive (accepted and not yet finished).
+  // Connections currently open (accepted and not yet finished).
   std::size_t OpenConnections() const;
+  // The listener's threads: those serving a connection and those waiting in
+  // accept() for the next.
+  std::size_t Threads() const;
 
   // For a graceful stop: StopAccepting() closes the listening sockets (new
   // clients are refused by the system) and lets open connections finish;

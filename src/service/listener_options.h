@@ -31,6 +31,12 @@ struct ListenerLimits {
   // Request bodies held in memory at once, all connections together; a body
   // that would pass it gets 503.
   std::uint64_t bodyBudget = 1ull << 30;
+  // The kernel hands a connection over only once its first bytes have
+  // arrived, or after this long (0: at once).
+  std::chrono::seconds deferAccept{1};
+  // A thread that has waited this long in accept() for nothing ends, unless
+  // it is one of the few kept ready.
+  std::chrono::milliseconds threadRetire{30'000};
   // Connections served at once; further ones wait in the system's backlog.
   std::size_t maxConnections = 4096;
   // Connections from one client address at once; further ones from that

@@ -165,11 +165,16 @@ TEST(Hostile, OneAddressCannotTakeTheSlotsOfOthers) {
   auto server = StartServer("ConexoesPorEndereco=5\n");
   const LoopbackRoute second{"127.0.0.2"};
   std::vector<std::unique_ptr<RawConnection>> held;
-  for (int i = 0; i < 5; ++i) held.push_back(std::make_unique<RawConnection>(server->port(), second));
-  std::this_thread::sleep_for(200ms);  // all five accepted
+  // Each sends the start of a request, so the kernel hands it over at once.
+  for (int i = 0; i < 5; ++i) {
+    held.push_back(std::make_unique<RawConnection>(server->port(), second));
+    held.back()->Send("GET /");
+  }
+  std::this_thread::sleep_for(300ms);  // all five accepted
 
   {
     RawConnection extra(server->port(), second);
+    extra.Send("GET /");
     const auto started = Clock::now();
     const RawResult result = extra.ReadToClose(5s);
     EXPECT_TRUE(result.closed);

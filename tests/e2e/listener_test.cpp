@@ -93,6 +93,7 @@ bool Eventually(const std::function<bool()>& condition, std::chrono::millisecond
 class ListenerTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    threadsWithoutListener_ = ThreadCount();
     listener_.SetPort(0);
     listener_.SetActive(true);
     port_ = listener_.BoundPort();
@@ -104,6 +105,7 @@ class ListenerTest : public ::testing::Test {
   RecordingHandler handler_;
   Listener listener_{handler_};
   std::uint16_t port_ = 0;
+  std::size_t threadsWithoutListener_ = 0;
 };
 
 const std::string kAuth = GoodAuthorizationLine();
@@ -677,7 +679,7 @@ TEST_F(ListenerTest, TwoThousandIdleConnectionsDoNotStopANormalClient) {
 }
 
 TEST_F(ListenerTest, StopClosesOpenConnectionsAndJoinsThreads) {
-  const std::size_t threadsBefore = ThreadCount();
+  const std::size_t threadsBefore = threadsWithoutListener_;
   std::vector<std::unique_ptr<RawConnection>> idle;
   for (int i = 0; i < 8; ++i) {
     idle.push_back(std::make_unique<RawConnection>(port_));
@@ -696,16 +698,92 @@ TEST_F(ListenerTest, StopClosesOpenConnectionsAndJoinsThreads) {
     EXPECT_TRUE(result.closed);
     EXPECT_EQ(result.bytes, "");
   }
-  // The acceptor thread is gone too.
-  EXPECT_EQ(ThreadCount(), threadsBefore - 1);
+  // The threads waiting in accept() are gone too.
+  EXPECT_EQ(listener_.Threads(), 0u);
+  EXPECT_EQ(ThreadCount(), threadsBefore);
   EXPECT_THROW(RawConnection{port_}, std::runtime_error);  // nothing listens any more
 }
 
+TEST_F(ListenerTest, ThreadsGrowWithTheLoadAndIdleExtrasRetire) {
+  listener_.SetActive(false);
+  service::ListenerOptions options = listener_.Options();
+  options.limits.threadRetire = 200ms;
+  listener_.SetOptions(options);
+  listener_.SetActive(true);
+  port_ = listener_.BoundPort();
+  const std::size_t ready = listener_.Threads();
+  EXPECT_GE(ready, 1u);
+
+  constexpr int kTogether = 16;  // far more than the threads kept ready
+  std::mutex mutex;
+  std::condition_variable changed;
+  int inside = 0;
+  handler_.respond = [&](const HttpRequest&, HttpReply& reply) {
+    std::unique_lock lock(mutex);
+    ++inside;
+    changed.notify_all();
+    reply.body = changed.wait_for(lock, 5s, [&] { return inside >= kTogether; }) ? "together" : "alone";
+  };
+  std::vector<std::thread> clients;
+  std::vector<std::string> bodies(kTogether);
+  for (int i = 0; i < kTogether; ++i) {
+    clients.emplace_back([&, i] { bodies[i] = ParseReply(Ask("GET /p HTTP/1.1\r\n" + kAuth + "\r\n").bytes).body; });
+  }
+  for (auto& client : clients) client.join();
+  for (const std::string& body : bodies) EXPECT_EQ(body, "together");
+  EXPECT_GT(listener_.Threads(), static_cast<std::size_t>(kTogether));  // one more waits for the next client
+  // Idle, the extras end; a few stay ready, and they still serve.
+  EXPECT_TRUE(Eventually([&] { return listener_.Threads() <= ready + 1; }, 5s)) << listener_.Threads();
+  handler_.respond = nullptr;
+  EXPECT_EQ(ParseReply(Ask("GET /after HTTP/1.1\r\n" + kAuth + "\r\n").bytes).body, "handled GET /after");
+}
+
+TEST_F(ListenerTest, AWholeRequestIsClosedAtOnceAndExtraBytesAreDrained) {
+  struct Case {
+    const char* name;
+    std::string sent;
+    bool closedAtOnce;
+  };
+  const std::string request = "GET /c HTTP/1.1\r\n" + kAuth + "\r\n";
+  const std::vector<Case> cases = {
+      {"request read whole", request, true},
+      {"bytes after the request", request + "GET /more HTTP/1.1\r\n", false},
+      {"refusal with its body unread", "POST /c HTTP/1.1\r\nContent-Length: 100000\r\n\r\n" + std::string(1000, 'b'), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RawConnection client(port_);
+    ASSERT_TRUE(client.Send(c.sent));
+    std::string reply;
+    ASSERT_TRUE(client.ReadUntil("\r\n\r\n", reply));
+    // The client keeps its side open: only a connection closed at once is gone now.
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(listener_.OpenConnections(), c.closedAtOnce ? 0u : 1u);
+    const RawResult rest = client.ReadToClose(5s);
+    EXPECT_TRUE(rest.closed);
+    EXPECT_FALSE(rest.reset);
+  }
+}
+
 TEST_F(ListenerTest, ConnectionThreadsEndWithTheirConnections) {
-  const std::size_t threadsBefore = ThreadCount();
-  for (int i = 0; i < 50; ++i) Ask("GET /r HTTP/1.1\r\n" + kAuth + "\r\n");
+  listener_.SetActive(false);
+  service::ListenerOptions options = listener_.Options();
+  options.limits.threadRetire = 200ms;
+  listener_.SetOptions(options);
+  listener_.SetActive(true);
+  port_ = listener_.BoundPort();
+  const std::size_t ready = listener_.Threads();
+  std::vector<std::thread> clients;
+  for (int c = 0; c < 5; ++c) {
+    clients.emplace_back([&] {
+      for (int i = 0; i < 10; ++i) Ask("GET /r HTTP/1.1\r\n" + kAuth + "\r\n");
+    });
+  }
+  for (auto& client : clients) client.join();
   EXPECT_TRUE(Eventually([&] { return listener_.OpenConnections() == 0; }));
-  EXPECT_TRUE(Eventually([&] { return ThreadCount() <= threadsBefore; }));
+  EXPECT_TRUE(Eventually([&] { return listener_.Threads() <= ready + 1; }));
+  // Every thread of the process beyond the listener's count is gone.
+  EXPECT_TRUE(Eventually([&] { return ThreadCount() == threadsWithoutListener_ + listener_.Threads(); }));
 }
 
 TEST_F(ListenerTest, StopWaitsForARunningHandler) {
