@@ -6,7 +6,9 @@
 #include <openssl/bio.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
+#include <signal.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -24,6 +26,7 @@
 #include <gtest/gtest.h>
 
 #include "event_client.h"
+#include "raw_http.h"
 #include "server_process.h"
 
 namespace quelvar::test {
@@ -408,6 +411,45 @@ TEST_F(SelfUpdate, SignedInformationNamingTheShopsFilesInstallsNothing) {
   EXPECT_EQ(ReadBytes(server_.programFolder() / "Config1.ini"), settings);
   EXPECT_EQ(ReadBytes(server_.databasePath()), database);
   EXPECT_FALSE(fs::exists(server_.databasePath() + "-journal"));
+}
+
+// An https update site whose certificate nobody vouches for is not trusted:
+// the check fails as an unreachable site and installs nothing.
+TEST_F(SelfUpdate, AnHttpsSiteWithAnUnverifiableCertificateIsNotTrusted) {
+  const fs::path tls = server_.programFolder().parent_path() / "tls";
+  fs::create_directory(tls);
+  const std::string make = "openssl req -x509 -newkey ed25519 -nodes -days 1 -subj /CN=127.0.0.1 -keyout " +
+                           (tls / "k.pem").string() + " -out " + (tls / "c.pem").string() + " >/dev/null 2>&1";
+  if (std::system(make.c_str()) != 0) GTEST_SKIP() << "the openssl command is not available";
+  const std::uint16_t port = FreeLoopbackPort();
+  const pid_t site = fork();
+  if (site == 0) {
+    const std::string accept = "127.0.0.1:" + std::to_string(port);
+    execlp("openssl", "openssl", "s_server", "-quiet", "-www", "-accept", accept.c_str(), "-cert",
+           (tls / "c.pem").c_str(), "-key", (tls / "k.pem").c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  ASSERT_GT(site, 0);
+  struct Stop {
+    pid_t pid;
+    ~Stop() {
+      kill(pid, SIGTERM);
+      waitpid(pid, nullptr, 0);
+    }
+  } stop{site};
+  ASSERT_TRUE(Eventually([&] {
+    try {
+      RawConnection probe(port);
+      return true;
+    } catch (const std::exception&) {
+      return false;
+    }
+  }));
+
+  StartWith("https://127.0.0.1:" + std::to_string(port) + "/quelvar/info.txt");
+  EXPECT_EQ(Atualiza(), "OK");
+  EXPECT_TRUE(Logged(kUnreachable)) << server_.Stderr();
+  EXPECT_EQ(Count(server_.Stdout(), kBanner), 1u);
 }
 
 }  // namespace
