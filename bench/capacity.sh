@@ -5,7 +5,7 @@
 # repeating a clerk's mix of lists, lookups and saves of entries with items
 # and of new materials, with 2-5 s of think time, until the 95th percentile of
 # the reply times passes 250 ms. Prints every step and the largest number of
-# clients served; asserts nothing. Loopback only. Takes about 3 minutes.
+# clients served; asserts nothing. Loopback only. Takes about 4 minutes.
 # Usage: bench/capacity.sh [server-binary [driver-binary]]
 #   (defaults build/quelvar-server and build/bench/capacity_bench)
 #   further options go to the driver through CAPACITY_OPTIONS, e.g.

@@ -179,8 +179,15 @@ std::string Flag(std::string_view name, bool value) {
                            TObjectDirection::odIN);
 }
 
+// The loopback address client `client` calls from.
+std::string ClientAddress(int client) {
+  return "127.1." + std::to_string(1 + client / 250) + "." + std::to_string(1 + client % 250);
+}
+
 // One call of `ask`; false with a reason when the answer is not a sound one.
-bool Run(const Settings& s, Ask ask, int client, long serial, std::mt19937& random, std::string& why) {
+bool Run(const Settings& settings, Ask ask, int client, long serial, std::mt19937& random, std::string& why) {
+  Settings s = settings;
+  s.server.localAddress = ClientAddress(client);
   auto pick = [&random](int n) { return std::uniform_int_distribution<int>(1, std::max(1, n))(random); };
   const std::string tag = std::to_string(client) + "-" + std::to_string(serial);
   std::string group, event;

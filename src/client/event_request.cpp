@@ -88,6 +88,8 @@ HttpAnswer CallEvent(const ServerAddress& server, std::string_view group, std::s
   curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, ReadHeader);
   curl_easy_setopt(c, CURLOPT_HEADERDATA, &answer.reason);
   curl_easy_setopt(c, CURLOPT_NOPROXY, "*");
+  const std::string local = "host!" + server.localAddress;
+  if (!server.localAddress.empty()) curl_easy_setopt(c, CURLOPT_INTERFACE, local.c_str());
   if (server.tls) {
     curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);

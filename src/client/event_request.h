@@ -21,6 +21,7 @@ struct ServerAddress {
   std::string caFile;         // certificates trusted for it ("" = the system's)
   std::string user = "varosa";          // the Basic credentials
   std::string password = "quibet4693";
+  std::string localAddress;  // the address calls leave from ("" = the system's choice)
 };
 
 // Parameter name and parameter JSON text.
