@@ -111,10 +111,14 @@ void WriteBackupSafely(const fs::path& source, const fs::path& destination,
 
   const fs::path partial = CreatePartialFile(destination);
   try {
+    // As readable as the database it copies (the temporary file starts
+    // readable by its owner only).
+    std::error_code ec;
+    const fs::perms mode = fs::status(source, ec).permissions();
+    if (!ec) fs::permissions(partial, mode & (fs::perms::owner_all | fs::perms::group_all | fs::perms::others_all), ec);
     OnlineCopy(source.string(), partial.string(), CopyTarget::kScratch);
     VerifyCopy(partial);
     Flush(partial, O_RDONLY);
-    std::error_code ec;
     fs::rename(partial, destination, ec);
     if (ec) ThrowCopyFailure(ec.value());
   } catch (...) {

@@ -46,6 +46,7 @@ class BackupWriter : public ::testing::Test {
     fs::create_directory(live_.parent_path());
     fs::create_directory(copies_);
     Exec(live_, "PRAGMA journal_mode = WAL; Create Table T(x TEXT); Insert Into T Values ('um')");
+    fs::permissions(live_, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
   }
   testing::TempDir dir_;
   fs::path live_ = dir_.path() / "loja" / "QuelvarDB.db3";
@@ -59,6 +60,7 @@ TEST_F(BackupWriter, ReplacesAnEarlierBackupWithAWholeSingleFileCopy) {
   WriteBackupSafely(live_, target);
 
   EXPECT_EQ(Names(copies_), std::vector<std::string>{"Diario.db3"});  // no side file, no leftover
+  EXPECT_EQ(fs::status(target).permissions(), fs::status(live_).permissions());
   sqlite3* copy = nullptr;
   ASSERT_EQ(sqlite3_open_v2(target.c_str(), &copy, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
   sqlite3_stmt* st = nullptr;
