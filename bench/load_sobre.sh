@@ -6,15 +6,18 @@
 #
 # The server binary defaults to build/quelvar-server (QUELVAR_SERVER overrides).
 # wrk and nginx-light are installed with apt-get when missing. Each level
-# (1, 8, 64 connections) runs for DURATION seconds (default 10) with
-# "Connection: close" and Basic credentials. Prints a table; asserts nothing.
+# (LEVELS, default "1 8 64" connections) runs ROUNDS times (default 3) for
+# DURATION seconds (default 10) against each server in turn, with
+# "Connection: close" and Basic credentials; the table gives the medians of
+# the rounds. Prints a table; asserts nothing.
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 root="$(dirname "$here")"
 server_bin="${1:-${QUELVAR_SERVER:-$root/build/quelvar-server}}"
 duration="${DURATION:-10}"
-levels=(1 8 64)
+read -r -a levels <<<"${LEVELS:-1 8 64}"
+rounds="${ROUNDS:-3}"
 host=127.0.0.1
 auth="Basic $(printf '%s' 'varosa:quibet4693' | base64)"
 
@@ -147,18 +150,25 @@ run_wrk() {  # connections url -> prints "rps non2xx errors"
   echo "${rps:-0} ${non2xx:-0} ${errors:-none}"
 }
 
-echo "wrk ${duration}s per run, Connection: close, loopback; server pid $server_pid on :$server_port, nginx on :$nginx_port"
-printf '%-12s %14s %14s %10s   %s\n' connections "Sobre req/s" "nginx req/s" ratio notes
+median() { tr ' ' '\n' | sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else printf "%.2f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+echo "wrk ${duration}s per run, $rounds rounds (medians), Connection: close, loopback; server pid $server_pid on :$server_port, nginx on :$nginx_port"
+printf '%-12s %14s %14s %10s   %s\n' connections "Sobre req/s" "nginx req/s" ratio "rounds (Sobre / nginx) and notes"
 for c in "${levels[@]}"; do
-  read -r s_rps s_bad s_err < <(run_wrk "$c" "$sobre_url")
-  read -r n_rps n_bad n_err < <(run_wrk "$c" "$static_url")
-  ratio="$(awk -v a="$s_rps" -v b="$n_rps" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }')"
-  notes=""
-  [[ "$s_bad" != 0 ]] && notes+="Sobre non-2xx=$s_bad "
-  [[ "$s_err" != none ]] && notes+="Sobre socket errors: $s_err "
-  [[ "$n_bad" != 0 ]] && notes+="nginx non-2xx=$n_bad "
-  [[ "$n_err" != none ]] && notes+="nginx socket errors: $n_err"
-  printf '%-12s %14s %14s %10s   %s\n' "$c" "$s_rps" "$n_rps" "$ratio" "$notes"
+  s_all=() n_all=() notes=""
+  for ((r = 0; r < rounds; r++)); do
+    read -r s_rps s_bad s_err < <(run_wrk "$c" "$sobre_url")
+    read -r n_rps n_bad n_err < <(run_wrk "$c" "$static_url")
+    s_all+=("$s_rps") n_all+=("$n_rps")
+    [[ "$s_bad" != 0 ]] && notes+="Sobre non-2xx=$s_bad "
+    [[ "$s_err" != none ]] && notes+="Sobre socket errors: $s_err "
+    [[ "$n_bad" != 0 ]] && notes+="nginx non-2xx=$n_bad "
+    [[ "$n_err" != none ]] && notes+="nginx socket errors: $n_err "
+  done
+  s_med="$(median <<<"${s_all[*]}")"
+  n_med="$(median <<<"${n_all[*]}")"
+  ratio="$(awk -v a="$s_med" -v b="$n_med" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }')"
+  printf '%-12s %14s %14s %10s   %s\n' "$c" "$s_med" "$n_med" "$ratio" "${s_all[*]} / ${n_all[*]} $notes"
 done
 echo "(ratio = Sobre req/s / nginx req/s)"
 if [[ -n "${WRK_LOG:-}" ]]; then cp "$work/wrk.log" "$WRK_LOG"; fi

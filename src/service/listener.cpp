@@ -198,11 +198,8 @@ RequestLine ReadRequestLine(Stream& stream, beast::flat_buffer& buffer) {
 // Half-closes the connection after the reply, then reads and discards what the
 // client still sends until it closes its side, the listener shuts the socket
 // down, kLingerTime has passed or kLingerBytes have been dropped.
-void CloseGracefully(tcp::socket& socket) {
-  error_code ec;
-  socket.shutdown(tcp::socket::shutdown_send, ec);
-  if (ec) return;
-  const int fd = socket.native_handle();
+void CloseGracefully(int fd) {
+  if (::shutdown(fd, SHUT_WR) != 0) return;
   const auto deadline = std::chrono::steady_clock::now() + kLingerTime;
   std::array<char, 16 * 1024> sink;  // what the client still sends is read and dropped
   std::size_t dropped = 0;
@@ -227,7 +224,7 @@ void CloseGracefully(TlsStream& stream, TimedStream& timed) {
   timed.SetReadDeadline(std::chrono::steady_clock::now() + kLingerTime);
   error_code ec;
   stream.shutdown(ec);
-  CloseGracefully(timed.socket());
+  CloseGracefully(timed.native_handle());
 }
 
 template <typename Stream>
@@ -247,18 +244,31 @@ struct Peer {
   std::uint16_t port = 0;
 };
 
-Peer PeerOf(const tcp::socket& socket) {
+Peer PeerOf(int fd) {
   Peer peer;
-  error_code ec;
-  const tcp::endpoint remote = socket.remote_endpoint(ec);
-  if (ec) return peer;
-  asio::ip::address address = remote.address();
+  sockaddr_storage remote{};
+  socklen_t length = sizeof remote;
+  if (::getpeername(fd, reinterpret_cast<sockaddr*>(&remote), &length) != 0) return peer;
+  asio::ip::address address;
+  if (remote.ss_family == AF_INET) {
+    const auto& v4 = reinterpret_cast<const sockaddr_in&>(remote);
+    address = asio::ip::address_v4(ntohl(v4.sin_addr.s_addr));
+    peer.port = ntohs(v4.sin_port);
+  } else if (remote.ss_family == AF_INET6) {
+    const auto& v6 = reinterpret_cast<const sockaddr_in6&>(remote);
+    asio::ip::address_v6::bytes_type bytes;
+    std::memcpy(bytes.data(), &v6.sin6_addr, bytes.size());
+    address = asio::ip::address_v6(bytes, v6.sin6_scope_id);
+    peer.port = ntohs(v6.sin6_port);
+  } else {
+    return peer;
+  }
   if (address.is_v6() && address.to_v6().is_v4_mapped()) {
     address = asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
   }
+  error_code ec;
   peer.ip = address.to_string(ec);
   peer.ipVersion = address.is_v4() ? "ipv4" : "ipv6";
-  peer.port = remote.port();
   return peer;
 }
 
@@ -439,21 +449,22 @@ std::size_t ServeRequest(Stream& stream, TimedStream& timed, const CloseAfterRep
 
 // True when nothing more has arrived on the socket (or the client has
 // finished sending): closing at once then loses the client nothing.
-bool NothingPending(tcp::socket& socket) {
+bool NothingPending(int fd) {
   char byte;
-  const ssize_t n = ::recv(socket.native_handle(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+  const ssize_t n = ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
   return n == 0 || (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK));
 }
 
 // The whole life of one connection: read one request, answer it, close.
 // Returns the size of the reply's body.
-std::size_t ServeConnection(tcp::socket& socket, asio::ssl::context* tls, ConnectionScope& scope) {
-  TimedStream timed(socket, scope.options->limits.idleTimeout);
+std::size_t ServeConnection(int fd, asio::io_context::executor_type executor, asio::ssl::context* tls,
+                            ConnectionScope& scope) {
+  TimedStream timed(fd, scope.options->limits.idleTimeout, executor);
   timed.SetReadDeadline(scope.accepted + scope.options->limits.headerDeadline);
   if (tls == nullptr) {
     return ServeRequest(timed, timed, [&](bool whole) {
       // A request read whole, with nothing after it: the close needs no drain.
-      if (!whole || !NothingPending(socket)) CloseGracefully(socket);
+      if (!whole || !NothingPending(fd)) CloseGracefully(fd);
     }, scope);
   }
   TlsStream stream(timed, *tls);
@@ -549,6 +560,7 @@ struct Listener::Impl {
   std::map<std::uint64_t, int> open;  // connection id -> descriptor
   std::map<std::uint64_t, ConnectionThread> running;
   std::vector<ConnectionThread> finished;
+  std::atomic<bool> anyFinished{false};  // `finished` may hold threads to join
 
   std::shared_ptr<const ListenerOptions> CurrentOptions() const {
     std::lock_guard lock(optionsMutex);
@@ -700,6 +712,7 @@ struct Listener::Impl {
 
   // Joins threads that have ended (called by a thread that goes on).
   void ReapFinished() {
+    if (!anyFinished.exchange(false)) return;
     std::vector<ConnectionThread> done;
     {
       std::lock_guard lock(mutex);
@@ -727,7 +740,7 @@ struct Listener::Impl {
         if (!accepting) break;
         ++from.waiting;
       }
-      const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+      const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
       const int failure = errno;
       const auto accepted = std::chrono::steady_clock::now();
       bool another = false;
@@ -764,20 +777,16 @@ struct Listener::Impl {
     if (entry != running.end()) {
       finished.push_back(std::move(entry->second));
       running.erase(entry);
+      anyFinished = true;
     }
     --threads;
     changed.notify_all();
   }
 
   void Serve(std::uint64_t id, int fd, asio::ssl::context* tls, std::chrono::steady_clock::time_point accepted) {
-    tcp::socket socket(io);
     std::string peerIp;
     bool counted = false;
     try {
-      sockaddr_storage local{};
-      socklen_t length = sizeof local;
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
-      socket.assign(local.ss_family == AF_INET6 ? tcp::v6() : tcp::v4(), fd);
       ConnectionScope scope{CurrentOptions(),
                             budget,
                             throttle,
@@ -786,12 +795,12 @@ struct Listener::Impl {
                               std::unique_lock lock(mutex);
                               stopping.wait_for(lock, delay, [this] { return closing; });
                             },
-                            PeerOf(socket),
+                            PeerOf(fd),
                             accepted};
       peerIp = scope.peer.ip;
       // One address may hold only so many connections: the next is closed at once.
       counted = slots.TryTake(peerIp, scope.options->limits.maxConnectionsPerAddress);
-      if (counted && ServeConnection(socket, tls, scope) >= kTrimAfterBytes) {
+      if (counted && ServeConnection(fd, io.get_executor(), tls, scope) >= kTrimAfterBytes) {
         // A large reply leaves free memory behind: hand it back to the system.
         ::malloc_trim(0);
       }
@@ -803,12 +812,7 @@ struct Listener::Impl {
     std::lock_guard lock(mutex);
     // Closed under the lock: while the descriptor is registered it cannot be
     // reused by another connection that a stop would then shut down.
-    error_code ignored;
-    if (socket.is_open()) {
-      socket.close(ignored);
-    } else {
-      ::close(fd);
-    }
+    ::close(fd);
     open.erase(id);
     changed.notify_all();
   }

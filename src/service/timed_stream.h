@@ -1,11 +1,13 @@
 #pragma once
-// A synchronous stream over a connected TCP socket whose reads and writes give
+// A synchronous stream over a connected TCP socket (a plain descriptor, in
+// non-blocking mode, that the stream does not own) whose reads and writes give
 // up when the peer stays silent (or stops reading) for longer than the idle
-// time. The socket is switched to non-blocking mode: a call that finds nothing
-// to read (or no room to write) waits for readiness with poll() and fails with
-// asio::error::timed_out when the wait runs out, so a call that can proceed at
-// once costs no wait. Meets the synchronous stream requirements of the HTTP
-// reader, asio::write and the TLS stream (as its next layer).
+// time. A call that finds nothing to read (or no room to write) waits for
+// readiness with poll() and fails with asio::error::timed_out when the wait
+// runs out, so a call that can proceed at once costs one system call and no
+// wait. Meets the synchronous stream requirements of the HTTP reader,
+// asio::write and the TLS stream (as its next layer; the executor is only
+// there for the TLS stream's construction, nothing runs on it).
 //
 // Beside the idle time, reads can be held to two request limits:
 //   - a deadline: no read waits past it (the header block must have arrived
@@ -17,6 +19,8 @@
 // time does.
 
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -25,8 +29,9 @@
 #include <cstdint>
 #include <optional>
 
+#include <boost/asio/buffer.hpp>
 #include <boost/asio/error.hpp>
-#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/io_context.hpp>
 #include <boost/system/error_code.hpp>
 #include <boost/system/system_error.hpp>
 
@@ -35,19 +40,15 @@ namespace quelvar::service {
 class TimedStream {
  public:
   using Clock = std::chrono::steady_clock;
-  using executor_type = boost::asio::ip::tcp::socket::executor_type;
-  using lowest_layer_type = boost::asio::ip::tcp::socket::lowest_layer_type;
+  using executor_type = boost::asio::io_context::executor_type;
+  using lowest_layer_type = TimedStream;
 
-  TimedStream(boost::asio::ip::tcp::socket& socket, std::chrono::milliseconds idle)
-      : socket_(socket), idle_(idle) {
-    boost::system::error_code ec;
-    socket_.non_blocking(true, ec);
-    nonBlocking_ = !ec;
-  }
+  TimedStream(int fd, std::chrono::milliseconds idle, executor_type executor)
+      : fd_(fd), idle_(idle), executor_(executor) {}
 
-  boost::asio::ip::tcp::socket& socket() { return socket_; }
-  executor_type get_executor() { return socket_.get_executor(); }
-  lowest_layer_type& lowest_layer() { return socket_.lowest_layer(); }
+  int native_handle() const { return fd_; }
+  executor_type get_executor() { return executor_; }
+  lowest_layer_type& lowest_layer() { return *this; }
 
   // No read waits past `deadline` (std::nullopt: no deadline).
   void SetReadDeadline(std::optional<Clock::time_point> deadline) { deadline_ = deadline; }
@@ -63,8 +64,17 @@ class TimedStream {
 
   template <typename MutableBuffers>
   std::size_t read_some(const MutableBuffers& buffers, boost::system::error_code& ec) {
-    const std::size_t n =
-        Attempt(POLLIN, [&](boost::system::error_code& e) { return socket_.read_some(buffers, e); }, ec);
+    boost::asio::mutable_buffer first;
+    for (auto it = boost::asio::buffer_sequence_begin(buffers); it != boost::asio::buffer_sequence_end(buffers); ++it) {
+      first = *it;
+      if (first.size() > 0) break;
+    }
+    if (first.size() == 0) {
+      ec = {};
+      return 0;
+    }
+    const std::size_t n = Attempt(POLLIN, ec, [&] { return ::recv(fd_, first.data(), first.size(), 0); });
+    if (!ec && n == 0) ec = boost::asio::error::eof;
     rateBytes_ += n;
     return n;
   }
@@ -76,7 +86,23 @@ class TimedStream {
 
   template <typename ConstBuffers>
   std::size_t write_some(const ConstBuffers& buffers, boost::system::error_code& ec) {
-    return Attempt(POLLOUT, [&](boost::system::error_code& e) { return socket_.write_some(buffers, e); }, ec);
+    constexpr std::size_t kMostPieces = 16;
+    iovec pieces[kMostPieces];
+    std::size_t count = 0;
+    for (auto it = boost::asio::buffer_sequence_begin(buffers);
+         it != boost::asio::buffer_sequence_end(buffers) && count < kMostPieces; ++it) {
+      const boost::asio::const_buffer piece = *it;
+      if (piece.size() == 0) continue;
+      pieces[count++] = iovec{const_cast<void*>(piece.data()), piece.size()};
+    }
+    if (count == 0) {
+      ec = {};
+      return 0;
+    }
+    msghdr message{};
+    message.msg_iov = pieces;
+    message.msg_iovlen = count;
+    return Attempt(POLLOUT, ec, [&] { return ::sendmsg(fd_, &message, MSG_NOSIGNAL); });
   }
 
   template <typename ConstBuffers>
@@ -85,15 +111,21 @@ class TimedStream {
   }
 
  private:
-  // Runs `call` until it does not report "would block", waiting for `events`
-  // before each retry (and before the first call when the socket could not
-  // be made non-blocking, so that a blocking call never waits unbounded).
+  // Runs `call` (a system call giving a byte count or -1) until it does not
+  // report "would block", waiting for `events` before each retry.
   template <typename Call>
-  std::size_t Attempt(short events, Call call, boost::system::error_code& ec) {
-    if (!nonBlocking_ && !WaitFor(events, ec)) return 0;
+  std::size_t Attempt(short events, boost::system::error_code& ec, Call call) {
     for (;;) {
-      const std::size_t n = call(ec);
-      if (ec != boost::asio::error::would_block && ec != boost::asio::error::try_again) return n;
+      const ssize_t n = call();
+      if (n >= 0) {
+        ec = {};
+        return static_cast<std::size_t>(n);
+      }
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) {
+        ec.assign(errno, boost::system::system_category());
+        return 0;
+      }
       if (!WaitFor(events, ec)) return 0;
     }
   }
@@ -126,7 +158,7 @@ class TimedStream {
     for (;;) {
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
       if (left.count() <= 0) break;
-      pollfd waiting{socket_.native_handle(), events, 0};
+      pollfd waiting{fd_, events, 0};
       const int ready = ::poll(&waiting, 1, static_cast<int>(left.count()));
       if (ready > 0) return true;
       if (ready == 0) break;
@@ -139,9 +171,9 @@ class TimedStream {
     return false;
   }
 
-  boost::asio::ip::tcp::socket& socket_;
+  const int fd_;
   const std::chrono::milliseconds idle_;
-  bool nonBlocking_ = false;
+  executor_type executor_;
   std::optional<Clock::time_point> deadline_;
   std::uint64_t rate_ = 0;
   Clock::time_point rateStart_{};
