@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
 # Saves per second of new materials from 8 concurrent clients against a
-# server on a fresh database, each call on a connection of its own. Prints
-# figures and the count of materials the database holds afterwards; asserts
+# server on a database already holding 20,000 materials, each call on a
+# connection of its own. With OLD_SERVER set, the same load runs against that
+# binary too, in alternating rounds of the same run, and medians of both are
+# printed side by side. Also prints the size of the write-ahead log after
+# each round (the checkpoints keep it bounded). Prints figures; asserts
 # nothing. Loopback only.
 # Usage: bench/material_saves.sh [server-binary [driver-binary]]
 #   (defaults build/quelvar-server and build/bench/material_saves_bench)
-#   CLIENTS=n (default 8), SECONDS_OF_LOAD=s (default 10)
+#   CLIENTS=n (default 8), SECONDS_OF_LOAD=s (default 10), ROUNDS=n (default 3)
+#   OLD_SERVER=path   a second server binary to compare with (e.g. one built
+#                     from an earlier commit)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/install_missing.sh sqlite3
@@ -13,10 +18,48 @@ server_bin=$(realpath "${1:-build/quelvar-server}")
 driver_bin=$(realpath "${2:-build/bench/material_saves_bench}")
 clients="${CLIENTS:-8}"
 seconds="${SECONDS_OF_LOAD:-10}"
+rounds="${ROUNDS:-3}"
+old_bin=
+[[ -n ${OLD_SERVER:-} ]] && old_bin=$(realpath "$OLD_SERVER")
 
 source bench/fresh_server.sh
-start_fresh_server "$server_bin"
-sqlite3 "$db" "Insert Into T06_GRUP (T06_NumGrupo, T06_Grupo) Values (1, 'Ferragens')"
 
-"$driver_bin" --port "$port" --clients "$clients" --seconds "$seconds" | tee "$work/driver.out"
-echo "materials in the database: $(sqlite3 "$db" 'Select Count(*) From T04_MATE')"
+# One round against binary $2, labelled $1: a fresh database with 20 groups
+# and 20,000 materials, the load, then the server stopped.
+run_round() {
+  start_fresh_server "$2"
+  sqlite3 "$db" <<'SQL'
+BEGIN;
+WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20)
+INSERT INTO T06_GRUP (T06_NumGrupo, T06_Grupo) SELECT i, 'Grupo ' || i FROM n;
+WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20000)
+INSERT INTO T04_MATE (T04_NumMaterial, T04_NumGrupo, T04_Material, T04_CustoMedio, T04_EstqMinimo, T04_EstqIdeal,
+                      T04_Peso, T04_Unidade, T04_CodBarra, T04_NCM, T04_Obs1, T04_Obs2, T04_Desativado, T04_UsaLote)
+  SELECT i, 1 + i % 20, 'Existente ' || printf('%05d', i), 2.5, 10, 50, 0.25, 'UN',
+         '789' || printf('%010d', i), '7318.15.00', '', '', 0, 1 FROM n;
+COMMIT;
+SQL
+  echo "== $1 ($2)"
+  "$driver_bin" --port "$port" --clients "$clients" --seconds "$seconds" | grep -v '^keys ' | tee "$work/$1.out"
+  local wal=0
+  [[ -f "$db-wal" ]] && wal=$(stat -c %s "$db-wal")
+  echo "materials $(sqlite3 "$db" 'Select Count(*) From T04_MATE'); write-ahead log $wal bytes;" \
+       "journal mode $(sqlite3 "$db" 'PRAGMA journal_mode')"
+  sed -n 's/^saves\/s \([0-9.]*\);.*p99 \([0-9.]*\),.*/\1 \2/p' "$work/$1.out" >> "$work/$1.figures"
+  kill "$server_pid"
+  wait "$server_pid" 2>/dev/null || true
+  server_pid=
+  rm -rf "$work/prog" "$work/run"
+}
+
+for _ in $(seq "$rounds"); do
+  [[ -n $old_bin ]] && run_round old "$old_bin"
+  run_round new "$server_bin"
+done
+
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+echo "== medians of $rounds rounds, $clients clients, $seconds s each"
+for label in old new; do
+  [[ -f "$work/$label.figures" ]] || continue
+  echo "$label: $(cut -d' ' -f1 "$work/$label.figures" | median) saves/s, p99 $(cut -d' ' -f2 "$work/$label.figures" | median) ms"
+done
