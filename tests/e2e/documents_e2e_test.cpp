@@ -112,7 +112,7 @@ class Documents : public ::testing::Test {
   Documents() : server_(ServerProcess::FreshDatabase()) {}
   void SetUp() override {
     server_.StartWithFreshDatabase();
-    ASSERT_TRUE(server_.WaitUntilAccepting()) << server_.Stderr();
+    ASSERT_TRUE(server_.WaitUntilAccepting()) << server_.OperatorLog();
     Exec("Insert into T08_FORN (T08_NumFornec, T08_Fornecedor) Values (1, 'Alfa Ltda'), (2, 'Beta 0 SA');"
          "Insert into T04_MATE (T04_NumMaterial, T04_NumGrupo, T04_Material, T04_Unidade, T04_CodBarra) Values "
          "(3, 1, 'cimento', 'sc', '789'), (4, 1, 'Areia', 'm3', '790');"
@@ -259,8 +259,8 @@ TEST_F(Documents, UnreadableListDatesAnswerNoRecordSetAndAreLogged) {
       }
     }
   }
-  EXPECT_NE(server_.Stderr().find("MasterDetEntrada --> \r'' is not a valid date"), std::string::npos)
-      << server_.Stderr();
+  EXPECT_NE(server_.OperatorLog().find("MasterDetEntrada --> \r'' is not a valid date"), std::string::npos)
+      << server_.OperatorLog();
 }
 
 TEST_F(Documents, EntriesResolveLotsConvertOrdersAndMoveBalances) {

@@ -62,7 +62,7 @@ class Lots : public ::testing::Test {
   Lots() : server_(ServerProcess::FreshDatabase()) {}
   void SetUp() override {
     server_.StartWithFreshDatabase();
-    ASSERT_TRUE(server_.WaitUntilAccepting()) << server_.Stderr();
+    ASSERT_TRUE(server_.WaitUntilAccepting()) << server_.OperatorLog();
     // Material 2 is deleted; 7 is an ordinary one.
     Exec("Insert into T04_MATE (T04_NumMaterial, T04_NumGrupo, T04_Material, T04_UsaLote, T04_Exclusao) Values "
          "(1, 1, 'Tinta branca', 1, Null), (2, 1, 'antigo', 1, '2024-01-01'), (7, 1, 'Cal', 1, Null)");
@@ -238,7 +238,7 @@ TEST_F(Lots, SaveEditsTheDescriptiveColumnsOfAnExistingLot) {
   EXPECT_EQ(Sql("Select group_concat(T05_Lote, ',') From (Select T05_Lote From T05_LOTE Order by T05_NumLote)"),
             "A1-x,a10,B2-novo,A1z,A1del,A1del,A1-x");
   EXPECT_EQ(Sql("Select Count(*) From T05_LOTE"), "7");
-  EXPECT_NE(server_.Stderr().find("GravaLote --> \r" + kNameTaken), std::string::npos);
+  EXPECT_NE(server_.OperatorLog().find("GravaLote --> \r" + kNameTaken), std::string::npos);
 }
 
 TEST_F(Lots, BadInputTakesTheFailurePathAndWritesNothing) {
@@ -272,7 +272,7 @@ TEST_F(Lots, DeleteIsRefusedWhileALiveDocumentUsesTheLot) {
     EXPECT_EQ(Sql("Select Coalesce(T05_Exclusao, 'live') From T05_LOTE Where T05_NumLote = 3"), "live");
     Exec(c.release);
   }
-  EXPECT_NE(server_.Stderr().find("Exclui --> Este lote está sendo utilizado no cadastro de entradas" + tail),
+  EXPECT_NE(server_.OperatorLog().find("Exclui --> Este lote está sendo utilizado no cadastro de entradas" + tail),
             std::string::npos);
 
   const std::string today = Sql("Select date('now', 'localtime')");

@@ -85,7 +85,7 @@ class Materials : public ::testing::Test {
   Materials() : server_(ServerProcess::FreshDatabase()) {}
   void SetUp() override {
     server_.StartWithFreshDatabase();
-    ASSERT_TRUE(server_.WaitUntilAccepting()) << server_.Stderr();
+    ASSERT_TRUE(server_.WaitUntilAccepting()) << server_.OperatorLog();
     Exec("Insert into T06_GRUP (T06_NumGrupo, T06_Grupo) Values (1, 'Ferragens'), (2, 'Elétricos')");
   }
 
@@ -158,7 +158,7 @@ TEST_F(Materials, UniquenessChecksConsiderLiveRowsOtherThanTheSavedOne) {
   for (const Case& c : cases) EXPECT_EQ(SaveMaterial(c.material), c.answer) << c.material.description;
   EXPECT_EQ(Sql("Select Count(*) From T04_MATE"), "6");
   EXPECT_EQ(Sql("Select Coalesce(T04_CodBarra, '<null>') From T04_MATE Where T04_NumMaterial = 2"), "");
-  EXPECT_NE(server_.Stderr().find("GravaMaterial --> \r" + kDescriptionTaken + "000001"), std::string::npos);
+  EXPECT_NE(server_.OperatorLog().find("GravaMaterial --> \r" + kDescriptionTaken + "000001"), std::string::npos);
 
   // Deleting a material frees its description and barcode.
   ASSERT_EQ(Delete(1, 7), "OK");
@@ -336,7 +336,7 @@ TEST_F(Materials, DeleteIsRefusedWhileALiveDocumentHoldsTheMaterial) {
     EXPECT_EQ(Sql("Select Coalesce(T04_Exclusao, 'live') From T04_MATE"), "live") << c.name;
     Exec(c.release);
   }
-  EXPECT_NE(server_.Stderr().find("Exclui --> Este material está sendo utilizado no cadastro de perdas" + tail),
+  EXPECT_NE(server_.OperatorLog().find("Exclui --> Este material está sendo utilizado no cadastro de perdas" + tail),
             std::string::npos);
   EXPECT_EQ(Delete(1, 3), "OK");
   EXPECT_EQ(Sql("Select T04_ExcluidoPor From T04_MATE"), "3");

@@ -242,7 +242,7 @@ class SelfUpdate : public ::testing::Test {
     setenv("QUELVAR_UPDATE_URL", url.c_str(), 1);
     server_.StartWithFreshDatabase();
     unsetenv("QUELVAR_UPDATE_URL");
-    ASSERT_TRUE(server_.WaitUntilAccepting()) << server_.Stderr();
+    ASSERT_TRUE(server_.WaitUntilAccepting()) << server_.OperatorLog();
   }
   std::string Atualiza() {
     const EventReply reply =
@@ -251,7 +251,7 @@ class SelfUpdate : public ::testing::Test {
     return reply.Text("Resposta");
   }
   bool Logged(const std::string& status) {
-    return Eventually([&] { return Count(server_.Stderr(), kStatusEntry + status + "\n") > 0; });
+    return Eventually([&] { return Count(server_.OperatorLog(), kStatusEntry + status + "\n") > 0; });
   }
 
   SigningKey key_;
@@ -264,7 +264,7 @@ TEST_F(SelfUpdate, NoNewerVersionInstallsNothing) {
   site_.Publish("LEIAME.txt", "novo!");
   StartWith(site_.Url("info.txt"));
   EXPECT_EQ(Atualiza(), "OK");
-  EXPECT_TRUE(Logged(kNoUpdate)) << server_.Stderr();
+  EXPECT_TRUE(Logged(kNoUpdate)) << server_.OperatorLog();
   EXPECT_EQ(site_.Requests("LEIAME.txt"), 0);
   EXPECT_FALSE(fs::exists(server_.programFolder() / "LEIAME.txt"));
 }
@@ -273,7 +273,7 @@ TEST_F(SelfUpdate, UnreachableHostStillAnswersOk) {
   const std::uint16_t closed = FreeLoopbackPort();
   StartWith("http://127.0.0.1:" + std::to_string(closed) + "/quelvar/info.txt");
   EXPECT_EQ(Atualiza(), "OK");
-  EXPECT_TRUE(Logged(kUnreachable)) << server_.Stderr();
+  EXPECT_TRUE(Logged(kUnreachable)) << server_.OperatorLog();
 }
 
 TEST_F(SelfUpdate, NewerVersionIsVerifiedInstalledAndTheProgramRestarts) {
@@ -287,9 +287,9 @@ TEST_F(SelfUpdate, NewerVersionIsVerifiedInstalledAndTheProgramRestarts) {
   const pid_t pid = server_.pid();
 
   EXPECT_EQ(Atualiza(), "OK");
-  ASSERT_TRUE(Eventually([&] { return Count(server_.Stdout(), kBanner) == 2; })) << server_.Stdout() << server_.Stderr();
+  ASSERT_TRUE(Eventually([&] { return Count(server_.Stdout(), kBanner) == 2; })) << server_.Stdout() << server_.OperatorLog();
   EXPECT_EQ(ReadBytes(server_.programFolder() / "LEIAME.txt"), "novo!");
-  EXPECT_EQ(Count(server_.Stderr(), kStatusEntry + "Atualizado\n"), 2u);
+  EXPECT_EQ(Count(server_.OperatorLog(), kStatusEntry + "Atualizado\n"), 2u);
   EXPECT_FALSE(fs::exists(server_.programFolder() / "Atualizacao.tmp"));
   EXPECT_EQ(server_.pid(), pid);
   ASSERT_TRUE(server_.WaitUntilAccepting());
@@ -313,10 +313,10 @@ TEST_F(SelfUpdate, UnverifiableUpdatesInstallNothing) {
     site_.Publish("info.txt", key_.Signed(c.info));
     site_.Publish("LEIAME.txt", c.readme);
     if (!server_.Running()) StartWith(site_.Url("info.txt"));
-    const std::size_t before = Count(server_.Stderr(), kStatusEntry);
+    const std::size_t before = Count(server_.OperatorLog(), kStatusEntry);
     EXPECT_EQ(Atualiza(), "OK");
-    ASSERT_TRUE(Eventually([&] { return Count(server_.Stderr(), kStatusEntry) > before; })) << c.info;
-    EXPECT_TRUE(Logged(kRejected)) << c.info << server_.Stderr();
+    ASSERT_TRUE(Eventually([&] { return Count(server_.OperatorLog(), kStatusEntry) > before; })) << c.info;
+    EXPECT_TRUE(Logged(kRejected)) << c.info << server_.OperatorLog();
     EXPECT_FALSE(fs::exists(server_.programFolder() / "LEIAME.txt")) << c.info;
     EXPECT_FALSE(fs::exists(server_.programFolder().parent_path() / "LEIAME.txt")) << c.info;
   }
@@ -332,12 +332,12 @@ TEST_F(SelfUpdate, RequestsWhileACheckIsBusyStartNothing) {
   EXPECT_EQ(Atualiza(), "OK");
   EXPECT_EQ(Atualiza(), "OK");
   site_.Release();
-  EXPECT_TRUE(Logged(kNoUpdate)) << server_.Stderr();
+  EXPECT_TRUE(Logged(kNoUpdate)) << server_.OperatorLog();
   EXPECT_EQ(site_.Requests("info.txt"), 1);
-  EXPECT_EQ(Count(server_.Stderr(), kStatusEntry), 1u);
+  EXPECT_EQ(Count(server_.OperatorLog(), kStatusEntry), 1u);
 
   EXPECT_EQ(Atualiza(), "OK");  // the worker is free again
-  EXPECT_TRUE(Eventually([&] { return Count(server_.Stderr(), kStatusEntry) == 2; }));
+  EXPECT_TRUE(Eventually([&] { return Count(server_.OperatorLog(), kStatusEntry) == 2; }));
   EXPECT_EQ(site_.Requests("info.txt"), 2);
 }
 
@@ -357,10 +357,10 @@ TEST_F(SelfUpdate, InformationWithoutAValidSignatureInstallsNothing) {
   for (const std::string& published : cases) {
     site_.Publish("info.txt", published);
     if (!server_.Running()) StartWith(site_.Url("info.txt"));
-    const std::size_t before = Count(server_.Stderr(), kStatusEntry + kUnsigned);
+    const std::size_t before = Count(server_.OperatorLog(), kStatusEntry + kUnsigned);
     EXPECT_EQ(Atualiza(), "OK");
-    EXPECT_TRUE(Eventually([&] { return Count(server_.Stderr(), kStatusEntry + kUnsigned) > before; }))
-        << published << server_.Stderr();
+    EXPECT_TRUE(Eventually([&] { return Count(server_.OperatorLog(), kStatusEntry + kUnsigned) > before; }))
+        << published << server_.OperatorLog();
   }
   EXPECT_EQ(site_.Requests("LEIAME.txt"), 0);
   EXPECT_FALSE(fs::exists(server_.programFolder() / "LEIAME.txt"));
@@ -375,7 +375,7 @@ TEST_F(SelfUpdate, WithoutAConfiguredKeyNothingIsFetched) {
   // The check ends at once, so the answer may already be its outcome.
   const std::string answer = Atualiza();
   EXPECT_TRUE(answer == "OK" || answer == kNotConfigured) << answer;
-  EXPECT_TRUE(Logged(kNotConfigured)) << server_.Stderr();
+  EXPECT_TRUE(Logged(kNotConfigured)) << server_.OperatorLog();
   EXPECT_EQ(site_.Requests("info.txt"), 0);
   EXPECT_FALSE(fs::exists(server_.programFolder() / "LEIAME.txt"));
 }
@@ -387,11 +387,11 @@ TEST_F(SelfUpdate, AKeyInTheSettingsAlsoVerifies) {
   setenv("QUELVAR_UPDATE_URL", site_.Url("info.txt").c_str(), 1);
   server_.StartWithFreshDatabase();
   unsetenv("QUELVAR_UPDATE_URL");
-  ASSERT_TRUE(server_.WaitUntilAccepting()) << server_.Stderr();
+  ASSERT_TRUE(server_.WaitUntilAccepting()) << server_.OperatorLog();
   std::ofstream(server_.programFolder() / "Config1.ini", std::ios::app)
       << "ChavePublicaAtualizacao=" << key_.PublicBase64() << "\n";
   EXPECT_EQ(Atualiza(), "OK");
-  EXPECT_TRUE(Logged("Atualizado")) << server_.Stderr();
+  EXPECT_TRUE(Logged("Atualizado")) << server_.OperatorLog();
   EXPECT_TRUE(Eventually([&] { return fs::exists(server_.programFolder() / "LEIAME.txt"); }));
 }
 
@@ -402,10 +402,10 @@ TEST_F(SelfUpdate, SignedInformationNamingTheShopsFilesInstallsNothing) {
   for (const std::string name : {"Config1.ini", "QuelvarDB.db3", "QuelvarDB.db3-journal", "Atualizacao.tmp"}) {
     site_.Publish("info.txt", key_.Signed("version 28\nfile 5 " + Sha256("novo!") + " " + name + "\n"));
     site_.Publish(name, "novo!");
-    const std::size_t before = Count(server_.Stderr(), kStatusEntry + kRejected);
+    const std::size_t before = Count(server_.OperatorLog(), kStatusEntry + kRejected);
     EXPECT_EQ(Atualiza(), "OK");
-    EXPECT_TRUE(Eventually([&] { return Count(server_.Stderr(), kStatusEntry + kRejected) > before; }))
-        << name << server_.Stderr();
+    EXPECT_TRUE(Eventually([&] { return Count(server_.OperatorLog(), kStatusEntry + kRejected) > before; }))
+        << name << server_.OperatorLog();
     EXPECT_EQ(site_.Requests(name), 0) << name;
   }
   EXPECT_EQ(ReadBytes(server_.programFolder() / "Config1.ini"), settings);
@@ -448,7 +448,7 @@ TEST_F(SelfUpdate, AnHttpsSiteWithAnUnverifiableCertificateIsNotTrusted) {
 
   StartWith("https://127.0.0.1:" + std::to_string(port) + "/quelvar/info.txt");
   EXPECT_EQ(Atualiza(), "OK");
-  EXPECT_TRUE(Logged(kUnreachable)) << server_.Stderr();
+  EXPECT_TRUE(Logged(kUnreachable)) << server_.OperatorLog();
   EXPECT_EQ(Count(server_.Stdout(), kBanner), 1u);
 }
 

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <regex>
 #include <thread>
 
 #ifndef QUELVAR_SERVER_BINARY
@@ -197,14 +198,27 @@ bool ServerProcess::WaitUntilAccepting(std::chrono::milliseconds timeout) {
   return false;
 }
 
-bool ServerProcess::WaitForStdout(std::string_view text, std::chrono::milliseconds timeout) {
+namespace {
+
+template <typename Read>
+bool WaitForText(ServerProcess& server, Read read, std::string_view text, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
-    const bool running = Running();
-    if (Stdout().find(text) != std::string::npos) return true;
+    const bool running = server.Running();
+    if (read().find(text) != std::string::npos) return true;
     if (!running || std::chrono::steady_clock::now() >= deadline) return false;
     std::this_thread::sleep_for(5ms);
   }
+}
+
+}  // namespace
+
+bool ServerProcess::WaitForStdout(std::string_view text, std::chrono::milliseconds timeout) {
+  return WaitForText(*this, [this] { return Stdout(); }, text, timeout);
+}
+
+bool ServerProcess::WaitForStderr(std::string_view text, std::chrono::milliseconds timeout) {
+  return WaitForText(*this, [this] { return Stderr(); }, text, timeout);
 }
 
 int ServerProcess::WaitExit(std::chrono::milliseconds timeout) {
@@ -230,5 +244,33 @@ int ServerProcess::Run(const std::vector<std::string>& args, std::chrono::millis
 std::string ServerProcess::Stdout() const { return ReadFile(root_ / "stdout.txt"); }
 
 std::string ServerProcess::Stderr() const { return ReadFile(root_ / "stderr.txt"); }
+
+std::string ServerProcess::OperatorLog() const { return OperatorLogEntries(Stderr()); }
+
+std::string OperatorLogEntries(std::string_view logText) {
+  static const std::regex kEntryStart(
+      R"(^\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}\.\d{3}[+-]\d{2}:\d{2} (ERROR|WARNING|INFO)( |$))");
+  std::string entries;
+  bool open = false;
+  while (!logText.empty()) {
+    const std::size_t end = logText.find('\n');
+    const std::string line(logText.substr(0, end));
+    logText.remove_prefix(end == std::string_view::npos ? logText.size() : end + 1);
+    std::smatch match;
+    if (std::regex_search(line, match, kEntryStart)) {
+      if (open) entries.push_back('\n');
+      entries.append(line.substr(static_cast<std::size_t>(match.length(0))));
+      open = true;
+    } else if (open && line.rfind("    ", 0) == 0) {
+      entries.append("\r").append(line.substr(4));
+    } else {
+      if (open) entries.push_back('\n');
+      entries.append(line);
+      open = true;
+    }
+  }
+  if (open) entries.push_back('\n');
+  return entries;
+}
 
 }  // namespace quelvar::test

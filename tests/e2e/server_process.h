@@ -26,6 +26,11 @@ using namespace std::chrono_literals;
 // A TCP port on 127.0.0.1 that was free a moment ago.
 std::uint16_t FreeLoopbackPort();
 
+// The headless log's lines read back into entries (see ServerProcess::OperatorLog).
+// A line "<time stamp> <LEVEL> <text>" starts an entry; a line starting with
+// four blanks continues the one before; any other line stands for itself.
+std::string OperatorLogEntries(std::string_view logText);
+
 class ServerProcess {
  public:
   struct Options {
@@ -72,9 +77,16 @@ class ServerProcess {
   // Polls until standard output contains `text`; false when the process ended
   // without writing it or the wait ran out.
   bool WaitForStdout(std::string_view text, std::chrono::milliseconds timeout = 10s);
+  // The same for standard error.
+  bool WaitForStderr(std::string_view text, std::chrono::milliseconds timeout = 10s);
 
   std::string Stdout() const;
   std::string Stderr() const;
+  // Standard error read back as operator-log entries in the form they were
+  // written (OperatorLogEntries): time stamp and level gone, continuation
+  // lines joined to their entry by carriage returns, each entry ending in a
+  // line feed.
+  std::string OperatorLog() const;
 
   std::uint16_t port() const { return port_; }
   pid_t pid() const { return pid_; }

@@ -110,7 +110,7 @@ class Tools : public ::testing::Test {
   Tools() : server_(ServerProcess::FreshDatabase()) {}
   void SetUp() override {
     server_.StartWithFreshDatabase();
-    ASSERT_TRUE(server_.WaitUntilAccepting()) << server_.Stderr();
+    ASSERT_TRUE(server_.WaitUntilAccepting()) << server_.OperatorLog();
   }
 
   fs::path BackupFolder() const { return server_.programFolder() / "Backup"; }
@@ -203,7 +203,7 @@ TEST_F(Tools, MissingSecondFolderFailsBeforeAnyCopyAndKeepsTheDate) {
   EXPECT_FALSE(fs::exists(BackupFolder() / "Sem.db3"));
   EXPECT_FALSE(fs::exists(missing));
   EXPECT_EQ(SqlText(Db(), "Select T03_UltimoBackup From T03_CONF"), "<null>");
-  EXPECT_EQ(Count(server_.Stderr(), "Backup --> \r" + kCopyFailure), 1u) << server_.Stderr();
+  EXPECT_EQ(Count(server_.OperatorLog(), "Backup --> \r" + kCopyFailure), 1u) << server_.OperatorLog();
 }
 
 TEST_F(Tools, BackupNamesThatLeaveTheBackupFolderAreRefused) {
@@ -228,11 +228,11 @@ TEST_F(Tools, BackupOfADatabaseLockedBeyondTheBusyTimeoutFailsWithTheEngineMessa
              {"Destino2", StringParam("Destino2", "")},
              {"Resposta", OutParam("Resposta")}});
   const std::string entry = "Backup --> \r[SQLite] database is locked";
-  for (int i = 0; i < 600 && Count(server_.Stderr(), entry) == 0; ++i)
+  for (int i = 0; i < 600 && Count(server_.OperatorLog(), entry) == 0; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
   sqlite3_close(holder);
-  EXPECT_EQ(Count(server_.Stderr(), entry), 1u) << server_.Stderr();
+  EXPECT_EQ(Count(server_.OperatorLog(), entry), 1u) << server_.OperatorLog();
   EXPECT_FALSE(fs::exists(BackupFolder() / "Preso.db3"));
   EXPECT_EQ(SqlText(Db(), "Select T03_UltimoBackup From T03_CONF"), "<null>");
 }
@@ -242,7 +242,7 @@ TEST_F(Tools, BackupOfADamagedDatabaseFailsTheCheckAndWritesNoCopy) {
   const std::vector<std::string> lines = IntegrityLines(Db());
   EXPECT_EQ(Backup("Ruim.db3"), kBackupFailure + "Erro no teste de validade do banco de dados.");
   EXPECT_FALSE(fs::exists(BackupFolder() / "Ruim.db3"));
-  const std::string log = server_.Stderr();
+  const std::string log = server_.OperatorLog();
   EXPECT_EQ(Count(log, "Validate MSG: \r"), lines.size()) << log;
   for (const std::string& line : lines) EXPECT_NE(log.find("Validate MSG: \r" + line + "\n"), std::string::npos) << line;
   EXPECT_EQ(Count(log, "Backup --> \rErro no teste de validade do banco de dados."), 1u);
@@ -274,7 +274,7 @@ TEST_F(Tools, ListingWithoutFolderIsEmptyAndAClientTableWithoutTheFieldsKeepsIts
   WriteBytes(BackupFolder() / "a.db3", 10);
   const std::string sent = ListingTable(false);
   EXPECT_EQ(Listing(sent), sent);
-  EXPECT_EQ(Count(server_.Stderr(), "ConsultaConfig --> \r"), 1u) << server_.Stderr();
+  EXPECT_EQ(Count(server_.OperatorLog(), "ConsultaConfig --> \r"), 1u) << server_.OperatorLog();
 }
 
 TEST_F(Tools, RestorePutsTheBackupBackInPlace) {
@@ -303,7 +303,7 @@ TEST_F(Tools, FailedRestoresLeaveTheLiveFileByteIdentical) {
     EXPECT_GT(answer.size(), (kRestoreFailure + kCopyFailure).size()) << name;
   }
   EXPECT_EQ(DatabaseContent(Db()), before);
-  EXPECT_EQ(Count(server_.Stderr(), "Restore --> \r" + kCopyFailure), 5u) << server_.Stderr();
+  EXPECT_EQ(Count(server_.OperatorLog(), "Restore --> \r" + kCopyFailure), 5u) << server_.OperatorLog();
 }
 
 TEST_F(Tools, RequestsDuringRestoresSeeTheOldOrTheRestoredDatabase) {
@@ -343,7 +343,7 @@ TEST_F(Tools, ReordenaOnASoundDatabaseAnswersOkAndCompactsTheFile) {
   EXPECT_EQ(Reordena(), "OK");
   EXPECT_EQ(SqlText(Db(), "PRAGMA freelist_count"), "0");
   EXPECT_NE(SqlText(Db(), "Select count(*) From sqlite_master Where name = 'sqlite_stat1'"), "0");
-  EXPECT_EQ(Count(server_.Stderr(), "Validate"), 0u) << server_.Stderr();
+  EXPECT_EQ(Count(server_.OperatorLog(), "Validate"), 0u) << server_.OperatorLog();
 }
 
 TEST_F(Tools, ReordenaOnADamagedDatabaseAnswersEmptyLogsEveryLineAndStillCompacts) {
@@ -351,7 +351,7 @@ TEST_F(Tools, ReordenaOnADamagedDatabaseAnswersEmptyLogsEveryLineAndStillCompact
   LeaveFreePages();
   const std::vector<std::string> lines = IntegrityLines(Db());
   EXPECT_EQ(Reordena(), "");
-  const std::string log = server_.Stderr();
+  const std::string log = server_.OperatorLog();
   EXPECT_EQ(Count(log, "Validate MSG: \r"), lines.size()) << log;
   for (const std::string& line : lines) EXPECT_NE(log.find("Validate MSG: \r" + line + "\n"), std::string::npos) << line;
   EXPECT_EQ(Count(log, "Reordena --> "), 0u);
@@ -362,8 +362,8 @@ TEST_F(Tools, ReordenaOnAFileThatIsNoDatabaseAnswersTheFailureText) {
   WriteBytes(Db(), 4096, 'q');
   const std::string answer = Reordena();
   EXPECT_EQ(answer, "Ocorreu um erro no teste de integridade \r[SQLite] file is not a database");
-  EXPECT_EQ(Count(server_.Stderr(), "Validate Error --> \r[SQLite] file is not a database"), 1u) << server_.Stderr();
-  EXPECT_EQ(Count(server_.Stderr(), "Reordena --> \r[SQLite] file is not a database"), 1u);
+  EXPECT_EQ(Count(server_.OperatorLog(), "Validate Error --> \r[SQLite] file is not a database"), 1u) << server_.OperatorLog();
+  EXPECT_EQ(Count(server_.OperatorLog(), "Reordena --> \r[SQLite] file is not a database"), 1u);
 }
 
 TEST_F(Tools, FreeQueryReturnsItsResultOrAnEmptyTableWithOneLogEntry) {
@@ -378,9 +378,9 @@ TEST_F(Tools, FreeQueryReturnsItsResultOrAnEmptyTableWithOneLogEntry) {
   EXPECT_EQ(lines.RecordCount(), 2);
 
   EXPECT_EQ(FreeQuery("selec 1"), "");
-  EXPECT_EQ(Count(server_.Stderr(), "QueryDinamica --> \r"), 1u) << server_.Stderr();
-  EXPECT_NE(server_.Stderr().find("QueryDinamica --> \r[SQLite] near \"selec\": syntax error"), std::string::npos)
-      << server_.Stderr();
+  EXPECT_EQ(Count(server_.OperatorLog(), "QueryDinamica --> \r"), 1u) << server_.OperatorLog();
+  EXPECT_NE(server_.OperatorLog().find("QueryDinamica --> \r[SQLite] near \"selec\": syntax error"), std::string::npos)
+      << server_.OperatorLog();
 }
 
 }  // namespace

@@ -88,7 +88,7 @@ class Users : public ::testing::Test {
   Users() : server_(ServerProcess::FreshDatabase()) {}
   void SetUp() override {
     server_.StartWithFreshDatabase();
-    ASSERT_TRUE(server_.WaitUntilAccepting()) << server_.Stderr();
+    ASSERT_TRUE(server_.WaitUntilAccepting()) << server_.OperatorLog();
   }
 
   // Runs a statement on the database file directly (fixtures of other tables).
@@ -155,7 +155,7 @@ TEST_F(Users, SaveAnswersTheNumberOrJaExiste) {
   EXPECT_EQ(Save(User{"0", "Carla", "s3", true}), "3");
   EXPECT_EQ(QueryOne("Select T01_Desativado From T01_USUA Where T01_NumUsuario = 3"), "1");
   EXPECT_EQ(QueryOne("Select count(*) From T01_USUA"), "3");
-  EXPECT_EQ(server_.Stderr().find("GravaUsuario --> "), std::string::npos) << server_.Stderr();
+  EXPECT_EQ(server_.OperatorLog().find("GravaUsuario --> "), std::string::npos) << server_.OperatorLog();
 }
 
 TEST_F(Users, BadUserRowsTakeTheFailurePathAndWriteNothing) {
@@ -169,7 +169,7 @@ TEST_F(Users, BadUserRowsTakeTheFailurePathAndWriteNothing) {
   };
   for (const Case& c : cases) EXPECT_EQ(Save(c.table), c.answer);
   EXPECT_EQ(QueryOne("Select count(*) From T01_USUA"), "0");
-  EXPECT_NE(server_.Stderr().find("GravaUsuario --> \rField 'T01_Senha' not found"), std::string::npos);
+  EXPECT_NE(server_.OperatorLog().find("GravaUsuario --> \rField 'T01_Senha' not found"), std::string::npos);
 }
 
 TEST_F(Users, LoginNeedsALiveActiveUserWithTheExactPassword) {
@@ -191,8 +191,8 @@ TEST_F(Users, LoginNeedsALiveActiveUserWithTheExactPassword) {
 TEST_F(Users, LoginFailureOnTheDatabaseIsAnsweredAndLogged) {
   Exec("Drop Table T01_USUA");
   EXPECT_EQ(Login("ana", "x"), "Ocorreu um erro na consulta no banco de dados.\r[SQLite] no such table: T01_USUA");
-  EXPECT_NE(server_.Stderr().find("ValidaUsuario --> \r[SQLite] no such table: T01_USUA"), std::string::npos)
-      << server_.Stderr();
+  EXPECT_NE(server_.OperatorLog().find("ValidaUsuario --> \r[SQLite] no such table: T01_USUA"), std::string::npos)
+      << server_.OperatorLog();
 }
 
 TEST_F(Users, ListShowsLiveUsersSearchedByTheFilterAsReceived) {
@@ -226,13 +226,13 @@ TEST_F(Users, DeleteMarksTheUserAndFreesTheName) {
   // Without the key the declared output's unset value is used: no user is touched.
   EXPECT_EQ(Call("Exclui", {{"NumUsuario", IntegerParam("NumUsuario", 2)}}), "OK");
   EXPECT_EQ(QueryOne("Select count(*) From T01_USUA Where T01_Exclusao is Null"), "2");
-  EXPECT_EQ(server_.Stderr().find("Exclui --> "), std::string::npos) << server_.Stderr();
+  EXPECT_EQ(server_.OperatorLog().find("Exclui --> "), std::string::npos) << server_.OperatorLog();
 }
 
 TEST_F(Users, PasswordChangeChecksTheCurrentPassword) {
   ASSERT_EQ(Save(User{"0", "ana", "velha", false}), "1");
   EXPECT_EQ(ChangePassword("1", "errada", "nova"), "Senha Atual Incorreta.");
-  EXPECT_NE(server_.Stderr().find("GravaNovaSenha --> Senha Atual Incorreta."), std::string::npos);
+  EXPECT_NE(server_.OperatorLog().find("GravaNovaSenha --> Senha Atual Incorreta."), std::string::npos);
   EXPECT_EQ(ChangePassword("abc", "velha", "nova"), "'abc' is not a valid integer value");
   EXPECT_EQ(ChangePassword("2", "velha", "nova"), "Senha Atual Incorreta.");
   EXPECT_EQ(Login("ana", "velha"), "1");
@@ -263,8 +263,8 @@ TEST_F(Users, AccessRightsAreReplacedAsAWhole) {
 TEST_F(Users, BadAccessInputFailsWithoutWriting) {
   ASSERT_EQ(SaveRights(RightsTable({{1, true, "Entradas"}})), "OK");
   EXPECT_EQ(Call("ConsultaAcessos", {{"NumUsuario", StringParam("NumUsuario", "um")}}, "Tabela"), "");
-  EXPECT_NE(server_.Stderr().find("ConsultaAcessos --> \r'um' is not a valid integer value"), std::string::npos)
-      << server_.Stderr();
+  EXPECT_NE(server_.OperatorLog().find("ConsultaAcessos --> \r'um' is not a valid integer value"), std::string::npos)
+      << server_.OperatorLog();
   MemTable noAction;
   noAction.AddFieldDef({.name = "NumUsuario", .type = TFieldType::ftInteger});
   noAction.AddFieldDef({.name = "Check", .type = TFieldType::ftBoolean});

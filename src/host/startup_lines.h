@@ -1,0 +1,32 @@
+#pragma once
+// The lines the headless log opens and closes with, so that an operator can
+// tell from the log alone when the server ran, on which port and database.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace quelvar::host {
+
+// The journal mode the server's connections give the database file
+// ("delete", "wal", ...), read with "PRAGMA journal_mode" on a connection
+// opened with the service modules' settings; "unknown (<reason>)" when the
+// file cannot be read.
+std::string JournalModeOf(const std::string& databaseFile);
+
+struct StartupFacts {
+  std::string_view version;  // the build's version
+  std::string address;       // where the listener is bound
+  std::uint16_t port = 0;
+  std::string databaseFile;
+  std::string journalMode;
+};
+
+// "quelvar-server 0.1.0 (Quelvar 1.5) started: address <a>, port <p>,
+// database <file>, journal mode <mode>".
+std::string StartupLine(const StartupFacts& facts);
+
+// "quelvar-server 0.1.0 stopped; request counter <n>" + ": " + the stop's note.
+std::string ShutdownLine(std::string_view version, std::int64_t requests, std::string_view note);
+
+}  // namespace quelvar::host
