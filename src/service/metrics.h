@@ -1,0 +1,101 @@
+#pragma once
+// The server's figures for GET /metrics, written in the Prometheus text
+// exposition format (version 0.0.4). Counters live for the life of the
+// process; gauges are taken when the page is written.
+//
+//   quelvar_requests_total{group,event,status}   requests the event service answered
+//   quelvar_request_duration_seconds             histogram of the time to answer
+//   quelvar_request_body_bytes_total             request bodies read
+//   quelvar_reply_body_bytes_total               reply bodies written
+//   quelvar_connections_open                     connections being served
+//   quelvar_service_modules_total                service modules created (the request counter)
+//   quelvar_log_entries_total, quelvar_log_bytes_total   operator-log entries and their size
+//   quelvar_database_size_bytes                  database file plus its write-ahead log
+//   quelvar_backup_newest_age_seconds            age of the newest file in Backup/ (absent: none)
+//   quelvar_integrity_check_ok                   last integrity check: 1 passed, 0 failed (absent: none yet)
+//   quelvar_integrity_check_timestamp_seconds    when it ran
+//   quelvar_scheduled_backup_last_ok, quelvar_scheduled_backup_timestamp_seconds
+//
+// Label values are bounded: group and event are the catalogue's names or
+// "other" (an empty label when the path names none), so a client cannot grow
+// the page with made-up names.
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <ctime>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <tuple>
+
+#include "service/operator_console.h"
+
+namespace quelvar::service {
+
+// Upper bounds of the latency histogram, in seconds (+Inf follows).
+inline constexpr std::array<double, 12> kLatencyBuckets = {0.001, 0.0025, 0.005, 0.01, 0.025, 0.05,
+                                                           0.1,   0.25,   0.5,   1.0,  2.5,   10.0};
+
+class ServiceMetrics {
+ public:
+  void RecordRequest(std::string_view group, std::string_view event, int status, double seconds,
+                     std::uint64_t bodyIn, std::uint64_t bodyOut);
+  void CountModule() { modules_.fetch_add(1, std::memory_order_relaxed); }
+  void CountLogEntry(std::size_t bytes);
+  void SetIntegrityResult(bool ok, std::time_t when);
+  void SetScheduledBackupResult(bool ok, std::time_t when);
+
+  // What is measured when the page is written.
+  struct Gauges {
+    std::size_t connectionsOpen = 0;
+    std::uint64_t databaseBytes = 0;
+    std::optional<double> newestBackupAgeSeconds;
+  };
+  std::string Render(const Gauges& gauges) const;
+
+ private:
+  struct Outcome {
+    bool ok = false;
+    std::time_t when = 0;
+  };
+
+  mutable std::mutex lock_;
+  std::map<std::tuple<std::string, std::string, int>, std::uint64_t> requests_;
+  std::array<std::uint64_t, kLatencyBuckets.size() + 1> buckets_{};  // the last one is +Inf
+  double latencySum_ = 0;
+  std::uint64_t latencyCount_ = 0;
+  std::uint64_t bodyIn_ = 0;
+  std::uint64_t bodyOut_ = 0;
+  std::optional<Outcome> integrity_;
+  std::optional<Outcome> scheduledBackup_;
+  std::atomic<std::uint64_t> modules_{0};
+  std::atomic<std::uint64_t> logEntries_{0};
+  std::atomic<std::uint64_t> logBytes_{0};
+};
+
+// An operator console that counts what passes through it into the figures,
+// then hands every call on to the real console.
+class MeteredConsole final : public OperatorConsole {
+ public:
+  MeteredConsole(OperatorConsole& inner, ServiceMetrics& metrics) : inner_(inner), metrics_(metrics) {}
+  void countModule() override {
+    metrics_.CountModule();
+    inner_.countModule();
+  }
+  void log(std::string entry) override {
+    metrics_.CountLogEntry(entry.size());
+    inner_.log(std::move(entry));
+  }
+
+ private:
+  OperatorConsole& inner_;
+  ServiceMetrics& metrics_;
+};
+
+// A label value with backslash, double quote and line feed escaped.
+std::string EscapeLabelValue(std::string_view value);
+
+}  // namespace quelvar::service
