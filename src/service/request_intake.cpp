@@ -254,17 +254,14 @@ class Intake {
     }
   }
 
-  // A form field: its body is the parameter's text. A body that is not a
-  // parameter text is kept as the parameter's plain value.
+  // A form field: its body is read as the parameter's text. A body that is
+  // no parameter text (plain "Alpha") has no members, so the parameter is
+  // named by its field and keeps no value.
   void AddFieldPart(const MultipartPart& part) {
     const std::string text = SanitizeUtf8(part.body);
     TJSONParam& param = params().AddNew();
     param.SetDirection(odIN);
-    if (StartsWith(RemoveCrLf(text), "{")) {
-      param.FromJSON(text);
-    } else {
-      param.SetAsString(text);
-    }
+    param.FromJSON(text);
     if (!part.name.empty()) {
       param.SetParamName(LowerAscii(part.name));
     } else if (param.ParamName().empty()) {

@@ -142,6 +142,22 @@ INSTANTIATE_TEST_SUITE_P(
                      EXPECT_FALSE(o.flags.asynchronous);
                      EXPECT_FALSE(o.flags.binary);
                    }},
+        IntakeCase{"field_that_is_no_parameter_text_keeps_no_value",
+                   [] {
+                     return MultipartPost("/Consulta", {{"Filtro", "Alpha"},
+                                                        {"Tabela", "  \r\n" + ParamText("TABELA", "odOUT", "B")},
+                                                        {"Desativados", "[true]"}});
+                   },
+                   [](const IntakeOutcome& o) {
+                     ASSERT_NE(o.params->GetRecName("Filtro"), nullptr);
+                     EXPECT_TRUE(o.params->Item("Filtro").IsNull());
+                     EXPECT_EQ(o.params->Item("Filtro").GetAsString(), "");
+                     EXPECT_EQ(o.params->Item("Filtro").Direction(), TObjectDirection::odIN);
+                     // Blanks before a parameter text do not stop it being read.
+                     EXPECT_EQ(o.params->Item("Tabela").GetAsString(), "B");
+                     EXPECT_EQ(o.params->Item("Tabela").Direction(), TObjectDirection::odOUT);
+                     EXPECT_TRUE(o.params->Item("Desativados").IsNull());
+                   }},
         IntakeCase{"group_field_without_prefix",
                    [] { return MultipartPost("/Consulta", {{"dwservereventname", GroupHolderText("DWServerEventsT01_USUA")}}); },
                    [](const IntakeOutcome& o) {
