@@ -14,6 +14,7 @@
 #include "client/event_argument.h"
 #include "client/event_listing.h"
 #include "client/event_request.h"
+#include "client/known_events.h"
 #include "client/table_file.h"
 #include "formats/errors.h"
 #include "formats/text_codec.h"
@@ -63,9 +64,12 @@ int ListEvents(const ClientOptions& options) {
   return kDone;
 }
 
-// The group's declared events; empty when the listing cannot be had (the
-// call then goes with every parameter as input).
+// The group's declared events: from the catalogue built into the client when
+// it holds the group and the event (no request), otherwise from the server's
+// listing; empty when neither has them (the call then goes with every
+// parameter as input).
 std::vector<DeclaredEvent> DeclaredEvents(const ClientOptions& options) {
+  if (auto known = CatalogueDeclarations(options.group, options.event)) return std::move(*known);
   const EventAnswer answer = ListingAnswer(options.server, options.group);
   if (answer.failed) return {};
   try {
@@ -86,6 +90,11 @@ int CallOne(const ClientOptions& options) {
   const CallParameters call = PlanCallParameters(options.group, FindDeclaredEvent(events, options.event), inputs);
   EventAnswer answer =
       ReadEventAnswer(CallEvent(options.server, options.group, options.event, call.fields), call.sentNames);
+  // A failure is told once, on standard error; the other outputs still print.
+  if (answer.failed) {
+    std::erase_if(answer.outputs, [&answer](const OutputValue& o) { return !o.isTable && o.text == answer.failureReason; });
+    if (answer.outputs.empty()) return Report(answer);
+  }
   std::cout << FormatAnswer(answer, options.format);
   return Report(answer);
 }

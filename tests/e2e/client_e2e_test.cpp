@@ -17,6 +17,7 @@
 
 #include <gtest/gtest.h>
 
+#include "raw_http.h"
 #include "server_process.h"
 
 namespace quelvar::test {
@@ -247,6 +248,39 @@ TEST_F(Client, FailuresGiveANonZeroExitAndTheMessage) {
     EXPECT_NE(run.err.find(c.errContains), std::string::npos) << run.err;
   }
   EXPECT_EQ(Groups("Select count(*) From T06_GRUP"), "1");
+}
+
+// The modules the server has created so far, from its figures page.
+std::string ModuleCount(std::uint16_t port) {
+  const std::string page =
+      ParseReply(Exchange(port, "GET /metrics HTTP/1.1\r\n" + GoodAuthorizationLine() + "\r\n").bytes).body;
+  const std::string name = "\nquelvar_service_modules_total ";
+  const auto at = page.find(name);
+  if (at == std::string::npos) return "<none>";
+  return page.substr(at + name.size(), page.find('\n', at + name.size()) - at - name.size());
+}
+
+TEST_F(Client, ACallOfAKnownEventIsOneRequestAndAFailureIsToldOnce) {
+  // A known event: its call alone; an unknown one: the group's listing too.
+  const std::string duplicate = WriteFile("dup.csv", "T06_NumGrupo:int,T06_Grupo\n0,Único\n").string();
+  ASSERT_EQ(ModuleCount(server_.port()), "0");
+  const ClientRun saved = Run({"--table-file", duplicate, std::string(kGroups), "Grava"});
+  EXPECT_EQ(saved.out, "RESPOSTA: 1\n");
+  EXPECT_EQ(ModuleCount(server_.port()), "1");
+
+  const ClientRun again = Run({"--table-file", duplicate, std::string(kGroups), "Grava"});
+  EXPECT_EQ(again.exitCode, 4);
+  EXPECT_EQ(again.out, "");
+  const std::string failure = "Ocorreu um erro na gravação no banco de dados.";
+  EXPECT_EQ(again.err.find(failure), again.err.rfind(failure)) << again.err;
+  EXPECT_NE(again.err.find(failure), std::string::npos) << again.err;
+  EXPECT_EQ(ModuleCount(server_.port()), "2");
+
+  const ClientRun unknown = Run({std::string(kGroups), "NaoExiste"});
+  EXPECT_EQ(unknown.exitCode, 3);
+  EXPECT_EQ(unknown.out, "");
+  EXPECT_NE(unknown.err.find("HTTP 404"), std::string::npos) << unknown.err;
+  EXPECT_EQ(ModuleCount(server_.port()), "4");  // the listing, then the call
 }
 
 TEST_F(Client, ListsTheBackupsWithTheirSizes) {
