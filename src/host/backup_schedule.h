@@ -1,0 +1,93 @@
+#pragma once
+// Scheduled backups: once a day, at the time set in Config1.ini, the server
+// writes Backup/Automatico-YYYY-MM-DD.db3 through the same backup procedure as
+// the "Backup" event (integrity check, online copy, date recorded), logs the
+// outcome, and removes its own older automatic backups beyond the number to
+// keep. Files of any other name in Backup/ are never touched. At start, when
+// the newest automatic backup is more than a day old (or there is none), one
+// is written at once.
+//
+// Config1.ini, section INDICE:
+//   BackupAutomaticoHora=HH:MM      daily time, local; absent or empty: off
+//   BackupAutomaticoManter=N        automatic backups kept (default 7, at least 1)
+//   BackupAutomaticoIntervalo=S     instead of the daily time, every S seconds
+//                                   (for tests and for shops that want more)
+
+#include <chrono>
+#include <condition_variable>
+#include <ctime>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace quelvar::host {
+
+class ServerControl;
+
+inline constexpr std::string_view kBackupTimeKey = "BackupAutomaticoHora";
+inline constexpr std::string_view kBackupKeepKey = "BackupAutomaticoManter";
+inline constexpr std::string_view kBackupIntervalKey = "BackupAutomaticoIntervalo";
+inline constexpr int kDefaultBackupsKept = 7;
+
+struct BackupSchedule {
+  bool enabled = false;
+  int hour = 0;
+  int minute = 0;
+  std::optional<std::chrono::seconds> interval;  // replaces the daily time
+  int keep = kDefaultBackupsKept;
+  std::string problem;  // a key that could not be read (the schedule is then off)
+};
+
+// The schedule as Config1.ini of `programFolder` sets it (off without the file).
+BackupSchedule ReadBackupSchedule(const std::filesystem::path& programFolder);
+// The same from the three values (absent keys as nullopt).
+BackupSchedule ParseBackupSchedule(const std::optional<std::string>& time, const std::optional<std::string>& keep,
+                                   const std::optional<std::string>& interval);
+
+// "Automatico-2026-12-10.db3" for that local date.
+std::string AutomaticBackupName(std::time_t when);
+// True for names of the form Automatico-YYYY-MM-DD.db3 (digits in place).
+bool IsAutomaticBackupName(std::string_view name);
+// The automatic backups in `folder`, newest date first.
+std::vector<std::filesystem::path> AutomaticBackups(const std::filesystem::path& folder);
+// Removes the automatic backups beyond the `keep` newest; the names removed.
+std::vector<std::string> PruneAutomaticBackups(const std::filesystem::path& folder, int keep);
+// True when no automatic backup in `folder` was written in the last 24 hours.
+bool AutomaticBackupDue(const std::filesystem::path& folder);
+
+// The next daily run strictly after `now` at hour:minute local time.
+std::time_t NextDailyRun(std::time_t now, int hour, int minute);
+
+class BackupScheduler {
+ public:
+  // Runs backups on `server`'s database; log entries go to its console.
+  explicit BackupScheduler(ServerControl& server);
+  ~BackupScheduler();  // Stop()
+
+  BackupScheduler(const BackupScheduler&) = delete;
+  BackupScheduler& operator=(const BackupScheduler&) = delete;
+
+  // Logs the schedule (or why it is off) and, when enabled, starts the
+  // worker: a catch-up run when one is due, then the daily (or interval) runs.
+  void Start(const BackupSchedule& schedule);
+  // Ends the worker after a run in progress.
+  void Stop();
+
+  // One run now: the backup, its log entry, the pruning. True when written.
+  bool RunOnce(int keep);
+
+ private:
+  void Work(BackupSchedule schedule);
+
+  ServerControl& server_;
+  std::mutex lock_;
+  std::condition_variable wake_;
+  bool stopping_ = false;
+  std::thread worker_;
+};
+
+}  // namespace quelvar::host
