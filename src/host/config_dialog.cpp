@@ -6,7 +6,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSpinBox>
+#include <QIntValidator>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "host/error_dialog.h"
+#include "host/host_texts.h"
 #include "host/qt_text.h"
 #include "host/server_control.h"
 #include "host/settings.h"
@@ -70,10 +71,10 @@ TFormServer_Config::TFormServer_Config(ServerControl& server, std::function<bool
   fileRow->addWidget(browse);
 
   auto* portGroup = new QGroupBox(QStringLiteral(" Porta de comunicação entre os módulos do Quelvar "), this);
-  frPorta_ = new QSpinBox(portGroup);
+  frPorta_ = new QLineEdit(portGroup);
   frPorta_->setObjectName("frPorta");
-  frPorta_->setRange(kLowestPort, kHighestPort);
-  frPorta_->setButtonSymbols(QAbstractSpinBox::NoButtons);
+  // Holds what the operator types; the configured text is set past it.
+  frPorta_->setValidator(new QIntValidator(kLowestPort, kHighestPort, frPorta_));
   frPorta_->setMinimumWidth(80);
   auto* portRow = new QHBoxLayout(portGroup);
   portRow->addWidget(frPorta_);
@@ -107,7 +108,9 @@ TFormServer_Config::TFormServer_Config(ServerControl& server, std::function<bool
 
 void TFormServer_Config::showEvent(QShowEvent* event) {
   frArquivo_->setText(QtText(server_.DatabasePath()));
-  frPorta_->setValue(server_.Port());  // held within 1-9000
+  // The configured port as it is; 0 (no usable port) as an empty field.
+  shownPort_ = server_.Port() == 0 ? QString() : QString::number(server_.Port());
+  frPorta_->setText(shownPort_);
   QDialog::showEvent(event);
   if (parentWidget() != nullptr && parentWidget()->isVisible() && !parentWidget()->isMinimized()) {
     move(parentWidget()->frameGeometry().center() - rect().center());
@@ -133,16 +136,23 @@ void TFormServer_Config::Browse() {
 }
 
 void TFormServer_Config::BotaoOKClick() {
-  frPorta_->interpretText();
   const std::string path = frArquivo_->text().toStdString();
+  // An untouched field keeps the configured port, whatever it is.
+  const bool portChanged = frPorta_->text() != shownPort_;
+  const int port = portChanged ? PortFromText(frPorta_->text().trimmed().toStdString()) : server_.Port();
+  if (!IsServicePort(port)) {
+    ShowErrorDialog(this, QtText(kPortInvalidMessage));
+    return;
+  }
+  const std::string portText = portChanged ? frPorta_->text().trimmed().toStdString() : std::to_string(port);
   try {
-    SaveSettings(server_.ProgramFolder(), path, frPorta_->text().toStdString());
+    SaveSettings(server_.ProgramFolder(), path, portText);
   } catch (const std::exception& failure) {
     ShowErrorDialog(this, QString::fromUtf8(failure.what()));
     return;
   }
   server_.SetDatabasePath(path);
-  server_.SetPort(frPorta_->value());
+  server_.SetPort(port);
   if (!restartListener_()) return;
   accept();
 }

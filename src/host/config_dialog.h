@@ -1,6 +1,10 @@
 #pragma once
 // `TFormServer_Config`, the configuration dialog: the database file
-// (`frArquivo`, with a browse button) and the port (`frPorta`, 1 to 9000).
+// (`frArquivo`, with a browse button) and the port (`frPorta`: what the
+// operator types is held to 1-9000, at most four digits). The port field
+// shows the configured port as it is, even one the field could not take
+// (65000, say; an unusable port 0 shows an empty field), and confirming the
+// dialog keeps that port unless the operator changed the field.
 // Created for one showing and destroyed when it closes; modal, centred on its
 // parent, no buttons in the title bar.
 //
@@ -19,7 +23,6 @@
 #include <string_view>
 
 class QLineEdit;
-class QSpinBox;
 
 namespace quelvar::host {
 
@@ -53,7 +56,8 @@ class TFormServer_Config final : public QDialog {
   ServerControl& server_;
   std::function<bool()> restartListener_;
   QLineEdit* frArquivo_ = nullptr;
-  QSpinBox* frPorta_ = nullptr;
+  QLineEdit* frPorta_ = nullptr;
+  QString shownPort_;  // the text the port field opened with
 };
 
 }  // namespace quelvar::host

@@ -12,6 +12,12 @@ namespace quelvar::host {
 inline constexpr std::string_view kDatabaseMissingMessage =
     "Banco de dados não localizado na pasta.\r\rInforme corretamente na tela a seguir  ";
 
+// Shown when `Porta` in Config1.ini is absent, not a number, or outside
+// 1-65535 ("\r" are line breaks, as in the message above).
+inline constexpr std::string_view kPortInvalidMessage =
+    "Porta de comunicação não informada ou inválida no Config1.ini (use um número de 1 a 65535).\r\r"
+    "Informe corretamente na tela a seguir  ";
+
 // The request counter's label.
 inline constexpr std::string_view kCounterLabel = "Qtd. de acessos ao banco de dados";
 

@@ -5,21 +5,26 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
 
 #include "host/database_bootstrap.h"
+#include "host/backup_schedule.h"
 #include "host/headless_console.h"
+#include "host/log_format.h"
 #include "host/host_texts.h"
 #include "host/server_control.h"
 #include "host/settings.h"
 #include "host/single_instance.h"
+#include "host/startup_lines.h"
 #ifdef QUELVAR_WITH_WINDOW
 #include "host/window_program.h"
 #endif
@@ -27,6 +32,7 @@
 namespace {
 
 using quelvar::host::HeadlessConsole;
+using quelvar::host::LogLevel;
 using quelvar::host::ServerControl;
 
 constexpr int kExitFailure = 1;
@@ -56,6 +62,11 @@ constexpr std::string_view kUsage =
     "  --create-database  before starting, write the default Config1.ini when it is\n"
     "                     missing and create the database file it names from the\n"
     "                     built-in schema when that file does not exist\n"
+    "  --data-folder DIR  keep Config1.ini, the database (a relative LocalQuelvarDB\n"
+    "                     is taken from here) and Backup/ in DIR instead of the\n"
+    "                     folder of the executable\n"
+    "  --no-self-update   AtualizaServidor never replaces the program (for\n"
+    "                     installations updated by their system package)\n"
     "  --version          print the version and exit\n"
     "  --help             print this text and exit\n"
     "\n";
@@ -65,6 +76,8 @@ struct Options {
   bool createDatabase = false;
   bool version = false;
   bool help = false;
+  bool selfUpdate = true;
+  std::optional<std::filesystem::path> dataFolder;
 };
 
 bool ParseOptions(int argc, char** argv, Options& options) {
@@ -74,6 +87,12 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       options.headless = true;
     } else if (arg == "--create-database") {
       options.createDatabase = true;
+    } else if (arg == "--data-folder" && i + 1 < argc) {
+      options.dataFolder = argv[++i];
+    } else if (arg.rfind("--data-folder=", 0) == 0) {
+      options.dataFolder = std::string(arg.substr(14));
+    } else if (arg == "--no-self-update") {
+      options.selfUpdate = false;
     } else if (arg == "--version") {
       options.version = true;
     } else if (arg == "--help" || arg == "-h") {
@@ -97,31 +116,77 @@ void CreateDatabase(const std::filesystem::path& programFolder) {
     throw std::runtime_error(std::string(quelvar::host::kConfigFileName) + " names no database file (" +
                              std::string(quelvar::host::kDatabaseKey) + " is empty)");
   }
+  const std::string file = quelvar::host::DatabaseFileFor(programFolder, database);
   std::error_code ec;
-  if (!std::filesystem::exists(database, ec)) quelvar::host::CreateDatabaseFromSchema(database);
+  if (!std::filesystem::exists(file, ec)) quelvar::host::CreateDatabaseFromSchema(file);
 }
 
-int RunHeadless(const std::filesystem::path& programFolder, const sigset_t& signals) {
-  const auto settings = quelvar::host::ReadStartupSettings(programFolder);
+// The folder given with --data-folder, made absolute; it must exist.
+std::filesystem::path DataFolder(const std::filesystem::path& folder) {
+  std::error_code ec;
+  const auto absolute = std::filesystem::absolute(folder, ec);
+  if (ec || !std::filesystem::is_directory(absolute, ec)) {
+    throw std::runtime_error("the data folder " + folder.string() + " does not exist");
+  }
+  return absolute.lexically_normal();
+}
+
+// How long a stop signal leaves the requests in flight to finish.
+constexpr std::chrono::seconds kStopGrace{10};
+
+// The start-up refusals of the headless run: the message the window would
+// show, then what is wrong and how to mend it. True when the start may go on.
+bool UsableSettings(const std::filesystem::path& programFolder, const quelvar::host::StartupSettings& settings,
+                    const std::string& databaseFile) {
   const quelvar::host::HostSettings& values = settings.values;
-  if (!quelvar::host::DatabaseFileExists(values.localDb)) {
+  const std::string config = quelvar::host::FolderText(programFolder) + std::string(quelvar::host::kConfigFileName);
+  if (!quelvar::host::DatabaseFileExists(databaseFile)) {
     std::cerr << quelvar::host::WithLineBreaks(quelvar::host::kDatabaseMissingMessage) << "\n";
-    const std::string config = quelvar::host::FolderText(programFolder) + std::string(quelvar::host::kConfigFileName);
     if (settings.createdDefaults) {
       std::cerr << "quelvar-server: " << config << " did not exist and has been written with default values.\n";
     } else if (values.localDb.empty()) {
       std::cerr << "quelvar-server: " << config << " names no database file (" << quelvar::host::kDatabaseKey
                 << ").\n";
     } else {
-      std::cerr << "quelvar-server: the database file " << values.localDb << " does not exist.\n";
+      std::cerr << "quelvar-server: the database file " << databaseFile << " does not exist.\n";
     }
     std::cerr << "Set " << quelvar::host::kDatabaseKey << " in " << config
               << ", or start with --create-database to create the database file it names.\n";
-    return kExitFailure;
+    return false;
   }
+  if (!quelvar::host::IsServicePort(values.port)) {
+    std::cerr << quelvar::host::WithLineBreaks(quelvar::host::kPortInvalidMessage) << "\n";
+    std::cerr << "quelvar-server: " << quelvar::host::kPortKey << " in " << config;
+    if (settings.portText) {
+      std::cerr << " is \"" << *settings.portText << "\": not a port from 1 to 65535.\n";
+    } else {
+      std::cerr << " is missing.\n";
+    }
+    return false;
+  }
+  return true;
+}
+
+const char* SignalName(int signal) {
+  switch (signal) {
+    case SIGINT:
+      return "SIGINT";
+    case SIGTERM:
+      return "SIGTERM";
+    default:
+      return "a signal";
+  }
+}
+
+int RunHeadless(const std::filesystem::path& programFolder, const sigset_t& signals,
+                quelvar::service::SelfUpdate selfUpdate) {
+  const auto settings = quelvar::host::ReadStartupSettings(programFolder);
+  const quelvar::host::HostSettings& values = settings.values;
+  const std::string databaseFile = quelvar::host::DatabaseFileFor(programFolder, values.localDb);
+  if (!UsableSettings(programFolder, settings, databaseFile)) return kExitFailure;
 
   HeadlessConsole console;
-  ServerControl server(console, programFolder);
+  ServerControl server(console, programFolder, selfUpdate);
   server.SetDatabasePath(values.localDb);
   server.SetPort(values.port);
   try {
@@ -132,17 +197,22 @@ int RunHeadless(const std::filesystem::path& programFolder, const sigset_t& sign
     return kExitFailure;
   }
   std::cout << server.Caption() << "\n";
-  if (server.BoundPort() != values.port) {
-    std::cout << "quelvar-server: listening on port " << server.BoundPort() << "\n";
-  }
   std::cout.flush();
+  console.Write(LogLevel::Info, quelvar::host::StartupLine({.version = QUELVAR_VERSION,
+                                                            .address = "all local addresses",
+                                                            .port = server.BoundPort(),
+                                                            .databaseFile = server.DatabaseFile(),
+                                                            .journalMode = quelvar::host::JournalModeOf(
+                                                                server.DatabaseFile())}));
+  quelvar::host::BackupScheduler backups(server);
+  backups.Start(quelvar::host::ReadBackupSchedule(programFolder));
 
   auto printCounter = [&console] {
     std::cout << quelvar::host::kCounterLabel << ": " << console.count() << "\n";
     std::cout.flush();
   };
+  int received = 0;
   for (;;) {
-    int received = 0;
     if (sigwait(&signals, &received) != 0) continue;
     if (received == SIGUSR1) {
       printCounter();
@@ -150,9 +220,21 @@ int RunHeadless(const std::filesystem::path& programFolder, const sigset_t& sign
     }
     break;  // SIGINT or SIGTERM
   }
-  // Stop the listener, then end at once: requests in progress are cut off.
-  server.Stop();
+  // The graceful stop: no new connections; the requests in flight get up to
+  // kStopGrace to finish; whatever is left then is cut off as the process ends.
+  backups.Stop();
+  const std::size_t open = server.OpenConnections();
+  std::string note = std::string(SignalName(received));
+  if (open > 0) {
+    console.Write(LogLevel::Info, "stopping on " + note + ": no new connections; waiting up to " +
+                                      std::to_string(kStopGrace.count()) + " s for " + std::to_string(open) +
+                                      " open connection(s)");
+  }
+  if (!server.StopAcceptingAndWait(kStopGrace)) {
+    note += ", " + std::to_string(server.OpenConnections()) + " connection(s) cut off";
+  }
   printCounter();
+  console.Write(LogLevel::Info, quelvar::host::ShutdownLine(QUELVAR_VERSION, console.count(), note));
   std::cerr.flush();
   std::_Exit(0);
 }
@@ -209,21 +291,27 @@ int main(int argc, char** argv) {
     quelvar::host::SingleInstanceLock instance;
     switch (instance.Acquire()) {
       case quelvar::host::SingleInstanceLock::Outcome::HeldElsewhere:
-        return 0;  // another copy runs: end at once, silently
+        // Another copy runs: leave it alone and say so in one line.
+        std::cerr << "quelvar-server: another copy is already running (it holds the lock file "
+                  << quelvar::host::SingleInstanceLock::LockPath().string() << "); this one ends.\n";
+        return 0;
       case quelvar::host::SingleInstanceLock::Outcome::Unavailable:
         std::cerr << "quelvar-server: warning: single-instance lock not held: " << instance.error() << "\n";
         break;
       case quelvar::host::SingleInstanceLock::Outcome::Acquired:
         break;
     }
-    const std::filesystem::path programFolder = quelvar::host::ProgramFolder();
+    const std::filesystem::path programFolder =
+        options.dataFolder ? DataFolder(*options.dataFolder) : quelvar::host::ProgramFolder();
+    const auto selfUpdate =
+        options.selfUpdate ? quelvar::service::SelfUpdate::On : quelvar::service::SelfUpdate::Off;
     if (options.createDatabase) CreateDatabase(programFolder);
 #ifdef QUELVAR_WITH_WINDOW
     if (!options.headless && DisplayAvailable()) {
-      return quelvar::host::RunOperatorWindow(argc, argv, programFolder, signals);
+      return quelvar::host::RunOperatorWindow(argc, argv, programFolder, signals, selfUpdate);
     }
 #endif
-    return RunHeadless(programFolder, signals);
+    return RunHeadless(programFolder, signals, selfUpdate);
   } catch (const std::exception& failure) {
     std::cerr << "quelvar-server: " << failure.what() << "\n";
     return kExitFailure;

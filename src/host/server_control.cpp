@@ -5,6 +5,7 @@
 
 #include "host/journal_settings.h"
 #include "host/listener_settings.h"
+#include "host/settings.h"
 
 namespace quelvar::host {
 
@@ -16,12 +17,18 @@ std::string ServerCaption(std::string_view version, int port) {
   return caption;
 }
 
-ServerControl::ServerControl(OperatorConsole& console, std::filesystem::path programFolder)
+ServerControl::ServerControl(OperatorConsole& console, std::filesystem::path programFolder,
+                             service::SelfUpdate selfUpdate)
     : console_(console),
       programFolder_(std::move(programFolder)),
       databasePath_(std::make_shared<service::DatabasePath>(std::string())),
-      service_(console_, programFolder_, databasePath_),
-      listener_(service_) {}
+      meteredConsole_(console_, metrics_),
+      service_(meteredConsole_, programFolder_, databasePath_, service::BuildEventCatalogue(),
+               service::StandardHandlers(selfUpdate)),
+      monitor_(service_, service_.Catalogue(), metrics_,
+               service::MonitorSources{databasePath_, programFolder_ / "Backup",
+                                       [this] { return listener_.OpenConnections(); }}),
+      listener_(monitor_) {}
 
 ServerControl::~ServerControl() { listener_.SetActive(false); }
 
@@ -29,14 +36,17 @@ void ServerControl::SetDatabasePath(std::string path) {
   // The journal goes with the database: read from the settings file each time
   // the path is set from it.
   databasePath_->Connections().SetJournal(ReadJournalSetting(programFolder_));
-  databasePath_->set(std::move(path));
+  databasePath_->set(DatabaseFileFor(programFolder_, path));
+  configuredDb_ = std::move(path);
 }
 
-std::string ServerControl::DatabasePath() const { return *databasePath_->get(); }
+std::string ServerControl::DatabasePath() const { return configuredDb_; }
+
+std::string ServerControl::DatabaseFile() const { return *databasePath_->get(); }
 
 void ServerControl::Start() {
   listener_.SetActive(false);
-  listener_.SetHandler(service_);
+  listener_.SetHandler(monitor_);
   if (port_ < 0 || port_ > 65535) {
     throw service::ListenerError("port " + std::to_string(port_) + " is outside the range 0-65535");
   }
@@ -52,6 +62,13 @@ void ServerControl::Start() {
 }
 
 void ServerControl::Stop() { listener_.SetActive(false); }
+
+bool ServerControl::StopAcceptingAndWait(std::chrono::milliseconds limit) {
+  listener_.StopAccepting();
+  return listener_.WaitIdle(std::chrono::steady_clock::now() + limit);
+}
+
+std::size_t ServerControl::OpenConnections() const { return listener_.OpenConnections(); }
 
 bool ServerControl::Listening() const { return listener_.Active(); }
 

@@ -10,6 +10,8 @@
 // the headless program's main thread); request threads only read the database
 // path, which is published whole.
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -19,7 +21,10 @@
 #include "service/database_path.h"
 #include "service/event_service.h"
 #include "service/listener.h"
+#include "service/metrics.h"
 #include "service/operator_console.h"
+#include "service/service_monitor.h"
+#include "service/standard_handlers.h"
 
 namespace quelvar::host {
 
@@ -33,16 +38,22 @@ std::string ServerCaption(std::string_view version, int port);
 
 class ServerControl {
  public:
-  ServerControl(OperatorConsole& console, std::filesystem::path programFolder);
+  // `selfUpdate` Off: "AtualizaServidor" never replaces the program (an
+  // installation whose updates come with its system package).
+  ServerControl(OperatorConsole& console, std::filesystem::path programFolder,
+                service::SelfUpdate selfUpdate = service::SelfUpdate::On);
   ~ServerControl();  // stops the listener
 
   ServerControl(const ServerControl&) = delete;
   ServerControl& operator=(const ServerControl&) = delete;
 
-  // `vLocalDB`: the next service module connects to this file, with the
-  // journal the settings file selects (journal_settings.h).
+  // `vLocalDB` as configured: the next service module connects to this file
+  // (a relative path being taken from the program folder), with the journal
+  // the settings file selects (journal_settings.h).
   void SetDatabasePath(std::string path);
   std::string DatabasePath() const;
+  // The file the service modules open (the configured path made absolute).
+  std::string DatabaseFile() const;
   std::shared_ptr<service::DatabasePath> SharedDatabasePath() const { return databasePath_; }
 
   // `vPorta`: the port the next Start() uses.
@@ -57,6 +68,13 @@ class ServerControl {
   void Start();
   // Stops the listener; harmless when already stopped.
   void Stop();
+  // The graceful stop: no new connections, then up to `limit` for the open
+  // ones to finish; true when every one has. Stop() cuts off what is left.
+  bool StopAcceptingAndWait(std::chrono::milliseconds limit);
+  std::size_t OpenConnections() const;
+
+  // The figures behind GET /metrics.
+  service::ServiceMetrics& Metrics() { return metrics_; }
 
   bool Listening() const;
   // The port actually bound (differs from Port() only for port 0); 0 when stopped.
@@ -72,13 +90,19 @@ class ServerControl {
   std::string Caption() const;
 
   OperatorConsole& Console() const { return console_; }
+  // The console the service modules count and log on (the figures see it).
+  OperatorConsole& ModuleConsole() { return meteredConsole_; }
   const std::filesystem::path& ProgramFolder() const { return programFolder_; }
 
  private:
   OperatorConsole& console_;
   const std::filesystem::path programFolder_;
   const std::shared_ptr<service::DatabasePath> databasePath_;
+  std::string configuredDb_;
+  service::ServiceMetrics metrics_;
+  service::MeteredConsole meteredConsole_;
   service::EventService service_;
+  service::ServiceMonitor monitor_;
   service::Listener listener_;
   int port_ = 0;
   std::string version_;

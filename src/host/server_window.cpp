@@ -177,15 +177,17 @@ void TFormServer000::FormShow() {
   }
   server_.SetDatabasePath(settings.values.localDb);
   server_.SetPort(settings.values.port);
-  if (DatabaseFileExists(settings.values.localDb)) {
+  const bool databaseFound = DatabaseFileExists(server_.DatabaseFile());
+  if (databaseFound && IsServicePort(settings.values.port)) {
     BotaoOKClick();
     return;
   }
   // The operator has to act: bring the window up under the message.
   if (isMinimized() || !isVisible()) showNormal();
-  QMessageBox message(QMessageBox::NoIcon, QApplication::applicationName(), DisplayedText(QtText(kDatabaseMissingMessage)),
+  QMessageBox message(QMessageBox::NoIcon, QApplication::applicationName(),
+                      DisplayedText(QtText(databaseFound ? kPortInvalidMessage : kDatabaseMissingMessage)),
                       QMessageBox::Ok, this);
-  message.setObjectName("DatabaseMissingMessage");
+  message.setObjectName(databaseFound ? "PortInvalidMessage" : "DatabaseMissingMessage");
   message.exec();
   BotaoConfigClick();
 }

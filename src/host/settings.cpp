@@ -183,6 +183,15 @@ int PortFromText(std::string_view text) {
   return static_cast<int>(value);
 }
 
+bool IsServicePort(int port) { return port >= 1 && port <= 65535; }
+
+std::string DatabaseFileFor(const std::filesystem::path& programFolder, const std::string& localDb) {
+  if (localDb.empty()) return localDb;
+  const std::filesystem::path path(localDb);
+  if (path.is_absolute()) return localDb;
+  return (programFolder / path).string();
+}
+
 bool WriteDefaultSettingsIfMissing(const std::filesystem::path& programFolder) {
   const auto file = ConfigFile(programFolder);
   std::error_code ec;
@@ -200,7 +209,8 @@ StartupSettings ReadStartupSettings(const std::filesystem::path& programFolder) 
   }
   const IniFile ini = IniFile::Load(ConfigFile(programFolder));
   result.values.localDb = ini.Get(kConfigSection, kDatabaseKey).value_or("");
-  result.values.port = PortFromText(ini.Get(kConfigSection, kPortKey).value_or(""));
+  result.portText = ini.Get(kConfigSection, kPortKey);
+  result.values.port = PortFromText(result.portText.value_or(""));
   return result;
 }
 

@@ -51,6 +51,15 @@ std::string FolderText(const std::filesystem::path& folder);
 // A decimal integer (optional sign, digits only, 32-bit range); 0 otherwise.
 int PortFromText(std::string_view text);
 
+// The ports the listener accepts from the settings: 1 to 65535. An absent or
+// non-numeric `Porta` reads as 0 and is refused too: port 0 would let the
+// system pick a port no client knows.
+bool IsServicePort(int port);
+
+// The database file a configured `LocalQuelvarDB` names: a relative path is
+// taken from the program folder (never from the working directory); "" stays "".
+std::string DatabaseFileFor(const std::filesystem::path& programFolder, const std::string& localDb);
+
 // The two settings in force.
 struct HostSettings {
   std::string localDb;  // `vLocalDB`
@@ -60,6 +69,7 @@ struct HostSettings {
 struct StartupSettings {
   HostSettings values;
   bool createdDefaults = false;  // the file was missing and has been written
+  std::optional<std::string> portText;  // `Porta` as written, when present
 };
 
 // Start-up reading: when Config1.ini exists, its values (an absent

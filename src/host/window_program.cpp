@@ -5,8 +5,11 @@
 #include <QScreen>
 
 #include <cstdlib>
+#include <exception>
+#include <string>
 #include <thread>
 
+#include "host/backup_schedule.h"
 #include "host/qt_console.h"
 #include "host/server_control.h"
 #include "host/server_window.h"
@@ -14,13 +17,20 @@
 
 namespace quelvar::host {
 
-int RunOperatorWindow(int argc, char** argv, const std::filesystem::path& programFolder, const sigset_t& blockedSignals) {
+int RunOperatorWindow(int argc, char** argv, const std::filesystem::path& programFolder, const sigset_t& blockedSignals,
+                      service::SelfUpdate selfUpdate) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
   ApplyVisualStyle(application);
 
   QtOperatorConsole console;
-  ServerControl server(console, programFolder);
+  ServerControl server(console, programFolder, selfUpdate);
+  BackupScheduler backups(server);
+  try {
+    backups.Start(ReadBackupSchedule(programFolder));
+  } catch (const std::exception& failure) {
+    console.log(std::string("Backup automático --> \r") + failure.what());
+  }
   // Closing the window stops the listener, then ends the process at once:
   // requests in progress and open connections are cut off.
   TFormServer000 window(server, console, [] { std::_Exit(0); });

@@ -8,6 +8,8 @@
 
 #include <filesystem>
 
+#include "service/standard_handlers.h"
+
 namespace quelvar::host {
 
 // The application title.
@@ -16,6 +18,8 @@ inline constexpr char kApplicationTitle[] = "Quelvar 1.5 - Servidor";
 // Runs the window until it is closed, which ends the process with code 0.
 // `blockedSignals` are blocked in every thread already; the signal thread takes
 // them with sigwait.
-int RunOperatorWindow(int argc, char** argv, const std::filesystem::path& programFolder, const sigset_t& blockedSignals);
+// Scheduled backups (backup_schedule.h) run while the window is open.
+int RunOperatorWindow(int argc, char** argv, const std::filesystem::path& programFolder, const sigset_t& blockedSignals,
+                      service::SelfUpdate selfUpdate = service::SelfUpdate::On);
 
 }  // namespace quelvar::host

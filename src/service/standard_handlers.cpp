@@ -10,10 +10,11 @@
 #include "inventory/users.h"
 #include "tools/informational_events.h"
 #include "tools/maintenance_events.h"
+#include "tools/self_update.h"
 
 namespace quelvar::service {
 
-HandlerRegistry StandardHandlers() {
+HandlerRegistry StandardHandlers(SelfUpdate selfUpdate) {
   HandlerRegistry::Builder registry;
   tools::RegisterInformationalEvents(registry);
   tools::RegisterMaintenanceEvents(registry);
@@ -25,6 +26,11 @@ HandlerRegistry StandardHandlers() {
   inventory::RegisterDocumentHandlers(registry);
   inventory::RegisterCostHandlers(registry);
   inventory::RegisterDeleteHandlers(registry);
+  if (selfUpdate == SelfUpdate::Off) {
+    registry.Add("DWServerEventsFerramentas", "AtualizaServidor", [](TDM&, TDWParams& params, std::string&) {
+      params.Item("Resposta").SetAsString(std::string(tools::kStatusNoUpdate));
+    });
+  }
   return std::move(registry).Build();
 }
 

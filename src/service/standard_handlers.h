@@ -6,6 +6,11 @@
 
 namespace quelvar::service {
 
-HandlerRegistry StandardHandlers();
+// Whether "AtualizaServidor" may replace the program. Off where the program
+// comes with a system package: the event then answers that no update is
+// available, and the package manager brings new versions.
+enum class SelfUpdate { On, Off };
+
+HandlerRegistry StandardHandlers(SelfUpdate selfUpdate = SelfUpdate::On);
 
 }  // namespace quelvar::service

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -104,6 +105,23 @@ TEST(PortFromText, DecimalIntegerOrZero) {
       {"99999999999999999999", 0},
   };
   for (const auto& [text, port] : cases) EXPECT_EQ(PortFromText(text), port) << text;
+}
+
+TEST(IsServicePort, OneTo65535) {
+  const std::pair<int, bool> cases[] = {{1, true},     {7780, true},  {65535, true}, {0, false},
+                                        {-1, false},   {65536, false}, {9001, true}};
+  for (const auto& [port, usable] : cases) EXPECT_EQ(IsServicePort(port), usable) << port;
+}
+
+TEST(DatabaseFileFor, RelativePathsAreTakenFromTheProgramFolder) {
+  const std::tuple<const char*, const char*> cases[] = {
+      {"QuelvarDB.db3", "/opt/q/QuelvarDB.db3"},
+      {"dados/Loja.db3", "/opt/q/dados/Loja.db3"},
+      {"../dados/Loja.db3", "/opt/q/../dados/Loja.db3"},
+      {"/srv/Loja.db3", "/srv/Loja.db3"},
+      {"", ""},
+  };
+  for (const auto& [configured, file] : cases) EXPECT_EQ(DatabaseFileFor("/opt/q", configured), file) << configured;
 }
 
 TEST(FolderText, EndsInASeparator) {
