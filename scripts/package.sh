@@ -1,18 +1,101 @@
 #!/usr/bin/env bash
-# Builds the .deb (build/quelvar-server_<version>_<arch>.deb) and lists what it installs.
+# Builds the packages into build/ and checks them:
+#   quelvar-server_<version>_<arch>.deb         the headless service (no Qt)
+#   quelvar-server-window_<version>_<arch>.deb  the server with its window
+# Checked: contents, owners and modes; dependencies (no Qt in the service
+# package); the maintainer scripts; the unit's options and its hardening
+# (`systemd-analyze security` exposure at most 3.0); and the packaged server
+# itself, started on a data folder of its own.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-./scripts/build.sh
+./scripts/install_missing.sh dpkg-dev fakeroot curl binutils
+./scripts/build.sh quelvar-server quelvar-server-headless quelvar-client
+rm -f build/quelvar-server_*.deb build/quelvar-server-window_*.deb
 (cd build && cpack -G DEB >/dev/null)
-deb=$(ls -t build/quelvar-server_*.deb | head -1)
-dpkg-deb --field "$deb" Package Version Depends
-contents=$(dpkg-deb --contents "$deb")
+
+fail() { echo "package check failed: $*" >&2; exit 1; }
+server=$(ls build/quelvar-server_*.deb)
+window=$(ls build/quelvar-server-window_*.deb 2>/dev/null || true)
+
+dpkg-deb --field "$server" Package Version Depends
+contents=$(dpkg-deb --contents "$server")
 echo "$contents"
-# The package must carry the server, the schema, the client, the unit and the scripts.
-for path in ./opt/quelvar/quelvar-server ./opt/quelvar/quelvar.sql ./usr/bin/quelvar-client \
-            ./lib/systemd/system/quelvar.service; do
-  grep -q " $path\$" <<<"$contents" || { echo "package lacks $path" >&2; exit 1; }
+
+# Path, mode and owner of what the service package installs: all root's.
+while read -r mode path; do
+  line=$(awk -v p="$path" '$6 == p' <<<"$contents")
+  [ -n "$line" ] || fail "the package lacks $path"
+  [ "$(awk '{print $1 " " $2}' <<<"$line")" = "$mode root/root" ] || fail "$path is not $mode root/root: $line"
+done <<'LIST'
+drwxr-xr-x ./opt/quelvar/
+-rwxr-xr-x ./opt/quelvar/quelvar-server
+-rw-r--r-- ./opt/quelvar/quelvar.sql
+-rwxr-xr-x ./usr/bin/quelvar-client
+-rw-r--r-- ./lib/systemd/system/quelvar.service
+LIST
+awk '{print $1}' <<<"$contents" | grep -q '^........w' && fail "a file of the package is writable by everyone"
+grep -q ' \./var/' <<<"$contents" && fail "data files belong to the service user, not to the package"
+
+# Qt only in the window package.
+depends=$(dpkg-deb --field "$server" Depends)
+grep -qi 'qt' <<<"$depends" && fail "the service package depends on Qt: $depends"
+unpacked=$(mktemp -d)
+trap 'rm -rf "$unpacked"' EXIT
+dpkg-deb -x "$server" "$unpacked/root"
+readelf -d "$unpacked/root/opt/quelvar/quelvar-server" | grep NEEDED | grep -qi qt && fail "the service binary links Qt"
+if [ -n "$window" ]; then
+  dpkg-deb --field "$window" Package Version Depends
+  dpkg-deb --field "$window" Depends | grep -q 'quelvar-server (=' || fail "the window package does not depend on the server"
+  dpkg-deb --contents "$window" | grep -q ' \./opt/quelvar/quelvar-server-window$' || fail "the window package lacks its binary"
+fi
+
+# Maintainer scripts: present, valid shell, and what Debian practice asks of them.
+control=$(dpkg-deb --ctrl-tarfile "$server" | tar -t)
+dpkg-deb -e "$server" "$unpacked/control"
+for script in postinst prerm postrm; do
+  grep -qx "./$script" <<<"$control" || fail "the package lacks $script"
+  sh -n "$unpacked/control/$script" || fail "$script is not valid shell"
 done
-control=$(dpkg-deb --ctrl-tarfile "$deb" | tar -t)
-grep -q postinst <<<"$control" || { echo "package lacks postinst" >&2; exit 1; }
-echo "$deb"
+grep -q 'install -d -o quelvar -g quelvar -m 0750' "$unpacked/control/postinst" || fail "postinst does not make the data folder 0750"
+grep -q 'chmod 0640' "$unpacked/control/postinst" || fail "postinst does not make the data files 0640"
+grep -q 'chown root:root' "$unpacked/control/postinst" || fail "postinst does not give the program folder to root"
+awk '/"purge"/,/^fi$/' "$unpacked/control/postrm" | grep -q 'deluser --system' || fail "purge does not remove the system user"
+
+# The unit: the options asked for, and the exposure systemd rates.
+unit="$unpacked/root/lib/systemd/system/quelvar.service"
+for option in 'NoNewPrivileges=yes' 'ProtectSystem=strict' 'ReadWritePaths=/var/lib/quelvar' 'PrivateTmp=yes' \
+              'ProtectHome=yes' 'UMask=0027' 'User=quelvar' 'KillSignal=SIGTERM'; do
+  grep -qx "$option" "$unit" || fail "the unit lacks $option"
+done
+grep -q '^ExecStart=/opt/quelvar/quelvar-server .*--data-folder /var/lib/quelvar' "$unit" || fail "the unit does not use /var/lib/quelvar"
+grep -q '^ExecStart=.*--no-self-update' "$unit" || fail "the self-update is not off in the unit"
+if systemd-analyze security --help 2>/dev/null | grep -q -- '--offline'; then
+  systemd-analyze security --offline=true --no-pager "$unit" | tail -1
+  systemd-analyze security --offline=true --threshold=30 --no-pager "$unit" >/dev/null ||
+    fail "the unit's exposure is above 3.0"
+else
+  echo "systemd-analyze without --offline: the exposure is not rated here"
+fi
+
+# The packaged server on a data folder of its own, with the unit's umask.
+data="$unpacked/data"
+mkdir -m 0750 "$data"
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+printf '[INDICE]\nLocalQuelvarDB=QuelvarDB.db3\nPorta=%s\n' "$port" >"$data/Config1.ini"
+(umask 0027; XDG_RUNTIME_DIR="$data" exec "$unpacked/root/opt/quelvar/quelvar-server" --headless --create-database \
+   --data-folder "$data" --no-self-update >"$unpacked/server.out" 2>"$unpacked/server.err") &
+pid=$!
+health=""
+for _ in $(seq 100); do
+  health=$(curl -s -u varosa:quibet4693 "http://127.0.0.1:$port/healthz" || true)
+  [ "$health" = ok ] && break
+  sleep 0.1
+done
+kill -TERM "$pid"
+wait "$pid" || fail "the packaged server did not stop with code 0"
+[ "$health" = ok ] || fail "the packaged server is not healthy: $health $(cat "$unpacked/server.err")"
+[ "$(stat -c %a "$data/QuelvarDB.db3")" = 640 ] || fail "the database is not 0640"
+grep -q "database $data/QuelvarDB.db3" "$unpacked/server.err" || fail "the database is not in the data folder"
+
+echo "$server"
+[ -z "$window" ] || echo "$window"

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Builds the server and runs it headless from build/ (its program folder). On
-# the first run it writes build/Config1.ini (port 7780) and creates the
-# database build/QuelvarDB.db3 from the shipped schema.
+# Builds the server (and nothing else) and runs it headless from build/ (its
+# program folder). On the first run it writes build/Config1.ini (port 7780)
+# and creates the database build/QuelvarDB.db3 from the shipped schema.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-./scripts/build.sh
+./scripts/build.sh quelvar-server
 exec build/quelvar-server --headless --create-database "$@"
