@@ -205,7 +205,11 @@ int RunHeadless(const std::filesystem::path& programFolder, const sigset_t& sign
                                                             .journalMode = quelvar::host::JournalModeOf(
                                                                 server.DatabaseFile())}));
   quelvar::host::BackupScheduler backups(server);
-  backups.Start(quelvar::host::ReadBackupSchedule(programFolder));
+  try {
+    backups.Start(quelvar::host::ReadBackupSchedule(programFolder));
+  } catch (const std::exception& failure) {
+    console.Write(LogLevel::Error, std::string("scheduled backups are off: ") + failure.what());
+  }
 
   auto printCounter = [&console] {
     std::cout << quelvar::host::kCounterLabel << ": " << console.count() << "\n";

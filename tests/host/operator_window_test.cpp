@@ -116,6 +116,21 @@ int FreeLowPort() {
 }
 
 // Holds a loopback port taken for the life of the object.
+// A port the system chose (above 9000 on a usual system), free a moment ago.
+int FreeHighPort() {
+  const int fd = ::socket(AF_INET6, SOCK_STREAM, 0);
+  sockaddr_in6 address{};
+  address.sin6_family = AF_INET6;
+  socklen_t length = sizeof address;
+  int port = 0;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+    port = ntohs(address.sin6_port);
+  }
+  ::close(fd);
+  return port;
+}
+
 class TakenPort {
  public:
   TakenPort() : fd_(::socket(AF_INET6, SOCK_STREAM, 0)) {
@@ -164,8 +179,9 @@ class OperatorWindowTest : public QObject {
   }
 
   // Shows the window on a prepared folder and waits until it listens.
+  // Port 0 stands for a free port below 9000.
   void StartListening(int port = 0) {
-    PrepareFolder(port);
+    PrepareFolder(port == 0 ? FreeLowPort() : port);
     ShowWindow();
     QTRY_VERIFY_WITH_TIMEOUT(server_->Listening(), 10000);
   }
@@ -306,7 +322,7 @@ class OperatorWindowTest : public QObject {
       QCOMPARE(dialog->windowTitle(), QStringLiteral("Configuração do Módulo Servidor"));
       QCOMPARE(dialog->findChild<QLineEdit*>("frArquivo")->text(), QString::fromStdString(Database().string()));
       dialog->findChild<QLineEdit*>("frArquivo")->setText(QStringLiteral("/nao/existe.db3"));
-      dialog->findChild<QSpinBox*>("frPorta")->setValue(1234);
+      dialog->findChild<QLineEdit*>("frPorta")->setText(QStringLiteral("1234"));
       if (withEscape) {
         QTest::keyClick(dialog->findChild<QLineEdit*>("frArquivo"), Qt::Key_Escape);
       } else {
@@ -332,8 +348,8 @@ class OperatorWindowTest : public QObject {
     WhenModalOpens([&](QWidget* modal) {
       auto* dialog = qobject_cast<TFormServer_Config*>(modal);
       QVERIFY(dialog != nullptr);
-      QCOMPARE(dialog->findChild<QSpinBox*>("frPorta")->value(), 1);  // port 0 is shown within 1-9000
-      dialog->findChild<QSpinBox*>("frPorta")->setValue(newPort);
+      QCOMPARE(dialog->findChild<QLineEdit*>("frPorta")->text(), QString::number(oldPort));
+      dialog->findChild<QLineEdit*>("frPorta")->setText(QString::number(newPort));
       dialog->findChild<QPushButton*>("BotaoOK")->click();
     });
     window_->findChild<QToolButton*>("BotaoConfig")->click();
@@ -347,6 +363,67 @@ class OperatorWindowTest : public QObject {
     QCOMPARE(SobreStatus(oldPort), std::string());
   }
 
+  void portTheFieldCannotTakeIsShownAndKeptUnlessChanged() {
+    const int high = FreeHighPort();  // above the field's 9000
+    QVERIFY(high > 9000);
+    StartListening(high);
+    QString shown;
+    WhenModalOpens([&](QWidget* modal) {
+      auto* dialog = qobject_cast<TFormServer_Config*>(modal);
+      QVERIFY(dialog != nullptr);
+      shown = dialog->findChild<QLineEdit*>("frPorta")->text();
+      dialog->findChild<QLineEdit*>("frArquivo")->setText(QString::fromStdString(Database().string()));
+      dialog->findChild<QPushButton*>("BotaoOK")->click();  // the port field untouched
+    });
+    window_->findChild<QToolButton*>("BotaoConfig")->click();
+    QCOMPARE(shown, QString::number(high));
+    QCOMPARE(IniFile::Load(ConfigFile()).Get(kConfigSection, kPortKey).value_or(""), std::to_string(high));
+    QVERIFY(server_->Listening());
+    QCOMPARE(static_cast<int>(server_->BoundPort()), high);
+  }
+
+  void typedPortIsHeldToTheFieldsLimits() {
+    StartListening();
+    QString afterTyping;
+    WhenModalOpens([&](QWidget* modal) {
+      auto* port = modal->findChild<QLineEdit*>("frPorta");
+      port->clear();
+      QTest::keyClicks(port, QStringLiteral("912345"));
+      afterTyping = port->text();
+      qobject_cast<QDialog*>(modal)->reject();
+    });
+    window_->findChild<QToolButton*>("BotaoConfig")->click();
+    QCOMPARE(afterTyping, QStringLiteral("912"));  // 9123 would pass 9000
+  }
+
+  void unusablePortAtStartShowsTheMessageThenTheDialog() {
+    CreateDatabaseFromSchema(Database());
+    SaveSettings(Folder(), Database().string(), "abc");
+    const int port = FreeLowPort();
+    QString message;
+    QString shownPort = QStringLiteral("not shown");
+    WhenModalOpens([&](QWidget* box) {
+      message = qobject_cast<QMessageBox*>(box)->text();
+      WhenModalOpens(
+          [&](QWidget* modal) {
+            auto* dialog = qobject_cast<TFormServer_Config*>(modal);
+            QVERIFY(dialog != nullptr);
+            shownPort = dialog->findChild<QLineEdit*>("frPorta")->text();
+            dialog->findChild<QLineEdit*>("frPorta")->setText(QString::number(port));
+            dialog->findChild<QPushButton*>("BotaoOK")->click();
+          },
+          box);
+      qobject_cast<QMessageBox*>(box)->accept();
+    });
+    ShowWindow();
+    QTRY_COMPARE_WITH_TIMEOUT(shownPort != QStringLiteral("not shown"), true, 10000);
+    QCOMPARE(message, QStringLiteral("Porta de comunicação não informada ou inválida no Config1.ini (use um número de 1 "
+                                     "a 65535).\n\nInforme corretamente na tela a seguir  "));
+    QCOMPARE(shownPort, QString());
+    QVERIFY(server_->Listening());
+    QCOMPARE(static_cast<int>(server_->BoundPort()), port);
+  }
+
   void failedRestartShowsTheErrorAndLeavesTheListenerStopped() {
     StartListening();
     const QString caption = window_->windowTitle();
@@ -357,7 +434,7 @@ class OperatorWindowTest : public QObject {
     WhenModalOpens([&](QWidget* modal) {
       auto* dialog = qobject_cast<TFormServer_Config*>(modal);
       QVERIFY(dialog != nullptr);
-      dialog->findChild<QSpinBox*>("frPorta")->setValue(taken.port());
+      dialog->findChild<QLineEdit*>("frPorta")->setText(QString::number(taken.port()));
       WhenMessageOpens(error, dialog);
       dialog->findChild<QPushButton*>("BotaoOK")->click();
       dialogStayedOpen = dialog->isVisible();
@@ -382,7 +459,7 @@ class OperatorWindowTest : public QObject {
       auto* dialog = qobject_cast<TFormServer_Config*>(modal);
       QVERIFY(dialog != nullptr);
       dialog->findChild<QLineEdit*>("frArquivo")->setText(QStringLiteral("/outro/banco.db3"));
-      dialog->findChild<QSpinBox*>("frPorta")->setValue(1234);
+      dialog->findChild<QLineEdit*>("frPorta")->setText(QStringLiteral("1234"));
       WhenMessageOpens(error, dialog);
       dialog->findChild<QPushButton*>("BotaoOK")->click();
       dialog->reject();
@@ -390,7 +467,7 @@ class OperatorWindowTest : public QObject {
     window_->findChild<QToolButton*>("BotaoConfig")->click();
     QVERIFY2(error.contains(QStringLiteral("Config1.ini")), qPrintable(error));
     QCOMPARE(server_->DatabasePath(), Database().string());
-    QCOMPARE(server_->Port(), 0);
+    QCOMPARE(server_->Port(), static_cast<int>(port));
     QVERIFY(server_->Listening());
     QCOMPARE(server_->BoundPort(), port);
   }
@@ -439,7 +516,7 @@ class OperatorWindowTest : public QObject {
             dialogPath = dialog->findChild<QLineEdit*>("frArquivo")->text();
             if (confirm) {
               dialog->findChild<QLineEdit*>("frArquivo")->setText(QString::fromStdString(Database().string()));
-              dialog->findChild<QSpinBox*>("frPorta")->setValue(port);
+              dialog->findChild<QLineEdit*>("frPorta")->setText(QString::number(port));
               dialog->findChild<QPushButton*>("BotaoOK")->click();
             } else {
               dialog->findChild<QPushButton*>("BotaoFechar")->click();
