@@ -141,7 +141,7 @@ TEST_F(DataSafety, BackupTargetsThatAreNotEarlierBackupsAreRefusedAndLeftAsTheyW
     const std::string before = existed ? ReadBytes(c.target) : "";
     const std::string answer = Backup(c.destino1, c.destino2.string());
     EXPECT_EQ(answer.rfind(kBackupFailure + c.expected, 0), 0u) << answer;
-    EXPECT_EQ(Count(server_.Stderr(), "Backup --> \r" + answer.substr(kBackupFailure.size())), 1u) << server_.Stderr();
+    EXPECT_EQ(Count(server_.OperatorLog(), "Backup --> \r" + answer.substr(kBackupFailure.size())), 1u) << server_.Stderr();
     EXPECT_EQ(fs::exists(fs::symlink_status(c.target)), existed);
     // The live file and its side files change as the log is folded back;
     // their content is checked below.
@@ -267,7 +267,7 @@ TEST_F(DataSafety, RestoreOfAFileThatIsNoCompleteShopDatabaseIsRefused) {
     SCOPED_TRACE(c.name);
     const std::string answer = Restore(c.name);
     EXPECT_EQ(answer.rfind(kRestoreFailure + kCopyFailure + c.reason, 0), 0u) << answer;
-    EXPECT_EQ(Count(server_.Stderr(), "Restore --> \r" + kCopyFailure), ++refused);
+    EXPECT_EQ(Count(server_.OperatorLog(), "Restore --> \r" + kCopyFailure), ++refused);
     EXPECT_EQ(DatabaseContent(Db()), live);
   }
   EXPECT_EQ(Restore("Bom.db3"), "OK");
@@ -339,7 +339,7 @@ TEST_F(FreeQuerySafety, StatementsThatWriteAreRefusedWithTheDatabaseUnchanged) {
   std::size_t refused = 0;
   for (const std::string& sql : writes) {
     EXPECT_EQ(FreeQuery(sql), "") << sql;
-    EXPECT_EQ(Count(server_.Stderr(), "QueryDinamica --> \r" + kReadOnly), ++refused) << sql << server_.Stderr();
+    EXPECT_EQ(Count(server_.OperatorLog(), "QueryDinamica --> \r" + kReadOnly), ++refused) << sql << server_.Stderr();
     EXPECT_EQ(DatabaseContent(Db()), live) << sql;
   }
   EXPECT_FALSE(fs::exists(outside));
@@ -351,7 +351,7 @@ TEST_F(FreeQuerySafety, StatementsThatWriteAreRefusedWithTheDatabaseUnchanged) {
   EXPECT_NE(FreeQuery("Select T05_Lote From T05_LOTE"), "");
   EXPECT_NE(FreeQuery("PRAGMA table_info(T04_MATE)"), "");
   EXPECT_NE(FreeQuery("PRAGMA user_version"), "");
-  EXPECT_EQ(Count(server_.Stderr(), "QueryDinamica --> "), refused) << server_.Stderr();
+  EXPECT_EQ(Count(server_.OperatorLog(), "QueryDinamica --> "), refused) << server_.Stderr();
 }
 
 TEST_F(FreeQuerySafety, QueriesPastTheirTimeOrMemoryBudgetFailNamingIt) {
@@ -377,13 +377,13 @@ TEST_F(FreeQuerySafety, QueriesPastTheirTimeOrMemoryBudgetFailNamingIt) {
     EXPECT_EQ(FreeQuery(c.sql), "") << c.sql;
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30)) << c.sql;
   }
-  EXPECT_EQ(Count(server_.Stderr(), "QueryDinamica --> \r" + cases[0].message), 1u) << server_.Stderr();
-  EXPECT_EQ(Count(server_.Stderr(), "QueryDinamica --> \r" + cases[1].message), 2u) << server_.Stderr();
+  EXPECT_EQ(Count(server_.OperatorLog(), "QueryDinamica --> \r" + cases[0].message), 1u) << server_.Stderr();
+  EXPECT_EQ(Count(server_.OperatorLog(), "QueryDinamica --> \r" + cases[1].message), 2u) << server_.Stderr();
   // A report within the budgets is untouched by them.
   EXPECT_NE(FreeQuery("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 1000) "
                       "SELECT i FROM n"),
             "");
-  EXPECT_EQ(Count(server_.Stderr(), "QueryDinamica --> "), cases.size());
+  EXPECT_EQ(Count(server_.OperatorLog(), "QueryDinamica --> "), cases.size());
 }
 
 }  // namespace
