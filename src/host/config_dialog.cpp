@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include <exception>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -26,6 +27,7 @@ namespace {
 
 constexpr int kLowestPort = 1;
 constexpr int kHighestPort = 9000;  // so at most four digits can be typed
+constexpr std::string_view kTypedPortMessage = "Porta inválida: informe um número de 1 a 9000.";
 
 }  // namespace
 
@@ -140,6 +142,10 @@ void TFormServer_Config::BotaoOKClick() {
   // An untouched field keeps the configured port, whatever it is.
   const bool portChanged = frPorta_->text() != shownPort_;
   const int port = portChanged ? PortFromText(frPorta_->text().trimmed().toStdString()) : server_.Port();
+  if (portChanged && (port < kLowestPort || port > kHighestPort)) {
+    ShowErrorDialog(this, QtText(kTypedPortMessage));
+    return;
+  }
   if (!IsServicePort(port)) {
     ShowErrorDialog(this, QtText(kPortInvalidMessage));
     return;

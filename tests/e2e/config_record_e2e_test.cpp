@@ -128,7 +128,7 @@ TEST_F(ConfigRecord, FailedSavesAnswerTheFailureTextAndWriteNothing) {
   }
   EXPECT_NE(Save(SettingsTable({{"depois", "1", false, 2}}, false)).find("T03_ArqFoto"), std::string::npos);
   EXPECT_EQ(Read().AsString("T03_Rodape"), "antes");
-  EXPECT_NE(server_.Stderr().find("GravaConfig --> \r"), std::string::npos) << server_.Stderr();
+  EXPECT_NE(server_.OperatorLog().find("GravaConfig --> \r"), std::string::npos) << server_.Stderr();
 }
 
 }  // namespace

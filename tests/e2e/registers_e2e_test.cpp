@@ -295,7 +295,7 @@ TEST_F(Registers, GroupInUseByALiveMaterialIsKept) {
                 kStillUsed);
   EXPECT_EQ(Column(kGroup, "T06_Exclusao", 1), "<null>");
   EXPECT_EQ(Delete(kGroup, 2, 3), "OK");
-  EXPECT_EQ(server_.Stderr().find("Exclui --> "), std::string::npos) << server_.Stderr();
+  EXPECT_EQ(server_.OperatorLog().find("Exclui --> "), std::string::npos) << server_.Stderr();
 }
 
 TEST_F(Registers, SectorInUseByALiveUserIsKept) {
@@ -307,7 +307,7 @@ TEST_F(Registers, SectorInUseByALiveUserIsKept) {
             "Este Setor está sendo utilizado no cadastro de usuários\rpor maria (podendo haver outros).\r" + kStillUsed);
   EXPECT_EQ(Column(kSector, "T09_Exclusao", 1), "<null>");
   EXPECT_EQ(Delete(kSector, 2, 3), "OK");
-  EXPECT_EQ(server_.Stderr().find("Exclui --> "), std::string::npos) << server_.Stderr();
+  EXPECT_EQ(server_.OperatorLog().find("Exclui --> "), std::string::npos) << server_.Stderr();
 }
 
 TEST_F(Registers, CostCentreInUseByALiveOutputIsKeptAndLogged) {
@@ -318,7 +318,7 @@ TEST_F(Registers, CostCentreInUseByALiveOutputIsKeptAndLogged) {
   const std::string refusal = "Este centro de custo está sendo utilizado no cadastro de saídas.\r" + kStillUsed;
   EXPECT_EQ(Delete(kCostCentre, 1, 3), refusal);
   EXPECT_EQ(Column(kCostCentre, "T07_Exclusao", 1), "<null>");
-  EXPECT_NE(server_.Stderr().find("Exclui --> " + refusal), std::string::npos) << server_.Stderr();
+  EXPECT_NE(server_.OperatorLog().find("Exclui --> " + refusal), std::string::npos) << server_.Stderr();
   EXPECT_EQ(Delete(kCostCentre, 2, 3), "OK");
 }
 
@@ -338,7 +338,7 @@ TEST_F(Registers, SupplierOnALiveOrderOrEntryIsKept) {
   EXPECT_EQ(QueryOne("Select count(*) From T08_FORN Where T08_Exclusao is Null"), "3");
   EXPECT_EQ(Delete(kSupplier, 3, 3), "OK");
   EXPECT_EQ(QueryOne("Select count(*) From T08_FORN Where T08_Exclusao is Null"), "2");
-  EXPECT_EQ(server_.Stderr().find("Exclui --> "), std::string::npos) << server_.Stderr();
+  EXPECT_EQ(server_.OperatorLog().find("Exclui --> "), std::string::npos) << server_.Stderr();
 }
 
 // Every concurrent save of one name answers either the new number or the

@@ -38,7 +38,7 @@ TEST(ServerWithoutArguments, RunsHeadlessWithoutADisplay) {
   EXPECT_EQ(server.Stop(), 0);
   const std::string caption = "Servidor do Banco de Dados do Quelvar 1.5 - Porta " + std::to_string(server.port());
   EXPECT_EQ(server.Stdout(), caption + "\nQtd. de acessos ao banco de dados: 1\n");
-  EXPECT_NE(server.Stderr().find("QueryDinamica --> \r"), std::string::npos) << server.Stderr();
+  EXPECT_NE(server.OperatorLog().find("QueryDinamica --> \r"), std::string::npos) << server.Stderr();
 }
 
 #ifdef QUELVAR_WITH_WINDOW
@@ -53,7 +53,7 @@ TEST(ServerWithoutArguments, OpensTheWindowWhereADisplayIsAvailable) {
   // window, which ends the program with code 0.
   EXPECT_EQ(server.Stop(), 0);
   EXPECT_EQ(server.Stdout(), "");
-  EXPECT_EQ(server.Stderr().find("QueryDinamica"), std::string::npos) << server.Stderr();
+  EXPECT_EQ(server.OperatorLog().find("QueryDinamica"), std::string::npos) << server.Stderr();
 }
 
 TEST(ServerWithoutArguments, HeadlessOptionWinsOverADisplay) {

@@ -208,8 +208,8 @@ class OperatorWindowTest : public QObject {
     StartListening();
     QCOMPARE(window_->size(), QSize(542, 328));
     QVERIFY(!(window_->windowFlags() & Qt::WindowMaximizeButtonHint));
-    QCOMPARE(window_->windowTitle(),
-             QString::fromStdString("Servidor do Banco de Dados do Quelvar 1.5 - Porta 0"));
+    QCOMPARE(window_->windowTitle(), QString::fromStdString("Servidor do Banco de Dados do Quelvar 1.5 - Porta " +
+                                                            std::to_string(server_->BoundPort())));
     QCOMPARE(window_->findChild<QLabel*>("Label1")->text(), QStringLiteral("Qtd. de acessos ao banco de dados"));
     QCOMPARE(window_->findChild<QToolButton*>("BotaoConfig")->toolTip(), QStringLiteral("Configuração"));
     QVERIFY(Log()->isReadOnly());
@@ -384,16 +384,27 @@ class OperatorWindowTest : public QObject {
 
   void typedPortIsHeldToTheFieldsLimits() {
     StartListening();
+    const std::string configBefore = ReadFile(ConfigFile());
+    const std::uint16_t port = server_->BoundPort();
     QString afterTyping;
+    QString error;
+    bool dialogStayedOpen = false;
     WhenModalOpens([&](QWidget* modal) {
-      auto* port = modal->findChild<QLineEdit*>("frPorta");
-      port->clear();
-      QTest::keyClicks(port, QStringLiteral("912345"));
-      afterTyping = port->text();
+      auto* field = modal->findChild<QLineEdit*>("frPorta");
+      field->clear();
+      QTest::keyClicks(field, QStringLiteral("912345"));
+      afterTyping = field->text();
+      WhenMessageOpens(error, modal);
+      modal->findChild<QPushButton*>("BotaoOK")->click();
+      dialogStayedOpen = modal->isVisible();
       qobject_cast<QDialog*>(modal)->reject();
     });
     window_->findChild<QToolButton*>("BotaoConfig")->click();
-    QCOMPARE(afterTyping, QStringLiteral("912"));  // 9123 would pass 9000
+    QCOMPARE(afterTyping, QStringLiteral("9123"));  // four digits at most
+    QCOMPARE(error, QStringLiteral("Porta inválida: informe um número de 1 a 9000."));
+    QVERIFY(dialogStayedOpen);
+    QCOMPARE(ReadFile(ConfigFile()), configBefore);
+    QCOMPARE(server_->BoundPort(), port);
   }
 
   void unusablePortAtStartShowsTheMessageThenTheDialog() {
