@@ -19,6 +19,7 @@
 #include "host/database_bootstrap.h"
 #include "host/backup_schedule.h"
 #include "host/headless_console.h"
+#include "host/listener_settings.h"
 #include "host/log_format.h"
 #include "host/host_texts.h"
 #include "host/server_control.h"
@@ -198,8 +199,16 @@ int RunHeadless(const std::filesystem::path& programFolder, const sigset_t& sign
   }
   std::cout << server.Caption() << "\n";
   std::cout.flush();
+  std::string address = "all local addresses";
+  try {
+    const std::string configured = quelvar::host::LoadListenerOptions(programFolder).address;
+    if (!configured.empty()) address = configured;
+  } catch (const std::exception&) {
+    // Read once already by the start; the line keeps the default.
+  }
+  if (server.BoundTlsPort() != 0) address += " (TLS port " + std::to_string(server.BoundTlsPort()) + ")";
   console.Write(LogLevel::Info, quelvar::host::StartupLine({.version = QUELVAR_VERSION,
-                                                            .address = "all local addresses",
+                                                            .address = address,
                                                             .port = server.BoundPort(),
                                                             .databaseFile = server.DatabaseFile(),
                                                             .journalMode = quelvar::host::JournalModeOf(
