@@ -19,6 +19,7 @@
 #include "host/database_bootstrap.h"
 #include "host/backup_schedule.h"
 #include "host/headless_console.h"
+#include "host/journal_settings.h"
 #include "host/listener_settings.h"
 #include "host/log_format.h"
 #include "host/host_texts.h"
@@ -211,8 +212,8 @@ int RunHeadless(const std::filesystem::path& programFolder, const sigset_t& sign
                                                             .address = address,
                                                             .port = server.BoundPort(),
                                                             .databaseFile = server.DatabaseFile(),
-                                                            .journalMode = quelvar::host::JournalModeOf(
-                                                                server.DatabaseFile())}));
+                                                            .journalMode = std::string(quelvar::host::JournalModeName(
+                                                                quelvar::host::ReadJournalSetting(programFolder)))}));
   quelvar::host::BackupScheduler backups(server);
   try {
     backups.Start(quelvar::host::ReadBackupSchedule(programFolder));
@@ -235,7 +236,7 @@ int RunHeadless(const std::filesystem::path& programFolder, const sigset_t& sign
   }
   // The graceful stop: no new connections; the requests in flight get up to
   // kStopGrace to finish; whatever is left then is cut off as the process ends.
-  backups.Stop();
+  server.StopAccepting();
   const std::size_t open = server.OpenConnections();
   std::string note = std::string(SignalName(received));
   if (open > 0) {
@@ -243,7 +244,8 @@ int RunHeadless(const std::filesystem::path& programFolder, const sigset_t& sign
                                       std::to_string(kStopGrace.count()) + " s for " + std::to_string(open) +
                                       " open connection(s)");
   }
-  if (!server.StopAcceptingAndWait(kStopGrace)) {
+  backups.Stop();
+  if (!server.WaitIdle(kStopGrace)) {
     note += ", " + std::to_string(server.OpenConnections()) + " connection(s) cut off";
   }
   printCounter();

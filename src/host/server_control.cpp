@@ -63,8 +63,9 @@ void ServerControl::Start() {
 
 void ServerControl::Stop() { listener_.SetActive(false); }
 
-bool ServerControl::StopAcceptingAndWait(std::chrono::milliseconds limit) {
-  listener_.StopAccepting();
+void ServerControl::StopAccepting() { listener_.StopAccepting(); }
+
+bool ServerControl::WaitIdle(std::chrono::milliseconds limit) {
   return listener_.WaitIdle(std::chrono::steady_clock::now() + limit);
 }
 

@@ -68,9 +68,11 @@ class ServerControl {
   void Start();
   // Stops the listener; harmless when already stopped.
   void Stop();
-  // The graceful stop: no new connections, then up to `limit` for the open
-  // ones to finish; true when every one has. Stop() cuts off what is left.
-  bool StopAcceptingAndWait(std::chrono::milliseconds limit);
+  // The graceful stop: StopAccepting() closes the port, WaitIdle() gives the
+  // open connections up to `limit` to finish (true when every one has).
+  // Stop() cuts off what is left.
+  void StopAccepting();
+  bool WaitIdle(std::chrono::milliseconds limit);
   std::size_t OpenConnections() const;
 
   // The figures behind GET /metrics.

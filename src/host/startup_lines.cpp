@@ -1,30 +1,11 @@
 #include "host/startup_lines.h"
 
-#include <sqlite3.h>
-
-#include <exception>
-
-#include "data/database.h"
 #include "host/server_control.h"
 
 namespace quelvar::host {
 
-std::string JournalModeOf(const std::string& databaseFile) {
-  try {
-    Database database([databaseFile] { return databaseFile; });
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(database.Handle(), "PRAGMA journal_mode", -1, &raw, nullptr) != SQLITE_OK) {
-      return "unknown (" + std::string(sqlite3_errmsg(database.Handle())) + ")";
-    }
-    SqliteStatement statement(raw);
-    if (sqlite3_step(statement.get()) != SQLITE_ROW) {
-      return "unknown (" + std::string(sqlite3_errmsg(database.Handle())) + ")";
-    }
-    const auto* mode = reinterpret_cast<const char*>(sqlite3_column_text(statement.get(), 0));
-    return mode != nullptr ? mode : "unknown";
-  } catch (const std::exception& failure) {
-    return "unknown (" + std::string(failure.what()) + ")";
-  }
+std::string_view JournalModeName(JournalChoice journal) {
+  return journal == JournalChoice::kRollback ? "delete" : "wal";
 }
 
 std::string StartupLine(const StartupFacts& facts) {

@@ -6,13 +6,15 @@
 #include <string>
 #include <string_view>
 
+#include "data/connect_settings.h"
+
 namespace quelvar::host {
 
-// The journal mode the server's connections give the database file
-// ("delete", "wal", ...), read with "PRAGMA journal_mode" on a connection
-// opened with the service modules' settings; "unknown (<reason>)" when the
-// file cannot be read.
-std::string JournalModeOf(const std::string& databaseFile);
+// The journal mode the server's connections set on the database file, by
+// the journal setting: "wal" or "delete". (Read from the setting rather than
+// from the file, so that the line never opens the database before a request
+// does.)
+std::string_view JournalModeName(JournalChoice journal);
 
 struct StartupFacts {
   std::string_view version;  // the build's version
