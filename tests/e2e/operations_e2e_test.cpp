@@ -74,6 +74,8 @@ TEST(Operations, LogLinesAreStampedAndAFailureKeepsEveryLineVisible) {
       kStamp + " INFO quelvar-server " + version + R"( \(Quelvar 1\.5\) started: address all local addresses, port )" +
       std::to_string(server.port()) + ", database " + database + R"(, journal mode [a-z]+\n)" +
       kStamp + " ERROR Restore --> \n    Ocorreu um erro na cópia do backup.\n    Mensagem original: [^\n]+\n" +
+      // The restore's connection may still be closing when the signal comes.
+      "(" + kStamp + " INFO stopping on SIGTERM: no new connections; waiting up to 10 s for 1 open connection\\(s\\)\n)?" +
       kStamp + " INFO quelvar-server " + version + R"( stopped; request counter 1: SIGTERM\n)");
   EXPECT_TRUE(std::regex_match(log, expected)) << log;
 }
@@ -137,11 +139,12 @@ TEST(Operations, MetricsCountAKnownMixOfRequests) {
            "\nquelvar_request_duration_seconds_count 4\n",
            "\nquelvar_request_duration_seconds_bucket{le=\"+Inf\"} 4\n",
            "\nquelvar_service_modules_total 4\n",
-           "\nquelvar_connections_open 1\n",
        }) {
     EXPECT_NE(page.body.find(line), std::string::npos) << line << page.body;
   }
   EXPECT_EQ(Count(page.body, "\nquelvar_requests_total{"), 3u) << page.body;
+  // This request's own connection at least (an earlier one may still be closing).
+  EXPECT_TRUE(std::regex_search(page.body, std::regex(R"(\nquelvar_connections_open [1-9]\n)"))) << page.body;
   EXPECT_TRUE(std::regex_search(page.body, std::regex(R"(\nquelvar_database_size_bytes [1-9]\d*\n)"))) << page.body;
   EXPECT_EQ(server.Stop(), 0);
 }
