@@ -2,9 +2,12 @@
 # End-to-end time of the materials' list ("Consulta" of DWServerEventsT04_MATE,
 # no filter, deactivated ones left out) over 20,000 materials with a lot each,
 # beside the sqlite3 shell running the same statement with -json on the same
-# file (with the list's order), and the server's memory: resident size when
-# idle, its peak during each list (the kernel's high-water mark, reset before
-# the call) and what it keeps a second after the last list. Prints figures;
+# file (with the list's order), and the server's memory: its resident size at
+# start, just before each list, its peak during each list (the kernel's
+# high-water mark, reset before the call) and a second after the last list.
+# The pooled database connections keep their page caches between requests,
+# so the size before a list grows over the first few lists; what a list
+# itself costs is its peak above the size just before it. Prints figures;
 # asserts nothing. Loopback only.
 # Usage: bench/materials_list.sh [server-binary]   (default build/quelvar-server)
 #   RUNS=n   timed runs after one warm-up (default 5)
@@ -62,16 +65,17 @@ rows=$(sqlite3 "$db" "Select Count(*) From T04_MATE Where NOT T04_Desativado")
 echo "materials listed: $rows"
 sleep 1
 idle=$(kib VmRSS)
-echo "run  server-s  reply-bytes  sqlite3-json-s  json-bytes  peak-rss-KiB"
+echo "run  server-s  reply-bytes  sqlite3-json-s  json-bytes  rss-before-KiB  peak-rss-KiB"
 : > "$work/times"
 for run in $(seq "$runs"); do
+  before=$(kib VmRSS)
   echo 5 > "/proc/$server_pid/clear_refs"  # the high-water mark starts again from the present size
   s=$(call_server)
   peak=$(kib VmHWM)
   q=$(call_sqlite)
-  printf '%-4s %-9s %-12s %-15s %-11s %s\n' "$run" "$s" "$(stat -c %s "$work/reply")" "$q" \
-    "$(stat -c %s "$work/sqlite.json")" "$peak"
-  echo "$s $q $peak" >> "$work/times"
+  printf '%-4s %-9s %-12s %-15s %-11s %-15s %s\n' "$run" "$s" "$(stat -c %s "$work/reply")" "$q" \
+    "$(stat -c %s "$work/sqlite.json")" "$before" "$peak"
+  echo "$s $q $peak $((peak - before))" >> "$work/times"
 done
 sleep 1
 after=$(kib VmRSS)
@@ -79,8 +83,10 @@ median() { cut -d' ' -f"$1" "$work/times" | sort -n | sed -n "$(((runs + 1) / 2)
 server_median=$(median 1)
 sqlite_median=$(median 2)
 peak_median=$(median 3)
+rise_median=$(median 4)
 awk -v s="$server_median" -v q="$sqlite_median" \
   'BEGIN { printf "median: server %.3f s, sqlite3 -json %.3f s, server / sqlite3 %.2f\n", s, q, s / q }'
-awk -v started="$started" -v idle="$idle" -v peak="$peak_median" -v after="$after" -v reply="$(stat -c %s "$work/reply")" \
-  'BEGIN { printf "server memory: %.1f MiB at start, idle after one list %.1f MiB, peak during a list %.1f MiB (median; %.1f MiB above idle = %.2f x the %.1f MiB reply), a second after the last list %.1f MiB\n",
-           started / 1024, idle / 1024, peak / 1024, (peak - idle) / 1024, (peak - idle) * 1024 / reply, reply / 1048576, after / 1024 }'
+awk -v started="$started" -v idle="$idle" -v peak="$peak_median" -v rise="$rise_median" -v after="$after" \
+  -v reply="$(stat -c %s "$work/reply")" \
+  'BEGIN { printf "server memory: %.1f MiB at start, %.1f MiB idle after the first list; during a list the peak is %.1f MiB above the size just before it (median) = %.2f x the %.1f MiB reply; peak %.1f MiB (median); %.1f MiB a second after the last list\n",
+           started / 1024, idle / 1024, rise / 1024, rise * 1024 / reply, reply / 1048576, peak / 1024, after / 1024 }'
