@@ -23,7 +23,7 @@ stages=("$@")
 ((${#stages[@]})) || stages=(asan tsan)
 
 # Suites and tests that run threads or concurrent requests (ctest -R).
-tsan_tests='Concurren|Parallel|Threads|SharedText|HeadlessConsole|EventServiceTest|ListenerTest|SingleInstance|DuringRestores|LoadAndCrash|MixedLoad'
+tsan_tests='Concurren|Parallel|Threads|WriterLock|ConnectionPool|LongRead|SharedText|HeadlessConsole|EventServiceTest|ListenerTest|SingleInstance|DuringRestores|LoadAndCrash|MixedLoad'
 export QUELVAR_LOAD_SECONDS="${QUELVAR_LOAD_SECONDS:-5}"
 
 locked() {
