@@ -122,7 +122,9 @@ class Listener {
   void StopNow() noexcept;
 
   // The idle time and the connection cap (kIdleTimeout, kMaxConnections by
-  // default); taken by connections accepted from now on.
+  // default); taken by connections accepted from now on (a lower cap counts
+  // once the threads already waiting in accept() have taken a connection
+  // each; set it before activation to hold from the first connection).
   void SetIdleTimeout(std::chrono::milliseconds idle);
   void SetMaxConnections(std::size_t count);
 

@@ -636,7 +636,11 @@ TEST_F(ListenerTest, ClientThatNeverReadsItsReplyIsDisconnected) {
 }
 
 TEST_F(ListenerTest, ConnectionsBeyondTheCapWaitForAFreeOne) {
+  // Set before the start: threads already waiting in accept() keep waiting.
+  listener_.SetActive(false);
   listener_.SetMaxConnections(3);
+  listener_.SetActive(true);
+  port_ = listener_.BoundPort();
   std::vector<std::unique_ptr<RawConnection>> idle;
   for (int i = 0; i < 3; ++i) idle.push_back(std::make_unique<RawConnection>(port_));
   ASSERT_TRUE(Eventually([&] { return listener_.OpenConnections() == 3; }));
