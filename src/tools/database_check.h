@@ -1,5 +1,6 @@
 #pragma once
-// Small engine helpers shared by the backup and restore safety checks.
+// Small engine helpers shared by the backup and restore safety checks and the
+// integrity check.
 
 #include <string>
 #include <vector>

@@ -14,36 +14,9 @@
 #include "data/sqlite_handles.h"
 #include "data/tdm.h"
 #include "data/writer_lock.h"
+#include "tools/database_check.h"
 
 namespace quelvar::tools {
-
-namespace {
-
-void RunOn(sqlite3* db, const char* sql) {
-  if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) ThrowEngineError(db);
-}
-
-// The text of every row of the check's result.
-std::vector<std::string> CheckRows(sqlite3* db) {
-  sqlite3_stmt* raw = nullptr;
-  if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &raw, nullptr) != SQLITE_OK) ThrowEngineError(db);
-  SqliteStatement statement(raw);
-  std::vector<std::string> rows;
-  for (;;) {
-    const int rc = sqlite3_step(raw);
-    if (rc == SQLITE_DONE) break;
-    if (rc != SQLITE_ROW) ThrowEngineError(db);
-    const unsigned char* text = sqlite3_column_text(raw, 0);
-    rows.emplace_back(text ? reinterpret_cast<const char*>(text) : "");
-  }
-  return rows;
-}
-
-bool IsOk(std::string_view text) {
-  return text.size() == 2 && (text[0] == 'o' || text[0] == 'O') && (text[1] == 'k' || text[1] == 'K');
-}
-
-}  // namespace
 
 IntegrityValidator::IntegrityValidator(const TDM& dm, std::string databaseFile)
     : dm_(dm), databaseFile_(std::move(databaseFile)) {}
@@ -74,12 +47,12 @@ auto IntegrityValidator::OnOwnConnection(Action action) {
 }
 
 void IntegrityValidator::Analyse() {
-  OnOwnConnection([](sqlite3* db) { RunOn(db, "ANALYZE"); });
+  OnOwnConnection([](sqlite3* db) { RunStatement(db, "ANALYZE"); });
 }
 
 bool IntegrityValidator::Check() {
-  const std::vector<std::string> rows = OnOwnConnection([](sqlite3* db) { return CheckRows(db); });
-  if (rows.empty() || (rows.size() == 1 && IsOk(rows.front()))) return true;
+  const std::vector<std::string> rows = OnOwnConnection([](sqlite3* db) { return IntegrityCheckRows(db); });
+  if (IntegrityCheckPassed(rows)) return true;
   for (const std::string& row : rows) {
     std::size_t start = 0;
     for (;;) {
@@ -94,7 +67,7 @@ bool IntegrityValidator::Check() {
 
 void IntegrityValidator::Compact() {
   OnOwnConnection([](sqlite3* db) {
-    RunOn(db, "VACUUM");
+    RunStatement(db, "VACUUM");
     // The log now holds a copy of every page: fold it back and shrink it when
     // no reader is in the way (when one is, the next checkpoints do it).
     sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
