@@ -13,6 +13,8 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <mutex>
+#include <random>
 #include <stdexcept>
 #include <regex>
 #include <thread>
@@ -51,22 +53,35 @@ bool CanConnect(std::uint16_t port) {
 
 }  // namespace
 
+// A port below the system's ephemeral range (32768 and up on Linux), picked at
+// random and found free: the many client connections of the suites take their
+// local ports from that range, so a port found free here is not taken by one
+// of them between the check and the server's start.
 std::uint16_t FreeLoopbackPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = 0;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    const int failure = errno;
+  constexpr int kLowest = 20000;
+  constexpr int kHighest = 32767;
+  static std::mutex mutex;
+  static std::mt19937 random{std::random_device{}()};
+  std::uniform_int_distribution<int> pick(kLowest, kHighest);
+  int lastFailure = 0;
+  for (int attempt = 0; attempt < 200; ++attempt) {
+    int port = 0;
+    {
+      const std::lock_guard<std::mutex> lock(mutex);
+      port = pick(random);
+    }
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    lastFailure = errno;
     ::close(fd);
-    throw std::runtime_error(std::string("bind: ") + std::strerror(failure));
+    if (bound) return static_cast<std::uint16_t>(port);
   }
-  ::close(fd);
-  return ntohs(address.sin_port);
+  throw std::runtime_error(std::string("no free loopback port: ") + std::strerror(lastFailure));
 }
 
 ServerProcess::ServerProcess() : ServerProcess(Options{}) {}
