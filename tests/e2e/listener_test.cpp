@@ -104,6 +104,18 @@ class ListenerTest : public ::testing::Test {
     ASSERT_NE(port_, 0);
   }
 
+  // Restarts the listener with idle extra threads retiring after `retire`;
+  // answers the threads it keeps ready.
+  std::size_t RestartRetiringIdleThreadsAfter(std::chrono::milliseconds retire) {
+    listener_.SetActive(false);
+    service::ListenerOptions options = listener_.Options();
+    options.limits.threadRetire = retire;
+    listener_.SetOptions(options);
+    listener_.SetActive(true);
+    port_ = listener_.BoundPort();
+    return listener_.Threads();
+  }
+
   RawResult Ask(const std::string& request) { return Exchange(port_, request); }
 
   RecordingHandler handler_;
@@ -713,13 +725,7 @@ TEST_F(ListenerTest, StopClosesOpenConnectionsAndJoinsThreads) {
 }
 
 TEST_F(ListenerTest, ThreadsGrowWithTheLoadAndIdleExtrasRetire) {
-  listener_.SetActive(false);
-  service::ListenerOptions options = listener_.Options();
-  options.limits.threadRetire = 200ms;
-  listener_.SetOptions(options);
-  listener_.SetActive(true);
-  port_ = listener_.BoundPort();
-  const std::size_t ready = listener_.Threads();
+  const std::size_t ready = RestartRetiringIdleThreadsAfter(200ms);
   EXPECT_GE(ready, 1u);
 
   constexpr int kTogether = 16;  // far more than the threads kept ready
@@ -774,13 +780,7 @@ TEST_F(ListenerTest, AWholeRequestIsClosedAtOnceAndExtraBytesAreDrained) {
 }
 
 TEST_F(ListenerTest, ConnectionThreadsEndWithTheirConnections) {
-  listener_.SetActive(false);
-  service::ListenerOptions options = listener_.Options();
-  options.limits.threadRetire = 200ms;
-  listener_.SetOptions(options);
-  listener_.SetActive(true);
-  port_ = listener_.BoundPort();
-  const std::size_t ready = listener_.Threads();
+  const std::size_t ready = RestartRetiringIdleThreadsAfter(200ms);
   std::vector<std::thread> clients;
   for (int c = 0; c < 5; ++c) {
     clients.emplace_back([&] {
