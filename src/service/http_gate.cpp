@@ -1,6 +1,7 @@
 #include "service/http_gate.h"
 
 #include <array>
+#include <cstdint>
 #include <ostream>  // the status header below needs it
 #include <utility>
 
@@ -112,21 +113,45 @@ HttpReply FailureReply(int status, std::string message) {
 }
 
 std::string HttpDate(std::time_t when) {
-  static constexpr std::array<const char*, 7> kDays = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static constexpr std::array<const char*, 7> kDays = {"Thu", "Fri", "Sat", "Sun", "Mon", "Tue", "Wed"};
   static constexpr std::array<const char*, 12> kMonths = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  std::tm tm{};
-  gmtime_r(&when, &tm);
-  auto two = [](int v) {
-    return std::string{static_cast<char>('0' + v / 10 % 10), static_cast<char>('0' + v % 10)};
+  // The calendar is computed here rather than by the C library, whose
+  // conversion takes a process-wide lock on every call.
+  const std::int64_t seconds = static_cast<std::int64_t>(when);
+  std::int64_t days = seconds / 86400;
+  std::int64_t secondOfDay = seconds % 86400;
+  if (secondOfDay < 0) {
+    secondOfDay += 86400;
+    --days;
+  }
+  const std::size_t weekday = static_cast<std::size_t>(((days % 7) + 7) % 7);  // 1970-01-01 was a Thursday
+  // Civil date from the day count (proleptic Gregorian calendar, eras of 400 years).
+  const std::int64_t shifted = days + 719468;
+  const std::int64_t era = (shifted >= 0 ? shifted : shifted - 146096) / 146097;
+  const std::int64_t dayOfEra = shifted - era * 146097;
+  const std::int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const std::int64_t monthFromMarch = (5 * dayOfYear + 2) / 153;
+  const std::int64_t day = dayOfYear - (153 * monthFromMarch + 2) / 5 + 1;
+  const std::int64_t month = monthFromMarch < 10 ? monthFromMarch + 3 : monthFromMarch - 9;
+  const std::int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+
+  auto two = [](std::string& out, std::int64_t v) {
+    out.push_back(static_cast<char>('0' + v / 10 % 10));
+    out.push_back(static_cast<char>('0' + v % 10));
   };
   std::string out;
   out.reserve(29);
-  out.append(kDays[static_cast<std::size_t>(tm.tm_wday) % 7]).append(", ");
-  out.append(two(tm.tm_mday)).append(" ");
-  out.append(kMonths[static_cast<std::size_t>(tm.tm_mon) % 12]).append(" ");
-  out.append(std::to_string(tm.tm_year + 1900)).append(" ");
-  out.append(two(tm.tm_hour)).append(":").append(two(tm.tm_min)).append(":").append(two(tm.tm_sec));
+  out.append(kDays[weekday]).append(", ");
+  two(out, day);
+  out.append(" ").append(kMonths[static_cast<std::size_t>(month - 1)]).append(" ");
+  out.append(std::to_string(year)).append(" ");
+  two(out, secondOfDay / 3600);
+  out.push_back(':');
+  two(out, secondOfDay / 60 % 60);
+  out.push_back(':');
+  two(out, secondOfDay % 60);
   out.append(" GMT");
   return out;
 }

@@ -1,5 +1,6 @@
 #include "service/http_gate.h"
 
+#include <ctime>
 #include <optional>
 #include <string>
 #include <vector>
@@ -105,6 +106,23 @@ TEST(HttpDate, ImfFixdateInGmt) {
       {1735689599, "Tue, 31 Dec 2024 23:59:59 GMT"},
   };
   for (const auto& [when, text] : cases) EXPECT_EQ(HttpDate(when), text);
+}
+
+// The date is computed without the C library; it must agree with it on every
+// day and time of day, leap years and century years included.
+TEST(HttpDate, AgreesWithTheCLibraryAcrossCenturies) {
+  const auto reference = [](std::time_t when) {
+    std::tm tm{};
+    gmtime_r(&when, &tm);
+    char text[64];
+    std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &tm);
+    return std::string(text);
+  };
+  // From 1901 to 2200 in steps of a little over a day, so that every time of
+  // day and every day of the month comes round.
+  for (std::time_t when = -2'145'916'800; when < 7'258'118'400; when += 86'400 + 3'607) {
+    ASSERT_EQ(HttpDate(when), reference(when)) << when;
+  }
 }
 
 TEST(ReplyHead, UnauthorizedReply) {
