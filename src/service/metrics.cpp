@@ -43,7 +43,12 @@ void ServiceMetrics::RecordRequest(std::string_view group, std::string_view even
   std::size_t bucket = 0;
   while (bucket < kLatencyBuckets.size() && seconds > kLatencyBuckets[bucket]) ++bucket;
   std::lock_guard guard(lock_);
-  ++requests_[{std::string(group), std::string(event), status}];
+  const auto known = requests_.find(std::tuple<std::string_view, std::string_view, int>(group, event, status));
+  if (known != requests_.end()) {
+    ++known->second;
+  } else {
+    requests_.emplace(std::tuple<std::string, std::string, int>(group, event, status), 1);
+  }
   ++buckets_[bucket];
   latencySum_ += seconds;
   ++latencyCount_;

@@ -24,6 +24,7 @@
 #include <atomic>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -63,7 +64,7 @@ class ServiceMetrics {
   };
 
   mutable std::mutex lock_;
-  std::map<std::tuple<std::string, std::string, int>, std::uint64_t> requests_;
+  std::map<std::tuple<std::string, std::string, int>, std::uint64_t, std::less<>> requests_;  // found without copying the names
   std::array<std::uint64_t, kLatencyBuckets.size() + 1> buckets_{};  // the last one is +Inf
   double latencySum_ = 0;
   std::uint64_t latencyCount_ = 0;
