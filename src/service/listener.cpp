@@ -11,6 +11,7 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -244,11 +245,9 @@ struct Peer {
   std::uint16_t port = 0;
 };
 
-Peer PeerOf(int fd) {
+// `remote` as accept() filled it in.
+Peer PeerOf(const sockaddr_storage& remote) {
   Peer peer;
-  sockaddr_storage remote{};
-  socklen_t length = sizeof remote;
-  if (::getpeername(fd, reinterpret_cast<sockaddr*>(&remote), &length) != 0) return peer;
   asio::ip::address address;
   if (remote.ss_family == AF_INET) {
     const auto& v4 = reinterpret_cast<const sockaddr_in&>(remote);
@@ -266,9 +265,23 @@ Peer PeerOf(int fd) {
   if (address.is_v6() && address.to_v6().is_v4_mapped()) {
     address = asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6());
   }
+  if (address.is_v4()) {
+    // Dotted decimal written here: the library's conversion goes through a
+    // formatted print, which costs more than the rest of a small request.
+    const std::uint32_t value = address.to_v4().to_uint();
+    char text[16];
+    char* end = text;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+      end = std::to_chars(end, text + sizeof text, (value >> shift) & 0xFFu).ptr;
+      if (shift > 0) *end++ = '.';
+    }
+    peer.ip.assign(text, end);
+    peer.ipVersion = "ipv4";
+    return peer;
+  }
   error_code ec;
   peer.ip = address.to_string(ec);
-  peer.ipVersion = address.is_v4() ? "ipv4" : "ipv6";
+  peer.ipVersion = "ipv6";
   return peer;
 }
 
@@ -524,7 +537,21 @@ struct Listener::Impl {
   struct AcceptPort {
     std::unique_ptr<tcp::acceptor> acceptor;
     asio::ssl::context* tls = nullptr;
-    std::size_t waiting = 0;  // threads blocked in accept() right now
+    std::atomic<std::size_t> waiting{0};  // threads blocked in accept() right now
+  };
+
+  // One accepting thread and the connection it serves, if any. The thread
+  // and a stop that shuts connections down meet on `guard` only.
+  struct Worker {
+    ConnectionThread thread;
+    std::mutex guard;
+    int fd = -1;  // the connection being served; -1 between connections
+  };
+
+  // The options a thread last read, refreshed when a newer set is published.
+  struct OptionsView {
+    std::shared_ptr<const ListenerOptions> options;
+    std::uint64_t version = ~std::uint64_t{0};
   };
 
   explicit Impl(RequestHandler& h) : handler(&h) {}
@@ -535,10 +562,11 @@ struct Listener::Impl {
   std::atomic<std::uint16_t> boundTlsPort{0};
   std::atomic<bool> active{false};
 
-  // The options in force, published whole: each connection keeps the
-  // snapshot it was accepted with.
+  // The options in force, published whole with a new version: each
+  // connection keeps the snapshot its thread held when it was accepted.
   mutable std::mutex optionsMutex;
   std::shared_ptr<const ListenerOptions> options = std::make_shared<const ListenerOptions>();
+  std::atomic<std::uint64_t> optionsVersion{0};
 
   BodyBudget budget{ListenerLimits{}.bodyBudget};
   LoginThrottle throttle;
@@ -549,18 +577,33 @@ struct Listener::Impl {
   std::array<AcceptPort, 2> ports;  // plain, then TLS (no acceptor without TLS)
   std::shared_ptr<asio::ssl::context> tlsContext;
 
-  // The threads and the open connections, under `mutex`.
-  mutable std::mutex mutex;
-  mutable std::condition_variable changed;  // a thread or a connection ended
-  std::condition_variable stopping;         // wakes connections that pause
-  bool accepting = false;  // threads go back to accept() after their connection
-  bool closing = false;    // the listener stops: connections are shut down
-  std::size_t threads = 0;
-  std::uint64_t nextId = 0;
-  std::map<std::uint64_t, int> open;  // connection id -> descriptor
-  std::map<std::uint64_t, ConnectionThread> running;
-  std::vector<ConnectionThread> finished;
+  // The counts a request touches are atomic, so that serving one takes no
+  // lock shared with the other connections. `mutex` guards the thread
+  // records and the waits below; a change that a waiter may be waiting for
+  // takes it only when `sleepers` says someone waits.
+  std::atomic<bool> accepting{false};  // threads go back to accept() after their connection
+  std::atomic<std::size_t> claimed{0};  // open connections plus threads waiting in accept()
+  std::atomic<std::size_t> openCount{0};
+  std::atomic<std::size_t> threads{0};
+  mutable std::atomic<std::size_t> sleepers{0};
   std::atomic<bool> anyFinished{false};  // `finished` may hold threads to join
+
+  mutable std::mutex mutex;
+  mutable std::condition_variable changed;  // a count above changed, or the listener stops
+  std::condition_variable stopping;         // wakes connections that pause
+  bool closing = false;                     // the listener stops: connections are shut down
+  std::uint64_t nextId = 0;
+  std::map<std::uint64_t, std::unique_ptr<Worker>> running;
+  std::vector<std::unique_ptr<Worker>> finished;
+
+  const ListenerOptions& Refresh(OptionsView& view) const {
+    if (optionsVersion.load(std::memory_order_acquire) != view.version) {
+      std::lock_guard lock(optionsMutex);
+      view.options = options;
+      view.version = optionsVersion.load(std::memory_order_relaxed);
+    }
+    return *view.options;
+  }
 
   std::shared_ptr<const ListenerOptions> CurrentOptions() const {
     std::lock_guard lock(optionsMutex);
@@ -575,6 +618,7 @@ struct Listener::Impl {
     auto published = std::make_shared<const ListenerOptions>(std::move(next));
     std::lock_guard lock(optionsMutex);
     options = std::move(published);
+    optionsVersion.fetch_add(1, std::memory_order_release);
   }
 
   template <typename Change>
@@ -582,6 +626,25 @@ struct Listener::Impl {
     ListenerOptions next = *CurrentOptions();
     change(next.limits);
     Publish(std::move(next));
+  }
+
+  // Waits on `changed` until `done()` holds (or `deadline` passes); the
+  // counts it reads are changed without the lock, so the wait announces
+  // itself in `sleepers` first and the changer then wakes it (Wake).
+  template <typename Done>
+  bool WaitUntil(std::unique_lock<std::mutex>& lock, Done done,
+                 std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt) const {
+    sleepers.fetch_add(1);
+    const bool met = deadline ? changed.wait_until(lock, *deadline, done) : (changed.wait(lock, done), true);
+    sleepers.fetch_sub(1);
+    return met;
+  }
+
+  // After a count has changed: wakes whoever waits for it.
+  void Wake() const {
+    if (sleepers.load() == 0) return;
+    std::lock_guard lock(mutex);
+    changed.notify_all();
   }
 
   // The listening socket as the accepting threads use it: blocking accept()
@@ -615,8 +678,10 @@ struct Listener::Impl {
     const std::uint16_t boundTls = secure ? secure->local_endpoint(ec).port() : 0;
     PrepareForThreads(*plain, current->limits);
     if (secure) PrepareForThreads(*secure, current->limits);
-    ports[0] = AcceptPort{std::move(plain), nullptr, 0};
-    ports[1] = AcceptPort{std::move(secure), context.get(), 0};
+    ports[0].acceptor = std::move(plain);
+    ports[0].tls = nullptr;
+    ports[1].acceptor = std::move(secure);
+    ports[1].tls = context.get();
     tlsContext = std::move(context);
     {
       std::lock_guard lock(mutex);
@@ -626,10 +691,7 @@ struct Listener::Impl {
     for (AcceptPort& accepted : ports) {
       if (!accepted.acceptor) continue;
       for (std::size_t i = 0; i < kReadyThreads; ++i) {
-        {
-          std::lock_guard lock(mutex);
-          ++threads;
-        }
+        threads.fetch_add(1);
         if (!StartThread(accepted)) {
           StopNow();
           WaitForThreads();
@@ -648,13 +710,51 @@ struct Listener::Impl {
     std::lock_guard lock(mutex);
     const std::uint64_t id = nextId++;
     try {
-      running.emplace(id, ConnectionThread(kConnectionStackBytes, [this, id, &from] { Work(id, from); }));
+      auto worker = std::make_unique<Worker>();
+      Worker* const self = worker.get();
+      running.emplace(id, std::move(worker));
+      try {
+        self->thread = ConnectionThread(kConnectionStackBytes, [this, id, self, &from] { Work(id, *self, from); });
+      } catch (...) {
+        running.erase(id);
+        throw;
+      }
       return true;
     } catch (...) {
-      --threads;
+      threads.fetch_sub(1);
       changed.notify_all();
       return false;
     }
+  }
+
+  // Counts one more thread when fewer than `cap` run.
+  bool TryAddThread(std::size_t cap) {
+    std::size_t count = threads.load();
+    while (count < cap) {
+      if (threads.compare_exchange_weak(count, count + 1)) return true;
+    }
+    return false;
+  }
+
+  // Takes a place for a thread about to wait in accept(): open connections
+  // plus waiting threads never pass the cap (beyond it clients wait in the
+  // system's backlog). Waits while the cap is reached; false once the
+  // listener stops accepting.
+  bool Claim(std::size_t cap) {
+    for (;;) {
+      std::size_t count = claimed.load();
+      while (count < cap && accepting.load()) {
+        if (claimed.compare_exchange_weak(count, count + 1)) return true;
+      }
+      if (!accepting.load()) return false;
+      std::unique_lock lock(mutex);
+      WaitUntil(lock, [&] { return !accepting.load() || claimed.load() < cap; });
+    }
+  }
+
+  void Unclaim() {
+    claimed.fetch_sub(1);
+    Wake();
   }
 
   void Stop() {
@@ -683,17 +783,22 @@ struct Listener::Impl {
     std::lock_guard lock(mutex);
     closing = true;
     stopping.notify_all();
-    for (const auto& [id, fd] : open) ::shutdown(fd, SHUT_RDWR);
+    // A connection registered after this pass finds `accepting` false and
+    // ends itself (see Work).
+    for (const auto& [id, worker] : running) {
+      std::lock_guard guard(worker->guard);
+      if (worker->fd >= 0) ::shutdown(worker->fd, SHUT_RDWR);
+    }
   }
 
   void WaitForThreads() {
-    std::vector<ConnectionThread> done;
+    std::vector<std::unique_ptr<Worker>> done;
     {
       std::unique_lock lock(mutex);
-      changed.wait(lock, [this] { return threads == 0; });
+      WaitUntil(lock, [this] { return threads.load() == 0; });
       done.swap(finished);
     }
-    for (auto& thread : done) thread.join();
+    for (auto& worker : done) worker->thread.join();
     for (AcceptPort& listening : ports) {
       if (listening.acceptor) {
         error_code ignored;
@@ -707,18 +812,30 @@ struct Listener::Impl {
 
   bool WaitIdle(std::chrono::steady_clock::time_point deadline) const {
     std::unique_lock lock(mutex);
-    return changed.wait_until(lock, deadline, [this] { return open.empty(); });
+    return WaitUntil(lock, [this] { return openCount.load() == 0; }, deadline);
   }
 
   // Joins threads that have ended (called by a thread that goes on).
   void ReapFinished() {
     if (!anyFinished.exchange(false)) return;
-    std::vector<ConnectionThread> done;
+    std::vector<std::unique_ptr<Worker>> done;
     {
       std::lock_guard lock(mutex);
       done.swap(finished);
     }
-    for (auto& thread : done) thread.join();
+    for (auto& worker : done) worker->thread.join();
+  }
+
+  // Ends the connection `self` serves: closed while registered, so that a
+  // stop never shuts down a descriptor the system has already reused.
+  void EndConnection(Worker& self) {
+    {
+      std::lock_guard guard(self.guard);
+      ::close(self.fd);
+      self.fd = -1;
+    }
+    openCount.fetch_sub(1);
+    Unclaim();
   }
 
   // One accepting thread: wait in accept(), serve the connection, wait
@@ -726,68 +843,64 @@ struct Listener::Impl {
   // the retire time for nothing while kReadyThreads others wait too. Whenever
   // it takes a connection and no other thread waits, it starts one more
   // (up to the connection cap), so a new client never waits for a thread.
-  void Work(std::uint64_t self, AcceptPort& from) {
+  void Work(std::uint64_t id, Worker& self, AcceptPort& from) {
     const int listenFd = from.acceptor->native_handle();
+    OptionsView view;
     for (;;) {
-      {
-        // Connections open plus threads in accept() never pass the cap:
-        // beyond it clients wait in the system's backlog.
-        std::unique_lock lock(mutex);
-        changed.wait(lock, [this] {
-          return !accepting ||
-                 open.size() + ports[0].waiting + ports[1].waiting < CurrentOptions()->limits.maxConnections;
-        });
-        if (!accepting) break;
-        ++from.waiting;
-      }
-      const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+      if (!Claim(Refresh(view).limits.maxConnections)) break;
+      from.waiting.fetch_add(1);
+      sockaddr_storage remote{};
+      socklen_t remoteLength = sizeof remote;
+      const int fd = ::accept4(listenFd, reinterpret_cast<sockaddr*>(&remote), &remoteLength,
+                               SOCK_CLOEXEC | SOCK_NONBLOCK);
       const int failure = errno;
       const auto accepted = std::chrono::steady_clock::now();
-      bool another = false;
-      std::uint64_t id = 0;
-      {
-        std::lock_guard lock(mutex);
-        --from.waiting;
-        if (!accepting) {
-          if (fd >= 0) ::close(fd);
-          break;
-        }
-        if (fd < 0) {
-          if ((failure == EAGAIN || failure == EWOULDBLOCK) && from.waiting >= kReadyThreads) break;  // retire
-        } else {
-          id = nextId++;
-          open.emplace(id, fd);
-          another = from.waiting == 0 && threads < CurrentOptions()->limits.maxConnections;
-          if (another) ++threads;
-        }
-      }
+      const std::size_t othersWaiting = from.waiting.fetch_sub(1) - 1;
       if (fd < 0) {
-        if (failure != EAGAIN && failure != EWOULDBLOCK && failure != EINTR && failure != ECONNABORTED) {
+        Unclaim();
+        if (!accepting.load()) break;
+        if (failure == EAGAIN || failure == EWOULDBLOCK) {
+          if (othersWaiting >= kReadyThreads) break;  // retire
+        } else if (failure != EINTR && failure != ECONNABORTED) {
           // Out of descriptors or memory: wait a little instead of spinning.
           std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         continue;
       }
-      if (another) StartThread(from);
+      {
+        std::lock_guard guard(self.guard);
+        self.fd = fd;
+      }
+      openCount.fetch_add(1);
+      if (!accepting.load()) {
+        EndConnection(self);
+        break;
+      }
+      // The connection takes the options in force now, not those of when
+      // the thread began to wait.
+      Refresh(view);
+      if (othersWaiting == 0 && TryAddThread(view.options->limits.maxConnections)) StartThread(from);
       ReapFinished();
-      Serve(id, fd, from.tls, accepted);
+      Serve(fd, remote, from.tls, accepted, view.options);
+      EndConnection(self);
     }
     std::lock_guard lock(mutex);
-    auto entry = running.find(self);
+    auto entry = running.find(id);
     if (entry != running.end()) {
       finished.push_back(std::move(entry->second));
       running.erase(entry);
       anyFinished = true;
     }
-    --threads;
+    threads.fetch_sub(1);
     changed.notify_all();
   }
 
-  void Serve(std::uint64_t id, int fd, asio::ssl::context* tls, std::chrono::steady_clock::time_point accepted) {
+  void Serve(int fd, const sockaddr_storage& remote, asio::ssl::context* tls,
+             std::chrono::steady_clock::time_point accepted, const std::shared_ptr<const ListenerOptions>& current) {
     std::string peerIp;
     bool counted = false;
     try {
-      ConnectionScope scope{CurrentOptions(),
+      ConnectionScope scope{current,
                             budget,
                             throttle,
                             *handler.load(),
@@ -795,7 +908,7 @@ struct Listener::Impl {
                               std::unique_lock lock(mutex);
                               stopping.wait_for(lock, delay, [this] { return closing; });
                             },
-                            PeerOf(fd),
+                            PeerOf(remote),
                             accepted};
       peerIp = scope.peer.ip;
       // One address may hold only so many connections: the next is closed at once.
@@ -809,12 +922,6 @@ struct Listener::Impl {
       // error raised as an exception) ends the connection.
     }
     if (counted) slots.Give(peerIp);
-    std::lock_guard lock(mutex);
-    // Closed under the lock: while the descriptor is registered it cannot be
-    // reused by another connection that a stop would then shut down.
-    ::close(fd);
-    open.erase(id);
-    changed.notify_all();
   }
 };
 
@@ -861,15 +968,9 @@ void Listener::SetMaxConnections(std::size_t count) {
   impl_->ChangeLimits([count](ListenerLimits& limits) { limits.maxConnections = count < 1 ? 1 : count; });
 }
 
-std::size_t Listener::OpenConnections() const {
-  std::lock_guard lock(impl_->mutex);
-  return impl_->open.size();
-}
+std::size_t Listener::OpenConnections() const { return impl_->openCount.load(); }
 
-std::size_t Listener::Threads() const {
-  std::lock_guard lock(impl_->mutex);
-  return impl_->threads;
-}
+std::size_t Listener::Threads() const { return impl_->threads.load(); }
 
 void Listener::StopAccepting() noexcept { impl_->StopAccepting(); }
 
