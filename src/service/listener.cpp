@@ -25,6 +25,7 @@
 #include <optional>
 #include <mutex>
 #include <thread>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -228,8 +229,15 @@ void CloseGracefully(TlsStream& stream, TimedStream& timed) {
   CloseGracefully(timed.native_handle());
 }
 
+// Writes a connection's one reply; the connection ends right after it.
 template <typename Stream>
 bool WriteReply(Stream& stream, const HttpReply& reply) {
+  if constexpr (std::is_same_v<Stream, TimedStream>) {
+    // Plain HTTP: the reply's tail waits for the close and leaves with the
+    // end of the connection in one segment, unless work follows the reply
+    // before the close.
+    stream.SetHoldLastSegment(!reply.afterWrite);
+  }
   const std::string head = ReplyHead(reply, std::time(nullptr));
   const std::array<asio::const_buffer, 2> pieces = {asio::buffer(head), asio::buffer(reply.body)};
   error_code ec;

@@ -62,6 +62,12 @@ class TimedStream {
     rateBytes_ = 0;
   }
 
+  // While set, a write's last partial segment is held back (MSG_MORE) until
+  // the next write, a shutdown or the close, which then carries it with the
+  // connection's end in one segment. Only for a reply that the close or a
+  // shutdown follows at once.
+  void SetHoldLastSegment(bool hold) { sendFlags_ = hold ? (MSG_NOSIGNAL | MSG_MORE) : MSG_NOSIGNAL; }
+
   template <typename MutableBuffers>
   std::size_t read_some(const MutableBuffers& buffers, boost::system::error_code& ec) {
     boost::asio::mutable_buffer first;
@@ -102,7 +108,7 @@ class TimedStream {
     msghdr message{};
     message.msg_iov = pieces;
     message.msg_iovlen = count;
-    return Attempt(POLLOUT, ec, [&] { return ::sendmsg(fd_, &message, MSG_NOSIGNAL); });
+    return Attempt(POLLOUT, ec, [&] { return ::sendmsg(fd_, &message, sendFlags_); });
   }
 
   template <typename ConstBuffers>
@@ -173,6 +179,7 @@ class TimedStream {
 
   const int fd_;
   const std::chrono::milliseconds idle_;
+  int sendFlags_ = MSG_NOSIGNAL;
   executor_type executor_;
   std::optional<Clock::time_point> deadline_;
   std::uint64_t rate_ = 0;
