@@ -24,7 +24,6 @@
 #include <atomic>
 #include <cstdint>
 #include <ctime>
-#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -64,7 +63,20 @@ class ServiceMetrics {
   };
 
   mutable std::mutex lock_;
-  std::map<std::tuple<std::string, std::string, int>, std::uint64_t, std::less<>> requests_;  // found without copying the names
+  // Orders the counters' keys, and finds one by views of its names without copying them.
+  struct KeyOrder {
+    using is_transparent = void;
+    using View = std::tuple<std::string_view, std::string_view, int>;
+    static View AsView(const View& key) { return key; }
+    static View AsView(const std::tuple<std::string, std::string, int>& key) {
+      return {std::get<0>(key), std::get<1>(key), std::get<2>(key)};
+    }
+    template <typename A, typename B>
+    bool operator()(const A& a, const B& b) const {
+      return AsView(a) < AsView(b);
+    }
+  };
+  std::map<std::tuple<std::string, std::string, int>, std::uint64_t, KeyOrder> requests_;
   std::array<std::uint64_t, kLatencyBuckets.size() + 1> buckets_{};  // the last one is +Inf
   double latencySum_ = 0;
   std::uint64_t latencyCount_ = 0;
