@@ -122,7 +122,11 @@ void TJSONValue::StoreValueText(std::string_view text) {
     stored.reserve(text.size() + 2);
     stored += '"';
     // A Base64 text may hold the letter D, so only plain float texts are converted.
-    stored += IsFloatType(vObjectValue) && !vEncoded ? FloatFromWire(text) : std::string(text);
+    if (IsFloatType(vObjectValue) && !vEncoded) {
+      stored += FloatFromWire(text);
+    } else {
+      stored += text;
+    }
     stored += '"';
   } else {
     stored = text;

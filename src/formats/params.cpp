@@ -113,6 +113,13 @@ void TJSONParam::SetDataValue(const Variant& value, TObjectValue type) {
   SetValue(text, vEncoded);
 }
 
+void TJSONParam::SetAsString(std::string_view value) {
+  // What SetDataValue does with a text stored as a string, without copying
+  // the text into a variant first.
+  vObjectValue = ovString;
+  SetValue(value, vEncoded);
+}
+
 void TJSONParam::SetAsString(EncodedText value) {
   if (value.Empty()) {
     SetAsString(std::string_view());

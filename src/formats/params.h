@@ -48,7 +48,7 @@ class TJSONParam {
   void SetDataValue(const Variant& value, TObjectValue type);
   void SetVariantValue(const Variant& value) { SetDataValue(value, vObjectValue); }
 
-  void SetAsString(std::string_view v) { SetDataValue(Variant::Text(std::string(v)), TObjectValue::ovString); }
+  void SetAsString(std::string_view v);
   // The same as SetAsString of value.Text(), but an encoded parameter takes
   // the Base64 form as it is, without decoding or copying it.
   void SetAsString(EncodedText value);
