@@ -643,7 +643,12 @@ struct Listener::Impl {
   bool WaitUntil(std::unique_lock<std::mutex>& lock, Done done,
                  std::optional<std::chrono::steady_clock::time_point> deadline = std::nullopt) const {
     sleepers.fetch_add(1);
-    const bool met = deadline ? changed.wait_until(lock, *deadline, done) : (changed.wait(lock, done), true);
+    bool met = true;
+    if (deadline) {
+      met = changed.wait_until(lock, *deadline, done);
+    } else {
+      changed.wait(lock, done);
+    }
     sleepers.fetch_sub(1);
     return met;
   }
