@@ -28,7 +28,14 @@ ServerControl::ServerControl(OperatorConsole& console, std::filesystem::path pro
       monitor_(service_, service_.Catalogue(), metrics_,
                service::MonitorSources{databasePath_, programFolder_ / "Backup",
                                        [this] { return listener_.OpenConnections(); }}),
-      listener_(monitor_) {}
+      listener_(monitor_) {
+  // Refused credentials are logged by address and count, never with what was tried.
+  listener_.SetLoginFailureReport([this](const std::string& address, std::size_t failures) {
+    meteredConsole_.log("Login --> \r" + std::to_string(failures) +
+                        (failures == 1 ? " tentativa" : " tentativas") +
+                        " de acesso com usuário ou senha errados de " + address);
+  });
+}
 
 ServerControl::~ServerControl() { listener_.SetActive(false); }
 

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <chrono>
+#include <ctime>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -16,7 +17,9 @@
 #include "data/tdm.h"
 #include "data/writer_lock.h"
 #include "formats/errors.h"
+#include "service/protected_files.h"
 #include "tools/backup_files.h"
+#include "tools/backup_writer.h"
 #include "tools/database_check.h"
 #include "tools/online_copy.h"
 
@@ -76,6 +79,20 @@ bool HasTable(sqlite3* db, const std::string& table) {
   return rc == SQLITE_ROW;
 }
 
+// Copies the live database, as it is before a restore replaces it, into the
+// backup folder as "AntesDoRestore-<date-time>.db3"; the restore does not go
+// on without that copy.
+fs::path KeepReplacedDatabase(const TDM& dm) {
+  const fs::path folder = BackupFolder(dm);
+  const fs::path kept = folder / TimedBackupName(folder, kBeforeRestorePrefix, std::time(nullptr));
+  try {
+    WriteBackupSafely(dm.DatabaseFile(), kept, service::ProtectedFiles(dm.DatabaseFile(), dm.ProgramFolder()));
+  } catch (const std::exception& e) {
+    ThrowCopyFailure(std::string(kRestoreNotKept) + e.what());
+  }
+  return kept;
+}
+
 }  // namespace
 
 void RequireRestorableDatabase(const fs::path& file) {
@@ -110,7 +127,7 @@ void RequireRestorableDatabase(const fs::path& file) {
 
 void RestauraBackup(TDM& dm, const std::string& fileName, std::string& answer) {
   dm.Database1.Close();
-  if (!IsPlainFileName(fileName)) ThrowCopyFailure(std::make_error_code(std::errc::invalid_argument).message());
+  if (!IsPlainFileName(fileName)) ThrowCopyFailure(std::string(kRestoreBadName) + fileName);
   const fs::path source = BackupFolder(dm) / fileName;
   RequireRestorableDatabase(source);
   // No connection opened before the copy is used after it, and no save of
@@ -119,11 +136,14 @@ void RestauraBackup(TDM& dm, const std::string& fileName, std::string& answer) {
   WriterHold writer;
   if (!writer.Acquire(dm.Database1.Pool().Writers(), std::chrono::milliseconds(Database::kBusyTimeoutMs)))
     ThrowCopyFailure(EngineError(SQLITE_BUSY, sqlite3_errstr(SQLITE_BUSY)).what());
+  const fs::path kept = KeepReplacedDatabase(dm);
   try {
     OnlineCopy(source.string(), dm.DatabaseFile(), CopyTarget::kExisting);
   } catch (const std::exception& e) {
     ThrowCopyFailure(e.what());
   }
+  dm.Log("Restore MSG: \rbanco restaurado de " + fileName + " a pedido de " + dm.ClientInfo.ip +
+         "; o banco substituído foi guardado em " + kept.string());
   answer = "OK";
 }
 
