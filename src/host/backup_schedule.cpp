@@ -183,8 +183,25 @@ void BackupScheduler::Stop() {
   if (worker_.joinable()) worker_.join();
 }
 
+namespace {
+
+// The console of a scheduled run: its service module counts on the operator's
+// counter as every module does, but not among the requests of the figures;
+// its log entries go through the figures as every entry.
+class ScheduledConsole final : public OperatorConsole {
+ public:
+  explicit ScheduledConsole(ServerControl& server) : server_(server) {}
+  void countModule() override { server_.Console().countModule(); }
+  void log(std::string entry) override { server_.ModuleConsole().log(std::move(entry)); }
+
+ private:
+  ServerControl& server_;
+};
+
+}  // namespace
+
 bool BackupScheduler::RunOnce(int keep) {
-  OperatorConsole& console = server_.ModuleConsole();
+  ScheduledConsole console(server_);
   const std::time_t now = std::time(nullptr);
   const std::string name = AutomaticBackupName(now);
   const fs::path folder = server_.ProgramFolder() / "Backup";

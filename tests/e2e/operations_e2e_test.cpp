@@ -187,7 +187,13 @@ TEST(Operations, ScheduledBackupsCatchUpRunOnTheirIntervalAndPruneOnlyTheirOwn) 
   sqlite3_close(db);
   EXPECT_NE(page.body.find("\nquelvar_scheduled_backup_last_ok 1\n"), std::string::npos) << page.body;
   EXPECT_NE(page.body.find("\nquelvar_integrity_check_ok 1\n"), std::string::npos) << page.body;
-  EXPECT_TRUE(std::regex_search(page.body, std::regex(R"(\nquelvar_backup_newest_age_seconds \d)"))) << page.body;
+  EXPECT_TRUE(std::regex_search(page.body, std::regex(R"(\nquelvar_backup_newest_age_seconds\{kind="automatic"\} \d)")))
+      << page.body;
+  // Diario.db3, two days old, is the newest manual backup.
+  EXPECT_TRUE(std::regex_search(page.body, std::regex(R"(\nquelvar_backup_newest_age_seconds\{kind="manual"\} 17\d{4})")))
+      << page.body;
+  // The scheduled runs are no requests.
+  EXPECT_NE(page.body.find("\nquelvar_service_modules_total 0\n"), std::string::npos) << page.body;
 }
 
 TEST(Operations, NoCatchUpWhenAnAutomaticBackupIsYoungerThanADay) {
