@@ -200,6 +200,7 @@ bool TFormServer000::BotaoOKClick() {
     return false;
   }
   setWindowTitle(QtText(server_.Caption()));
+  if (afterFirstStart_) std::exchange(afterFirstStart_, nullptr)();
   return true;
 }
 

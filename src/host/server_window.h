@@ -56,6 +56,10 @@ class TFormServer000 final : public QWidget {
   // The error dialog every failure of an operator action ends in.
   void ShowError(const QString& message);
 
+  // Runs `action` once, right after the listener has first started (the
+  // database path is set by then).
+  void SetAfterFirstStart(std::function<void()> action) { afterFirstStart_ = std::move(action); }
+
  public slots:
   void FormShow();
   void BotaoConfigClick();
@@ -83,6 +87,7 @@ class TFormServer000 final : public QWidget {
   QtOperatorConsole& console_;
   std::function<void()> endProgram_;
   bool shownOnce_ = false;
+  std::function<void()> afterFirstStart_;
 
   QLabel* label1_ = nullptr;
   QSpinBox* frQtdAcessos_ = nullptr;

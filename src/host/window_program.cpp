@@ -17,6 +17,17 @@
 
 namespace quelvar::host {
 
+void StartBackupsWithTheListener(TFormServer000& window, BackupScheduler& backups, OperatorConsole& console,
+                                 const std::filesystem::path& programFolder) {
+  window.SetAfterFirstStart([&backups, &console, programFolder] {
+    try {
+      backups.Start(ReadBackupSchedule(programFolder));
+    } catch (const std::exception& failure) {
+      console.log(std::string("Backup automático --> \r") + failure.what());
+    }
+  });
+}
+
 int RunOperatorWindow(int argc, char** argv, const std::filesystem::path& programFolder, const sigset_t& blockedSignals,
                       service::SelfUpdate selfUpdate) {
   QApplication application(argc, argv);
@@ -26,14 +37,10 @@ int RunOperatorWindow(int argc, char** argv, const std::filesystem::path& progra
   QtOperatorConsole console;
   ServerControl server(console, programFolder, selfUpdate);
   BackupScheduler backups(server);
-  try {
-    backups.Start(ReadBackupSchedule(programFolder));
-  } catch (const std::exception& failure) {
-    console.log(std::string("Backup automático --> \r") + failure.what());
-  }
   // Closing the window stops the listener, then ends the process at once:
   // requests in progress and open connections are cut off.
   TFormServer000 window(server, console, [] { std::_Exit(0); });
+  StartBackupsWithTheListener(window, backups, console, programFolder);
 
   std::thread([&window, blockedSignals] {
     for (;;) {

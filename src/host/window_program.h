@@ -15,6 +15,22 @@ namespace quelvar::host {
 // The application title.
 inline constexpr char kApplicationTitle[] = "Quelvar 1.5 - Servidor";
 
+class BackupScheduler;
+class TFormServer000;
+}  // namespace quelvar::host
+
+namespace quelvar {
+class OperatorConsole;
+}
+
+namespace quelvar::host {
+
+// Starts the scheduled backups of `programFolder` once `window` has first
+// started the listener, so that they run on the configured database; a
+// schedule that cannot be read is logged on `console`.
+void StartBackupsWithTheListener(TFormServer000& window, BackupScheduler& backups, OperatorConsole& console,
+                                 const std::filesystem::path& programFolder);
+
 // Runs the window until it is closed, which ends the process with code 0.
 // `blockedSignals` are blocked in every thread already; the signal thread takes
 // them with sigwait.

@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "event_client.h"
+#include "host/backup_schedule.h"
 #include "host/computer_name.h"
 #include "host/config_dialog.h"
 #include "host/database_bootstrap.h"
@@ -40,6 +41,7 @@
 #include "host/server_control.h"
 #include "host/server_window.h"
 #include "host/settings.h"
+#include "host/window_program.h"
 #include "raw_http.h"
 
 namespace quelvar::host {
@@ -219,6 +221,25 @@ class OperatorWindowTest : public QObject {
              QStringLiteral("Nome desse computador: ") + QString::fromStdString(NomeComputador()));
     QCOMPARE(SobreStatus(server_->BoundPort()), std::string("HTTP/1.1 200 OK"));
     QTRY_COMPARE(Counter()->value(), 1);
+  }
+
+  // The schedule starts once the window has set the database path: its
+  // catch-up run at start writes a copy of the configured database.
+  void scheduledBackupsStartOnTheConfiguredDatabase() {
+    PrepareFolder(FreeLowPort());
+    std::ofstream(ConfigFile(), std::ios::app) << "BackupAutomaticoIntervalo=3600\n";
+    console_ = std::make_unique<QtOperatorConsole>();
+    server_ = std::make_unique<ServerControl>(*console_, Folder());
+    window_ = std::make_unique<TFormServer000>(*server_, *console_, [this] { programEnded_ = true; });
+    BackupScheduler backups(*server_);
+    StartBackupsWithTheListener(*window_, backups, *console_, Folder());
+    // Time for a schedule started too early to run before the window is up.
+    QTest::qWait(500);
+    window_->showMinimized();
+    QTRY_VERIFY_WITH_TIMEOUT(Log()->toPlainText().contains(QStringLiteral("gravado ")), 20000);
+    QVERIFY2(!Log()->toPlainText().contains(QStringLiteral("-->")), qPrintable(Log()->toPlainText()));
+    QVERIFY(std::filesystem::exists(Folder() / "Backup" / AutomaticBackupName(std::time(nullptr))));
+    backups.Stop();
   }
 
   void counterIsExactAfterManyConcurrentRequests() {
