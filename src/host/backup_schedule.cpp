@@ -9,6 +9,7 @@
 #include "host/server_control.h"
 #include "host/settings.h"
 #include "tools/backup.h"
+#include "tools/backup_files.h"
 
 namespace quelvar::host {
 namespace {
@@ -88,40 +89,36 @@ std::string AutomaticBackupName(std::time_t when) {
   return std::string(kPrefix) + date + std::string(kSuffix);
 }
 
+std::string IntervalBackupName(const fs::path& folder, std::time_t when) {
+  return tools::TimedBackupName(folder, kPrefix, when);
+}
+
 bool IsAutomaticBackupName(std::string_view name) {
-  if (name.size() != kPrefix.size() + 10 + kSuffix.size()) return false;
+  auto digits = [](std::string_view text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  if (name.size() < kPrefix.size() + 10 + kSuffix.size()) return false;
   if (name.substr(0, kPrefix.size()) != kPrefix || name.substr(name.size() - kSuffix.size()) != kSuffix) return false;
   const std::string_view date = name.substr(kPrefix.size(), 10);
   for (std::size_t i = 0; i < date.size(); ++i) {
     const bool dash = i == 4 || i == 7;
     if (dash ? date[i] != '-' : (date[i] < '0' || date[i] > '9')) return false;
   }
-  return true;
+  // The daily name ends here; an interval run's name goes on with "-HHMMSS",
+  // and "-N" when two runs fell in the same second.
+  std::string_view rest = name.substr(kPrefix.size() + 10, name.size() - kPrefix.size() - 10 - kSuffix.size());
+  if (rest.empty()) return true;
+  if (rest.size() < 7 || rest[0] != '-' || !digits(rest.substr(1, 6))) return false;
+  rest.remove_prefix(7);
+  return rest.empty() || (rest[0] == '-' && digits(rest.substr(1)));
 }
 
 std::vector<fs::path> AutomaticBackups(const fs::path& folder) {
-  std::vector<fs::path> found;
-  std::error_code ec;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    std::error_code entryError;
-    if (it->is_regular_file(entryError) && IsAutomaticBackupName(it->path().filename().string())) {
-      found.push_back(it->path());
-    }
-  }
-  // The date in the name orders them.
-  std::sort(found.begin(), found.end(),
-            [](const fs::path& a, const fs::path& b) { return a.filename().string() > b.filename().string(); });
-  return found;
+  return tools::BackupsNamed(folder, IsAutomaticBackupName);
 }
 
-std::vector<std::string> PruneAutomaticBackups(const fs::path& folder, int keep) {
-  std::vector<std::string> removed;
-  const auto backups = AutomaticBackups(folder);
-  for (std::size_t i = static_cast<std::size_t>(std::max(keep, 1)); i < backups.size(); ++i) {
-    std::error_code ec;
-    if (fs::remove(backups[i], ec)) removed.push_back(backups[i].filename().string());
-  }
-  return removed;
+std::vector<std::string> PruneAutomaticBackups(const fs::path& folder, int keep, std::string_view justWritten) {
+  return tools::PruneBackups(folder, IsAutomaticBackupName, keep, justWritten);
 }
 
 bool AutomaticBackupDue(const fs::path& folder) {
@@ -200,11 +197,11 @@ class ScheduledConsole final : public OperatorConsole {
 
 }  // namespace
 
-bool BackupScheduler::RunOnce(int keep) {
+bool BackupScheduler::RunOnce(const BackupSchedule& schedule) {
   ScheduledConsole console(server_);
   const std::time_t now = std::time(nullptr);
-  const std::string name = AutomaticBackupName(now);
   const fs::path folder = server_.ProgramFolder() / "Backup";
+  const std::string name = schedule.interval ? IntervalBackupName(folder, now) : AutomaticBackupName(now);
   bool written = false;
   try {
     TDM dm(console, server_.SharedDatabasePath(), server_.ProgramFolder());
@@ -216,7 +213,7 @@ bool BackupScheduler::RunOnce(int keep) {
     const auto size = fs::file_size(folder / name, ec);
     std::string report = "gravado " + (folder / name).string();
     if (!ec) report += " (" + std::to_string(size) + " bytes)";
-    const auto removed = PruneAutomaticBackups(folder, keep);
+    const auto removed = PruneAutomaticBackups(folder, schedule.keep, name);
     if (!removed.empty()) {
       report += "; removidos:";
       for (const std::string& old : removed) report += " " + old;
@@ -233,7 +230,7 @@ bool BackupScheduler::RunOnce(int keep) {
 void BackupScheduler::Work(BackupSchedule schedule) {
   using Clock = std::chrono::system_clock;
   const fs::path folder = server_.ProgramFolder() / "Backup";
-  if (AutomaticBackupDue(folder)) RunOnce(schedule.keep);
+  if (AutomaticBackupDue(folder)) RunOnce(schedule);
   Clock::time_point next = schedule.interval
                                ? Clock::now() + *schedule.interval
                                : Clock::from_time_t(NextDailyRun(std::time(nullptr), schedule.hour, schedule.minute));
@@ -245,7 +242,7 @@ void BackupScheduler::Work(BackupSchedule schedule) {
     if (stopping_) return;
     if (Clock::now() < next) continue;
     guard.unlock();
-    RunOnce(schedule.keep);
+    RunOnce(schedule);
     guard.lock();
     next = schedule.interval ? Clock::now() + *schedule.interval
                              : Clock::from_time_t(NextDailyRun(std::time(nullptr), schedule.hour, schedule.minute));

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <system_error>
 #include <vector>
 
@@ -22,6 +23,7 @@
 #include "tools/backup_writer.h"
 #include "tools/database_check.h"
 #include "tools/online_copy.h"
+#include "tools/safety_settings.h"
 
 namespace quelvar::tools {
 
@@ -77,6 +79,18 @@ bool HasTable(sqlite3* db, const std::string& table) {
   const int rc = sqlite3_step(raw);
   if (rc != SQLITE_ROW && rc != SQLITE_DONE) ThrowEngineError(db);
   return rc == SQLITE_ROW;
+}
+
+// BackupAutomaticoManter of Config1.ini, or the default when it is not a number from 1 to 100000.
+int BackupsKept(const fs::path& programFolder) {
+  const std::optional<std::string> text = SettingsValue(programFolder, kBackupsKeptKey);
+  int kept = 0;
+  if (!text || text->empty() || text->size() > 6) return kDefaultBackupsKept;
+  for (char c : *text) {
+    if (c < '0' || c > '9') return kDefaultBackupsKept;
+    kept = kept * 10 + (c - '0');
+  }
+  return kept >= 1 && kept <= 100000 ? kept : kDefaultBackupsKept;
 }
 
 // Copies the live database, as it is before a restore replaces it, into the
@@ -142,8 +156,16 @@ void RestauraBackup(TDM& dm, const std::string& fileName, std::string& answer) {
   } catch (const std::exception& e) {
     ThrowCopyFailure(e.what());
   }
-  dm.Log("Restore MSG: \rbanco restaurado de " + fileName + " a pedido de " + dm.ClientInfo.ip +
-         "; o banco substituído foi guardado em " + kept.string());
+  std::string entry = "Restore MSG: \rbanco restaurado de " + fileName + " a pedido de " + dm.ClientInfo.ip +
+                      "; o banco substituído foi guardado em " + kept.string();
+  const auto removed = PruneBackups(
+      BackupFolder(dm), [](std::string_view name) { return name.starts_with(kBeforeRestorePrefix); },
+      BackupsKept(dm.ProgramFolder()), kept.filename().string());
+  if (!removed.empty()) {
+    entry += "; removidos:";
+    for (const std::string& old : removed) entry += " " + old;
+  }
+  dm.Log(std::move(entry));
   answer = "OK";
 }
 

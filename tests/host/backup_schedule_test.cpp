@@ -87,6 +87,11 @@ TEST(BackupSchedule, OnlyItsOwnNamesAreAutomaticBackups) {
       {"Automatico-2026-12-1a.db3", false},  {"Automatico-2026_12_10.db3", false},
       {"Diario.db3", false},                 {"AvulsoBackup.bkp", false},
       {"Automatico-2026-12-10.bkp", false},  {"XAutomatico-2026-12-10.db3", false},
+      // an interval run's name carries its time, and a number when two fell in one second
+      {"Automatico-2026-12-10-083000.db3", true},   {"Automatico-2026-12-10-083000-2.db3", true},
+      {"Automatico-2026-12-10-0830.db3", false},    {"Automatico-2026-12-10-08300a.db3", false},
+      {"Automatico-2026-12-10-083000-.db3", false}, {"Automatico-2026-12-10-083000-x.db3", false},
+      {"Automatico-2026-12-10083000.db3", false},
   };
   for (const auto& [name, automatic] : cases) EXPECT_EQ(IsAutomaticBackupName(name), automatic) << name;
 }
@@ -141,6 +146,12 @@ TEST(BackupSchedule, NextDailyRunIsTheNextOccurrenceOfTheTime) {
   };
   for (const Case& c : cases) EXPECT_EQ(NextDailyRun(c.now, c.hour, c.minute), c.expected) << c.hour << ":" << c.minute;
   EXPECT_EQ(AutomaticBackupName(midnightUtc), "Automatico-2026-12-09.db3");
+  // An interval run names its time; a second run in the same second does not overwrite the first.
+  TempFolder folder;
+  const std::string first = IntervalBackupName(folder.path(), midnightUtc);
+  EXPECT_EQ(first, "Automatico-2026-12-09-210000.db3");
+  Touch(folder.path() / first);
+  EXPECT_EQ(IntervalBackupName(folder.path(), midnightUtc), "Automatico-2026-12-09-210000-2.db3");
   if (saved) {
     ::setenv("TZ", restore.c_str(), 1);
   } else {
