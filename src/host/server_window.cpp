@@ -182,6 +182,19 @@ void TFormServer000::FormShow() {
     BotaoOKClick();
     return;
   }
+  // A first start has just written the defaults: the dialog shows them for
+  // the operator to confirm or correct.
+  if (settings.createdDefaults) {
+    try {
+      settings = ReadStartupSettings(folder);
+      server_.SetDatabasePath(settings.values.localDb);
+      server_.SetPort(settings.values.port);
+    } catch (const std::exception&) {
+      // The cleared values stay.
+    }
+  }
+  // Until the listener has started, the caption names the configured port.
+  if (IsServicePort(server_.Port())) setWindowTitle(QtText(ServerCaption(kServerVersion, server_.Port())));
   // The operator has to act: bring the window up under the message.
   if (isMinimized() || !isVisible()) showNormal();
   QMessageBox message(QMessageBox::NoIcon, QApplication::applicationName(),

@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QLineEdit>
@@ -421,11 +422,92 @@ class OperatorWindowTest : public QObject {
       qobject_cast<QDialog*>(modal)->reject();
     });
     window_->findChild<QToolButton*>("BotaoConfig")->click();
-    QCOMPARE(afterTyping, QStringLiteral("9123"));  // four digits at most
-    QCOMPARE(error, QStringLiteral("Porta inválida: informe um número de 1 a 9000."));
+    QCOMPARE(afterTyping, QStringLiteral("91234"));  // five digits at most
+    QCOMPARE(error, QStringLiteral("Porta inválida: informe um número de 1 a 65535."));
     QVERIFY(dialogStayedOpen);
     QCOMPARE(ReadFile(ConfigFile()), configBefore);
     QCOMPARE(server_->BoundPort(), port);
+  }
+
+  // A five-digit port typed into the field is saved and used whole.
+  void typedFiveDigitPortIsSavedWhole() {
+    StartListening();
+    const int high = FreeHighPort();
+    QVERIFY(high >= 10000);
+    QString afterTyping;
+    WhenModalOpens([&](QWidget* modal) {
+      auto* field = modal->findChild<QLineEdit*>("frPorta");
+      field->clear();
+      QTest::keyClicks(field, QString::number(high));
+      afterTyping = field->text();
+      modal->findChild<QPushButton*>("BotaoOK")->click();
+    });
+    window_->findChild<QToolButton*>("BotaoConfig")->click();
+    QCOMPARE(afterTyping, QString::number(high));
+    QCOMPARE(IniFile::Load(ConfigFile()).Get(kConfigSection, kPortKey).value_or(""), std::to_string(high));
+    QCOMPARE(static_cast<int>(server_->BoundPort()), high);
+  }
+
+  // A database file that does not exist is refused with the start-up's
+  // message; the dialog stays open and nothing changes.
+  void dialogRefusesADatabaseThatDoesNotExist() {
+    StartListening();
+    const std::string configBefore = ReadFile(ConfigFile());
+    QString error;
+    bool dialogStayedOpen = false;
+    WhenModalOpens([&](QWidget* modal) {
+      modal->findChild<QLineEdit*>("frArquivo")->setText(QString::fromStdString((Folder() / "Falta.db3").string()));
+      WhenMessageOpens(error, modal);
+      modal->findChild<QPushButton*>("BotaoOK")->click();
+      dialogStayedOpen = modal->isVisible();
+      qobject_cast<QDialog*>(modal)->reject();
+    });
+    window_->findChild<QToolButton*>("BotaoConfig")->click();
+    QCOMPARE(error, QStringLiteral("Banco de dados não localizado na pasta.\n\nInforme corretamente na tela a seguir  "));
+    QVERIFY(dialogStayedOpen);
+    QCOMPARE(ReadFile(ConfigFile()), configBefore);
+    QCOMPARE(server_->DatabasePath(), Database().string());
+    QVERIFY(server_->Listening());
+  }
+
+  // Before the listener has started, the caption shows the configured port.
+  void captionShowsTheConfiguredPortBeforeTheListenerStarts() {
+    SaveSettings(Folder(), (Folder() / "Falta.db3").string(), "4321");
+    QString caption;
+    WhenModalOpens([&](QWidget* box) {
+      caption = window_->windowTitle();
+      WhenModalOpens([](QWidget* modal) { modal->findChild<QPushButton*>("BotaoFechar")->click(); }, box);
+      qobject_cast<QMessageBox*>(box)->accept();
+    });
+    ShowWindow();
+    QTRY_VERIFY_WITH_TIMEOUT(!caption.isEmpty(), 10000);
+    QCOMPARE(caption, QStringLiteral("Servidor do Banco de Dados do Quelvar 1.5 - Porta 4321"));
+    QVERIFY(!server_->Listening());
+  }
+
+  // The browse dialog speaks Portuguese.
+  void databaseFileChooserSpeaksPortuguese() {
+    StartListening();
+    QStringList labels;
+    WhenModalOpens([&](QWidget* modal) {
+      WhenModalOpens(
+          [&](QWidget* chooser) {
+            auto* files = qobject_cast<QFileDialog*>(chooser);
+            QVERIFY(files != nullptr);
+            for (auto label : {QFileDialog::LookIn, QFileDialog::FileName, QFileDialog::FileType,
+                               QFileDialog::Accept, QFileDialog::Reject}) {
+              labels.push_back(files->labelText(label));
+            }
+            files->reject();
+          },
+          modal);
+      modal->findChild<QToolButton*>("BotaoProcurar")->click();
+      qobject_cast<QDialog*>(modal)->reject();
+    });
+    window_->findChild<QToolButton*>("BotaoConfig")->click();
+    QCOMPARE(labels, (QStringList{QStringLiteral("Examinar:"), QStringLiteral("Nome do arquivo:"),
+                                  QStringLiteral("Arquivos do tipo:"), QStringLiteral("Abrir"),
+                                  QStringLiteral("Cancelar")}));
   }
 
   void unusablePortAtStartShowsTheMessageThenTheDialog() {
@@ -486,11 +568,13 @@ class OperatorWindowTest : public QObject {
     const std::uint16_t port = server_->BoundPort();
     std::filesystem::remove(ConfigFile());
     std::filesystem::create_directory(ConfigFile());  // cannot be written as a file
+    const std::filesystem::path other = Folder() / "Outro.db3";
+    CreateDatabaseFromSchema(other);
     QString error;
     WhenModalOpens([&](QWidget* modal) {
       auto* dialog = qobject_cast<TFormServer_Config*>(modal);
       QVERIFY(dialog != nullptr);
-      dialog->findChild<QLineEdit*>("frArquivo")->setText(QStringLiteral("/outro/banco.db3"));
+      dialog->findChild<QLineEdit*>("frArquivo")->setText(QString::fromStdString(other.string()));
       dialog->findChild<QLineEdit*>("frPorta")->setText(QStringLiteral("1234"));
       WhenMessageOpens(error, dialog);
       dialog->findChild<QPushButton*>("BotaoOK")->click();
@@ -538,6 +622,7 @@ class OperatorWindowTest : public QObject {
     QString message;
     bool configWrittenBeforeMessage = false;
     QString dialogPath = QStringLiteral("not shown");
+    QString dialogPort;
     WhenModalOpens([&](QWidget* box) {
       message = qobject_cast<QMessageBox*>(box)->text();
       configWrittenBeforeMessage = std::filesystem::exists(ConfigFile());
@@ -546,6 +631,7 @@ class OperatorWindowTest : public QObject {
             auto* dialog = qobject_cast<TFormServer_Config*>(modal);
             QVERIFY(dialog != nullptr);
             dialogPath = dialog->findChild<QLineEdit*>("frArquivo")->text();
+            dialogPort = dialog->findChild<QLineEdit*>("frPorta")->text();
             if (confirm) {
               dialog->findChild<QLineEdit*>("frArquivo")->setText(QString::fromStdString(Database().string()));
               dialog->findChild<QLineEdit*>("frPorta")->setText(QString::number(port));
@@ -561,7 +647,9 @@ class OperatorWindowTest : public QObject {
     QTRY_COMPARE_WITH_TIMEOUT(dialogPath != QStringLiteral("not shown"), true, 10000);
     QCOMPARE(message, QStringLiteral("Banco de dados não localizado na pasta.\n\nInforme corretamente na tela a seguir  "));
     QVERIFY(configWrittenBeforeMessage);
-    QCOMPARE(dialogPath, QString());  // the values read at this start are the cleared ones
+    // The values just written to Config1.ini, for the operator to confirm or correct.
+    QCOMPARE(dialogPath, QString::fromStdString(FolderText(Folder()) + "QuelvarDB.db3"));
+    QCOMPARE(dialogPort, QStringLiteral("7780"));
     if (confirm) {
       QVERIFY(server_->Listening());
       QCOMPARE(static_cast<int>(server_->BoundPort()), port);
@@ -569,7 +657,7 @@ class OperatorWindowTest : public QObject {
                QString::fromStdString("Servidor do Banco de Dados do Quelvar 1.5 - Porta " + std::to_string(port)));
     } else {
       QVERIFY(!server_->Listening());
-      QCOMPARE(window_->windowTitle(), QStringLiteral("Servidor do Banco de Dados do Quelvar 1.5 - Porta 8040"));
+      QCOMPARE(window_->windowTitle(), QStringLiteral("Servidor do Banco de Dados do Quelvar 1.5 - Porta 7780"));
       // The defaults written at this start.
       const auto ini = IniFile::Load(ConfigFile());
       QCOMPARE(ini.Get(kConfigSection, kDatabaseKey).value_or(""), FolderText(Folder()) + "QuelvarDB.db3");
