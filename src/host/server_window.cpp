@@ -172,7 +172,12 @@ void TFormServer000::FormShow() {
   try {
     settings = ReadStartupSettings(folder);
   } catch (const std::exception& failure) {
+    // Without its settings the program cannot serve: it says why and ends,
+    // rather than stay without a listener (and, minimised, out of sight).
+    if (isMinimized() || !isVisible()) showNormal();
     ShowError(QtText(failure.what()));
+    server_.Stop();
+    if (endProgram_) endProgram_();
     return;
   }
   server_.SetDatabasePath(settings.values.localDb);
@@ -209,6 +214,8 @@ bool TFormServer000::BotaoOKClick() {
   try {
     server_.Start();
   } catch (const std::exception& failure) {
+    // The window stays in sight, for the operator to correct the settings.
+    if (isMinimized() || !isVisible()) showNormal();
     ShowError(QtText(failure.what()));
     return false;
   }
@@ -242,7 +249,16 @@ void TFormServer000::VerificaIntegridadeClick() {
 }
 
 void TFormServer000::BackupClick() {
-  RunMenuAction([](TDM& dm, std::string& answer) { tools::GeraBackup(dm, kMenuBackupFileName, {}, answer); });
+  RunMenuAction([this](TDM& dm, std::string& answer) {
+    tools::GeraBackup(dm, kMenuBackupFileName, {}, answer);
+    // Where it wrote, as the event's answer says it.
+    QMessageBox box(QMessageBox::Information, QApplication::applicationName(), DisplayedText(QtText(answer)),
+                    QMessageBox::Ok, this);
+    box.setObjectName("BackupAnswer");
+    QApplication::restoreOverrideCursor();
+    box.exec();
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+  });
 }
 
 void TFormServer000::Memo1DblClick() { memo1_->clear(); }
@@ -282,8 +298,13 @@ void TFormServer000::AddModules(int count) {
   frQtdAcessos_->setValue(static_cast<std::int32_t>(next));
 }
 
-void TFormServer000::AppendEntries(const QStringList& entries) {
-  for (const QString& entry : entries) memo1_->appendPlainText(DisplayedText(entry));
+void TFormServer000::AppendEntries(const QStringList& entries, const QStringList& times) {
+  // Each entry under its time, an empty line before the next.
+  for (qsizetype i = 0; i < entries.size(); ++i) {
+    if (!memo1_->document()->isEmpty()) memo1_->appendPlainText(QString());
+    memo1_->appendPlainText(QLatin1Char('[') + times.value(i) + QLatin1Char(']'));
+    memo1_->appendPlainText(DisplayedText(entries[i]));
+  }
 }
 
 void TFormServer000::ShowMenu(QWidget* source, const QPoint& position) {

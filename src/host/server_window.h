@@ -77,7 +77,7 @@ class TFormServer000 final : public QWidget {
  private:
   void BuildWidgets();
   void AddModules(int count);
-  void AppendEntries(const QStringList& entries);
+  void AppendEntries(const QStringList& entries, const QStringList& times);
   void ShowMenu(QWidget* source, const QPoint& position);
   void MoveToTray();
   template <typename Action>

@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
@@ -192,6 +193,20 @@ class OperatorWindowTest : public QObject {
   QSpinBox* Counter() const { return window_->findChild<QSpinBox*>("frQtdAcessos"); }
   QPlainTextEdit* Log() const { return window_->findChild<QPlainTextEdit*>("Memo1"); }
 
+  // The entries of the window's log, each without the time line above it;
+  // "<bad>" for an entry that does not start with its time.
+  QStringList Entries() const {
+    static const QRegularExpression kTime(QStringLiteral(R"(^\[\d{2}/\d{2}/\d{4} \d{2}:\d{2}:\d{2}\]\n)"));
+    QStringList entries;
+    const QString text = Log()->toPlainText();
+    if (text.isEmpty()) return entries;
+    for (const QString& block : text.split(QStringLiteral("\n\n"))) {
+      const auto match = kTime.match(block);
+      entries.push_back(match.hasMatch() ? block.mid(match.capturedLength()) : QStringLiteral("<bad>"));
+    }
+    return entries;
+  }
+
  private slots:
   void init() {
     folder_ = std::make_unique<QTemporaryDir>();
@@ -243,6 +258,30 @@ class OperatorWindowTest : public QObject {
     backups.Stop();
   }
 
+  // Settings that cannot be read at start: the reason in a message box, then
+  // the program ends (never a process without window or listener).
+  void unreadableSettingsAtStartShowTheReasonAndEndTheProgram() {
+    std::filesystem::create_directory(ConfigFile());  // not a file that can be read
+    QString error;
+    WhenMessageOpens(error);
+    ShowWindow();
+    QTRY_VERIFY_WITH_TIMEOUT(programEnded_, 10000);
+    QVERIFY2(error.contains(QStringLiteral("Config1.ini")), qPrintable(error));
+    QVERIFY(!server_->Listening());
+  }
+
+  // What a second copy, or a start that fails before the window, shows.
+  void startupMessagesAreShownInABox() {
+    QString text;
+    WhenMessageOpens(text);
+    ShowStartupMessageBox(kAlreadyRunningMessage, false);
+    QCOMPARE(text, QStringLiteral("O Servidor do Quelvar já está aberto neste computador.\n\nProcure-o na área de "
+                                  "notificação ou na barra de tarefas."));
+    WhenMessageOpens(text);
+    ShowStartupMessageBox(std::string(kStartupFailureMessage) + "the data folder /x does not exist", true);
+    QCOMPARE(text, QStringLiteral("O Servidor do Quelvar não pôde iniciar:\nthe data folder /x does not exist"));
+  }
+
   void counterIsExactAfterManyConcurrentRequests() {
     StartListening();
     const std::uint16_t port = server_->BoundPort();
@@ -287,15 +326,19 @@ class OperatorWindowTest : public QObject {
       });
     }
     for (auto& writer : writers) writer.join();
-    QTRY_COMPARE(Log()->document()->blockCount(), kThreads * kEach * 2);
-    const QStringList lines = Log()->toPlainText().split(QLatin1Char('\n'));
+    // Each entry: its time, its two lines, and an empty line before the next.
+    QTRY_COMPARE(Log()->document()->blockCount(), kThreads * kEach * 4 - 1);
+    const QStringList entries = Entries();
+    QCOMPARE(entries.size(), kThreads * kEach);
     std::vector<int> next(kThreads, 0);
-    for (int i = 0; i + 1 < lines.size(); i += 2) {
+    for (const QString& entry : entries) {
       // Each entry is its two lines, together, and each writer's entries come in order.
-      QVERIFY2(lines[i].startsWith(QLatin1Char('W')) && lines[i].endsWith(QStringLiteral(" --> ")),
-               qPrintable(lines[i]));
-      const int writer = lines[i].mid(1, lines[i].indexOf(QLatin1Char(' ')) - 1).toInt();
-      QCOMPARE(lines[i + 1], QString::number(next[writer]++));
+      const QStringList lines = entry.split(QLatin1Char('\n'));
+      QCOMPARE(lines.size(), 2);
+      QVERIFY2(lines[0].startsWith(QLatin1Char('W')) && lines[0].endsWith(QStringLiteral(" --> ")),
+               qPrintable(entry));
+      const int writer = lines[0].mid(1, lines[0].indexOf(QLatin1Char(' ')) - 1).toInt();
+      QCOMPARE(lines[1], QString::number(next[writer]++));
     }
     for (int count : next) QCOMPARE(count, kEach);
   }
@@ -308,7 +351,7 @@ class OperatorWindowTest : public QObject {
                                  {{"SQL", StringParam("SQL", "Select * From Nada")}, {"Tabela", OutParam("Tabela")}});
     QCOMPARE(reply.status, 200);
     QTRY_COMPARE(Counter()->value(), 2);
-    QTRY_COMPARE(Log()->toPlainText(), QStringLiteral("QueryDinamica --> \n[SQLite] no such table: Nada"));
+    QTRY_COMPARE(Entries(), QStringList{QStringLiteral("QueryDinamica --> \n[SQLite] no such table: Nada")});
   }
 
   void doubleClickClearsTheLog() {
@@ -318,11 +361,12 @@ class OperatorWindowTest : public QObject {
     QCOMPARE(Log()->toPlainText(), QString());
     console_->log("um");
     console_->log("dois");
-    QTRY_COMPARE(Log()->toPlainText(), QStringLiteral("um\ndois"));
+    QTRY_COMPARE(Entries(), (QStringList{QStringLiteral("um"), QStringLiteral("dois")}));
     QTest::mouseDClick(viewport, Qt::LeftButton);
     QCOMPARE(Log()->toPlainText(), QString());
     console_->log("tres");
-    QTRY_COMPARE(Log()->toPlainText(), QStringLiteral("tres"));  // on the first line again
+    QTRY_COMPARE(Entries(), QStringList{QStringLiteral("tres")});
+    QVERIFY(Log()->toPlainText().startsWith(QLatin1Char('[')));  // on the first line again
   }
 
   void dialogClosedWithoutSavingChangesNothing_data() {
@@ -668,7 +712,14 @@ class OperatorWindowTest : public QObject {
   void menuBackupWritesTheFileAndCountsOneModule() {
     StartListening();
     QTRY_COMPARE(Counter()->value(), 0);
+    QString answer;
+    WhenMessageOpens(answer);
     window_->findChild<QAction*>("Backup")->trigger();
+    // Where it wrote, as the event's answer says it.
+    QVERIFY2(answer.startsWith(QStringLiteral("Backup gerado com sucesso.\n\nO nome do backup gerado foi AvulsoBackup.bkp\n"
+                                              "No servidor, na pasta ") +
+                               QString::fromStdString((Folder() / "Backup").string())),
+             qPrintable(answer));
     const auto backup = Folder() / "Backup" / "AvulsoBackup.bkp";
     QVERIFY(std::filesystem::exists(backup));
     QCOMPARE(ReadFile(backup).substr(0, 16), std::string("SQLite format 3\0", 16));
