@@ -305,7 +305,7 @@ int main(int argc, char** argv) {
 #ifdef QUELVAR_WITH_WINDOW
   const bool windowMode = !options.headless && DisplayAvailable();
 #else
-  const bool windowMode = false;
+  [[maybe_unused]] const bool windowMode = false;
 #endif
   try {
     quelvar::host::SingleInstanceLock instance;
