@@ -49,7 +49,7 @@ const Row* FindOption(std::span<const Row> table, std::string_view option) {
 void LogEmptiedValues(const TDM& dm, std::string_view pOpcao, const MemTable& result) {
   const auto emptied = result.EmptiedValues();
   if (emptied.empty()) return;
-  std::string entry = std::string(pOpcao) + " MSG: \rValores que o tipo do campo não comporta ficaram vazios:";
+  std::string entry = std::string(pOpcao) + " MSG: \r" + std::string(kEmptiedValuesWarning);
   for (std::size_t i = 0; i < emptied.size(); ++i)
     entry += (i == 0 ? " " : ", ") + emptied[i].first + " (" + std::to_string(emptied[i].second) + ")";
   dm.Log(std::move(entry));

@@ -424,6 +424,7 @@ TEST_F(Tools, FreeQueryLeavesValuesItsFieldsCannotHoldEmptyWithOneWarning) {
   EXPECT_EQ(Count(server_.OperatorLog(), "QueryDinamica MSG: \rValores que o tipo do campo não comporta ficaram vazios: X (1), Y (2)"), 1u)
       << server_.OperatorLog();
   EXPECT_EQ(Count(server_.OperatorLog(), "QueryDinamica"), 1u) << server_.OperatorLog();
+  EXPECT_EQ(Count(server_.Stderr(), " WARNING QueryDinamica MSG:"), 1u) << server_.Stderr();
 
   Decode(FreeQuery("select 1 as X"));
   EXPECT_EQ(Count(server_.OperatorLog(), "QueryDinamica"), 1u) << server_.OperatorLog();
