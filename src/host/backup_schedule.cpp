@@ -23,6 +23,19 @@ constexpr std::string_view kIntegrityFailure = "Erro no teste de validade do ban
 constexpr std::string_view kFailureEntry = "Backup automático --> \r";
 constexpr std::string_view kReportEntry = "Backup automático MSG: \r";
 
+// The console of a scheduled run: its service module counts on the operator's
+// counter as every module does, but not among the requests of the figures;
+// its log entries go through the figures as every entry.
+class ScheduledConsole final : public OperatorConsole {
+ public:
+  explicit ScheduledConsole(ServerControl& server) : server_(server) {}
+  void countModule() override { server_.Console().countModule(); }
+  void log(std::string entry) override { server_.ModuleConsole().log(std::move(entry)); }
+
+ private:
+  ServerControl& server_;
+};
+
 std::optional<int> SmallNumber(std::string_view text, int low, int high) {
   if (text.empty() || text.size() > 9) return std::nullopt;
   int value = 0;
@@ -179,23 +192,6 @@ void BackupScheduler::Stop() {
   wake_.notify_all();
   if (worker_.joinable()) worker_.join();
 }
-
-namespace {
-
-// The console of a scheduled run: its service module counts on the operator's
-// counter as every module does, but not among the requests of the figures;
-// its log entries go through the figures as every entry.
-class ScheduledConsole final : public OperatorConsole {
- public:
-  explicit ScheduledConsole(ServerControl& server) : server_(server) {}
-  void countModule() override { server_.Console().countModule(); }
-  void log(std::string entry) override { server_.ModuleConsole().log(std::move(entry)); }
-
- private:
-  ServerControl& server_;
-};
-
-}  // namespace
 
 bool BackupScheduler::RunOnce(const BackupSchedule& schedule) {
   ScheduledConsole console(server_);

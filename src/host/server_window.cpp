@@ -20,6 +20,8 @@
 #include <climits>
 #include <cstdint>
 #include <exception>
+#include <optional>
+#include <string>
 #include <utility>
 
 #include "data/tdm.h"
@@ -230,18 +232,19 @@ void TFormServer000::BotaoConfigClick() {
 }
 
 template <typename Action>
-void TFormServer000::RunMenuAction(Action action) {
+std::optional<std::string> TFormServer000::RunMenuAction(Action action) {
   QApplication::setOverrideCursor(Qt::WaitCursor);
+  std::string answer;
   try {
     TDM dm(console_, server_.SharedDatabasePath(), server_.ProgramFolder());
-    std::string answer;  // not shown: the operator sees the log and the errors
     action(dm, answer);
   } catch (const std::exception& failure) {
     QApplication::restoreOverrideCursor();
     ShowError(QtText(failure.what()));
-    return;
+    return std::nullopt;
   }
   QApplication::restoreOverrideCursor();
+  return answer;
 }
 
 void TFormServer000::VerificaIntegridadeClick() {
@@ -249,16 +252,14 @@ void TFormServer000::VerificaIntegridadeClick() {
 }
 
 void TFormServer000::BackupClick() {
-  RunMenuAction([this](TDM& dm, std::string& answer) {
-    tools::GeraBackup(dm, kMenuBackupFileName, {}, answer);
-    // Where it wrote, as the event's answer says it.
-    QMessageBox box(QMessageBox::Information, QApplication::applicationName(), DisplayedText(QtText(answer)),
-                    QMessageBox::Ok, this);
-    box.setObjectName("BackupAnswer");
-    QApplication::restoreOverrideCursor();
-    box.exec();
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-  });
+  const auto answer =
+      RunMenuAction([](TDM& dm, std::string& text) { tools::GeraBackup(dm, kMenuBackupFileName, {}, text); });
+  if (!answer) return;
+  // Where it wrote, as the event's answer says it (the module is gone by now).
+  QMessageBox box(QMessageBox::Information, QApplication::applicationName(), DisplayedText(QtText(*answer)),
+                  QMessageBox::Ok, this);
+  box.setObjectName("BackupAnswer");
+  box.exec();
 }
 
 void TFormServer000::Memo1DblClick() { memo1_->clear(); }

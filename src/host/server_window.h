@@ -17,6 +17,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <optional>
 #include <string>
 
 class QAction;
@@ -80,8 +81,10 @@ class TFormServer000 final : public QWidget {
   void AppendEntries(const QStringList& entries, const QStringList& times);
   void ShowMenu(QWidget* source, const QPoint& position);
   void MoveToTray();
+  // Runs a menu action on a module of its own; its answer, or nothing after
+  // a failure (shown to the operator).
   template <typename Action>
-  void RunMenuAction(Action action);
+  std::optional<std::string> RunMenuAction(Action action);
 
   ServerControl& server_;
   QtOperatorConsole& console_;
