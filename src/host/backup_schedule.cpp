@@ -9,6 +9,7 @@
 #include "host/server_control.h"
 #include "host/settings.h"
 #include "tools/backup.h"
+#include "tools/backup_files.h"
 
 namespace quelvar::host {
 namespace {
@@ -100,28 +101,13 @@ bool IsAutomaticBackupName(std::string_view name) {
 }
 
 std::vector<fs::path> AutomaticBackups(const fs::path& folder) {
-  std::vector<fs::path> found;
-  std::error_code ec;
-  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    std::error_code entryError;
-    if (it->is_regular_file(entryError) && IsAutomaticBackupName(it->path().filename().string())) {
-      found.push_back(it->path());
-    }
-  }
-  // The date in the name orders them.
-  std::sort(found.begin(), found.end(),
-            [](const fs::path& a, const fs::path& b) { return a.filename().string() > b.filename().string(); });
+  std::vector<fs::path> found = tools::DatedBackups(folder, kPrefix, std::time(nullptr));
+  std::erase_if(found, [](const fs::path& file) { return !IsAutomaticBackupName(file.filename().string()); });
   return found;
 }
 
-std::vector<std::string> PruneAutomaticBackups(const fs::path& folder, int keep) {
-  std::vector<std::string> removed;
-  const auto backups = AutomaticBackups(folder);
-  for (std::size_t i = static_cast<std::size_t>(std::max(keep, 1)); i < backups.size(); ++i) {
-    std::error_code ec;
-    if (fs::remove(backups[i], ec)) removed.push_back(backups[i].filename().string());
-  }
-  return removed;
+std::vector<std::string> PruneAutomaticBackups(const fs::path& folder, int keep, const fs::path& justWritten) {
+  return tools::PruneDatedBackups(folder, kPrefix, keep, justWritten, std::time(nullptr));
 }
 
 bool AutomaticBackupDue(const fs::path& folder) {
@@ -199,7 +185,7 @@ bool BackupScheduler::RunOnce(int keep) {
     const auto size = fs::file_size(folder / name, ec);
     std::string report = "gravado " + (folder / name).string();
     if (!ec) report += " (" + std::to_string(size) + " bytes)";
-    const auto removed = PruneAutomaticBackups(folder, keep);
+    const auto removed = PruneAutomaticBackups(folder, keep, folder / name);
     if (!removed.empty()) {
       report += "; removidos:";
       for (const std::string& old : removed) report += " " + old;

@@ -1,8 +1,12 @@
 #pragma once
-// The backup folder of the program and the file names clients may use in it.
+// The backup folder of the program, the file names clients may use in it,
+// and the pruning of the server's own dated backups.
 
+#include <ctime>
 #include <filesystem>
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace quelvar {
 class TDM;
@@ -20,5 +24,20 @@ bool IsPlainFileName(std::string_view name);
 // Raises Error("Nome de arquivo de backup inválido: " + name) unless
 // IsPlainFileName(name).
 void RequirePlainFileName(std::string_view name);
+
+// The dated backups of `folder` of one series: regular files named `prefix`,
+// a date YYYY-MM-DD, anything, ".db3" (as "Automatico-2026-12-10.db3"),
+// most recently written first (by modification time, never by the name).
+// Names dated after the local date of `now` are left out: a clock that was
+// once wrong, or a client that chose such a name, must not decide which
+// backups are kept.
+std::vector<std::filesystem::path> DatedBackups(const std::filesystem::path& folder, std::string_view prefix,
+                                                std::time_t now);
+
+// Removes the DatedBackups of the series beyond the `keep` (at least 1)
+// most recently written and returns the names removed. `justWritten` is
+// never removed and counts as one of those kept.
+std::vector<std::string> PruneDatedBackups(const std::filesystem::path& folder, std::string_view prefix, int keep,
+                                           const std::filesystem::path& justWritten, std::time_t now);
 
 }  // namespace quelvar::tools

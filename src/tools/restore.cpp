@@ -17,6 +17,7 @@
 #include "data/writer_lock.h"
 #include "formats/errors.h"
 #include "tools/backup_files.h"
+#include "tools/backup_writer.h"
 #include "tools/database_check.h"
 #include "tools/online_copy.h"
 
@@ -121,6 +122,8 @@ void RestauraBackup(TDM& dm, const std::string& fileName, std::string& answer) {
     ThrowCopyFailure(EngineError(SQLITE_BUSY, sqlite3_errstr(SQLITE_BUSY)).what());
   try {
     OnlineCopy(source.string(), dm.DatabaseFile(), CopyTarget::kExisting);
+    // The live file is no backup: a later backup may never replace it.
+    ClearBackupMark(OpenDatabaseFile(dm.DatabaseFile(), SQLITE_OPEN_READWRITE).get());
   } catch (const std::exception& e) {
     ThrowCopyFailure(e.what());
   }

@@ -112,6 +112,9 @@ TEST_F(DataSafety, BackupTargetsThatAreNotEarlierBackupsAreRefusedAndLeftAsTheyW
   WriteText(other / "authorized_keys", "ssh-ed25519 AAAA chave-de-alguem\n");
   fs::create_directory(BackupFolder());
   WriteText(BackupFolder() / "notas.db3", "não sou um banco de dados");
+  // Another shop's database beside this one, and another program's.
+  ExecSql((Folder() / "Estoque2.db3").string(), "Create Table Outra(x); Insert Into Outra Values (2)");
+  ExecSql((other / "programa.sqlite").string(), "Create Table Config(k, v)");
   const std::string exe = server_.executable().filename().string();
 
   struct Case {
@@ -131,6 +134,8 @@ TEST_F(DataSafety, BackupTargetsThatAreNotEarlierBackupsAreRefusedAndLeftAsTheyW
       {exe, Folder(), kProtected, server_.executable()},
       {"authorized_keys", other, kNotBackup, other / "authorized_keys"},
       {"notas.db3", "", kNotBackup, BackupFolder() / "notas.db3"},
+      {"Estoque2.db3", Folder(), kNotBackup, Folder() / "Estoque2.db3"},
+      {"programa.sqlite", other, kNotBackup, other / "programa.sqlite"},
       {"Sem.db3", Folder() / "nao-existe", kCopyFailure + "No such file or directory", Folder() / "nao-existe"},
   };
   const std::string live = DatabaseContent(Db());

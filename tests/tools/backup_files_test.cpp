@@ -1,12 +1,86 @@
 // The backup folder's file names and the listing's size rounding.
 
+#include <chrono>
+#include <ctime>
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
 #include <gtest/gtest.h>
 
+#include "../data/temp_dir.h"
 #include "tools/backup_files.h"
 #include "tools/backup_listing.h"
 
 namespace quelvar::tools {
 namespace {
+
+namespace fs = std::filesystem;
+
+std::set<std::string> Names(const fs::path& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
+  return names;
+}
+
+// Pruning a series: `files` (name, hours since written) in a folder dated
+// 2026-12-10 (noon, local time), `keep` kept, the first file just written.
+TEST(BackupFiles, PruningFollowsTheWritingTimeNeverTheDateInTheName) {
+  std::tm noon{};
+  noon.tm_year = 2026 - 1900;
+  noon.tm_mon = 11;
+  noon.tm_mday = 10;
+  noon.tm_hour = 12;
+  noon.tm_isdst = -1;
+  const std::time_t now = std::mktime(&noon);
+  struct File {
+    std::string name;
+    int hoursAgo;
+  };
+  struct Case {
+    const char* what;
+    std::vector<File> files;
+    int keep;
+    std::set<std::string> removed;
+  };
+  const std::vector<Case> cases = {
+      {"the oldest go",
+       {{"Automatico-2026-12-10.db3", 0}, {"Automatico-2026-12-09.db3", 24}, {"Automatico-2026-12-08.db3", 48}},
+       2,
+       {"Automatico-2026-12-08.db3"}},
+      {"names dated in the future are neither kept nor removed",
+       {{"Automatico-2026-12-10.db3", 0}, {"Automatico-2099-01-01.db3", 1}, {"Automatico-2099-01-02.db3", 1},
+        {"Automatico-2026-12-09.db3", 24}},
+       1,
+       {"Automatico-2026-12-09.db3"}},
+      {"the file just written stays though its time says old",
+       {{"Automatico-2026-12-10.db3", 1000}, {"Automatico-2026-12-09.db3", 24}, {"Automatico-2026-12-08.db3", 2}},
+       1,
+       {"Automatico-2026-12-09.db3", "Automatico-2026-12-08.db3"}},
+      {"a date in the name does not order them",
+       {{"Automatico-2026-12-10.db3", 0}, {"Automatico-2026-01-01.db3", 1}, {"Automatico-2026-12-09.db3", 50}},
+       2,
+       {"Automatico-2026-12-09.db3"}},
+      {"other series and other names are never touched",
+       {{"Automatico-2026-12-10-120000.db3", 0}, {"AntesDoRestore-2026-12-01.db3", 500}, {"Diario.db3", 500},
+        {"Automatico-nota.db3", 500}, {"Automatico-2026-12-01.db3.tmp", 500}, {"Automatico-2026-11-01.db3", 900}},
+       1,
+       {"Automatico-2026-11-01.db3"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    testing::TempDir dir;
+    for (const File& file : c.files) {
+      std::ofstream(dir.path() / file.name) << "x";
+      fs::last_write_time(dir.path() / file.name, fs::file_time_type::clock::now() - std::chrono::hours(file.hoursAgo));
+    }
+    const std::vector<std::string> removed =
+        PruneDatedBackups(dir.path(), "Automatico-", c.keep, dir.path() / c.files.front().name, now);
+    EXPECT_EQ(std::set<std::string>(removed.begin(), removed.end()), c.removed);
+    for (const File& file : c.files) EXPECT_EQ(Names(dir.path()).count(file.name), c.removed.count(file.name) ? 0u : 1u) << file.name;
+  }
+}
 
 TEST(BackupFiles, OnlyPlainNamesStayInsideTheFolder) {
   struct Case {
