@@ -26,6 +26,9 @@ constexpr std::array<std::string_view, 9> kValuePragmas = {"user_version",   "sc
                                                            "page_size",      "page_count",     "freelist_count",
                                                            "encoding",       "foreign_keys",   "data_version"};
 
+// Functions that reach into the engine itself (addresses, code) rather than the data.
+constexpr std::array<std::string_view, 2> kEngineFunctions = {"fts3_tokenizer", "load_extension"};
+
 template <std::size_t N>
 bool Listed(const std::array<std::string_view, N>& list, const char* name) {
   if (!name) return false;
@@ -68,8 +71,8 @@ int FreeQueryGuard::Authorize(void* self, int action, const char* a, const char*
   switch (action) {
     case SQLITE_SELECT:
     case SQLITE_READ:
-    case SQLITE_FUNCTION:
     case SQLITE_RECURSIVE: allowed = true; break;
+    case SQLITE_FUNCTION: allowed = !Listed(kEngineFunctions, b); break;
     case SQLITE_PRAGMA: allowed = Listed(kReportPragmas, a) || (Listed(kValuePragmas, a) && b == nullptr); break;
     default: allowed = false;
   }
