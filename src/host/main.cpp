@@ -16,6 +16,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "data/engine_memory.h"
 #include "host/database_bootstrap.h"
 #include "host/backup_schedule.h"
 #include "host/headless_console.h"
@@ -279,6 +280,9 @@ bool DisplayAvailable() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before the database engine is first used: its allocations are counted,
+  // so that a free query is held to its memory budget.
+  quelvar::InstallEngineMemoryAccounting();
   Options options;
   if (!ParseOptions(argc, argv, options)) return kExitUsage;
   if (options.help) {
