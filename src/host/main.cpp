@@ -209,12 +209,16 @@ int RunHeadless(const std::filesystem::path& programFolder, const sigset_t& sign
     // Read once already by the start; the line keeps the default.
   }
   if (server.BoundTlsPort() != 0) address += " (TLS port " + std::to_string(server.BoundTlsPort()) + ")";
+  const quelvar::service::DescriptorBudget descriptors = server.Listener().Descriptors();
   console.Write(LogLevel::Info, quelvar::host::StartupLine({.version = QUELVAR_VERSION,
                                                             .address = address,
                                                             .port = server.BoundPort(),
                                                             .databaseFile = server.DatabaseFile(),
                                                             .journalMode = std::string(quelvar::host::JournalModeName(
-                                                                quelvar::host::ReadJournalSetting(programFolder)))}));
+                                                                quelvar::host::ReadJournalSetting(programFolder))),
+                                                            .connections = descriptors.connections,
+                                                            .openFileLimit = descriptors.limit,
+                                                            .reservedFiles = descriptors.reserve}));
   quelvar::host::BackupScheduler backups(server);
   try {
     backups.Start(quelvar::host::ReadBackupSchedule(programFolder));

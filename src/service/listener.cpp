@@ -20,6 +20,7 @@
 #include <functional>
 #include <algorithm>
 #include <iterator>
+#include <limits>
 #include <stdexcept>
 #include <map>
 #include <optional>
@@ -44,6 +45,7 @@
 #include "service/address_slots.h"
 #include "service/body_budget.h"
 #include "service/connection_thread.h"
+#include "service/descriptor_budget.h"
 #include "service/http_gate.h"
 #include "service/login_throttle.h"
 #include "service/timed_stream.h"
@@ -68,6 +70,9 @@ constexpr std::size_t kLingerBytes = 4u << 20;
 // Threads kept waiting in accept() on each listening socket: started with
 // the listener, and the number an idle one checks before it retires.
 constexpr std::size_t kReadyThreads = 4;
+// At the cap, an accepted connection waiting for a slot looks again this
+// often for a connection to close in its place.
+constexpr std::chrono::milliseconds kAdmissionRecheck{100};
 // A reply at least this large is followed by handing free memory back.
 constexpr std::size_t kTrimAfterBytes = 4u << 20;
 
@@ -193,6 +198,21 @@ RequestLine ReadRequestLine(Stream& stream, beast::flat_buffer& buffer) {
     error_code ec;
     const std::size_t n = stream.read_some(buffer.prepare(16 * 1024), ec);
     if (ec) return {};
+    buffer.commit(n);
+  }
+}
+
+// Reads until the buffer holds the whole header block, or as much of it as
+// may be (the parser then refuses it as too large); false when the client
+// went away or a time limit passed first.
+template <typename Stream>
+bool ReadHeaderBlock(Stream& stream, beast::flat_buffer& buffer) {
+  for (;;) {
+    const std::string_view seen(static_cast<const char*>(buffer.data().data()), buffer.size());
+    if (HeaderBlockEnd(seen) || seen.size() >= kMaxHeaderBytes) return true;
+    error_code ec;
+    const std::size_t n = stream.read_some(buffer.prepare(16 * 1024), ec);
+    if (ec) return false;
     buffer.commit(n);
   }
 }
@@ -356,6 +376,11 @@ struct ConnectionScope {
   std::function<void(std::chrono::milliseconds)> pause;
   Peer peer;
   std::chrono::steady_clock::time_point accepted;
+  // The header deadline of this connection (shorter when the server is crowded).
+  std::chrono::milliseconds headerDeadline;
+  // Cleared once the header block has arrived: until then the connection is
+  // the first to go when the cap is reached.
+  std::atomic<bool>& awaitingHeader;
 };
 
 // Ends a connection whose reply was written. `whole`: the request was read
@@ -377,6 +402,14 @@ std::size_t ServeRequest(Stream& stream, TimedStream& timed, const CloseAfterRep
   RequestLine requestLine = ReadRequestLine(stream, buffer);
   if (requestLine.refusal != 0) { Refuse(stream, close, requestLine.refusal); return 0; }
   if (!requestLine.line) return 0;
+  if (!ReadHeaderBlock(stream, buffer)) return 0;
+  {
+    const std::string_view seen(static_cast<const char*>(buffer.data().data()), buffer.size());
+    if (HasFoldedLine(seen.substr(0, HeaderBlockEnd(seen).value_or(seen.size())))) {
+      Refuse(stream, close, 400);
+      return 0;
+    }
+  }
 
   RequestParser parser;
   parser.header_limit(kMaxHeaderBytes);
@@ -392,6 +425,7 @@ std::size_t ServeRequest(Stream& stream, TimedStream& timed, const CloseAfterRep
     return 0;
   }
   timed.SetReadDeadline(std::nullopt);
+  scope.awaitingHeader.store(false);
   auto& head = parser.get();
   if (const int status = HeaderRefusal(head, View(head.target()))) { Refuse(stream, close, status); return 0; }
 
@@ -481,7 +515,7 @@ bool NothingPending(int fd) {
 std::size_t ServeConnection(int fd, asio::io_context::executor_type executor, asio::ssl::context* tls,
                             ConnectionScope& scope) {
   TimedStream timed(fd, scope.options->limits.idleTimeout, executor);
-  timed.SetReadDeadline(scope.accepted + scope.options->limits.headerDeadline);
+  timed.SetReadDeadline(scope.accepted + scope.headerDeadline);
   if (tls == nullptr) {
     return ServeRequest(timed, timed, [&](bool whole) {
       // A request read whole, with nothing after it: the close needs no drain.
@@ -554,6 +588,9 @@ struct Listener::Impl {
     ConnectionThread thread;
     std::mutex guard;
     int fd = -1;  // the connection being served; -1 between connections
+    std::chrono::steady_clock::time_point accepted;  // of `fd`
+    bool evicted = false;                            // `fd` was shut down to admit another
+    std::atomic<bool> awaitingHeader{false};         // `fd` has not sent its header block yet
   };
 
   // The options a thread last read, refreshed when a newer set is published.
@@ -590,8 +627,10 @@ struct Listener::Impl {
   // records and the waits below; a change that a waiter may be waiting for
   // takes it only when `sleepers` says someone waits.
   std::atomic<bool> accepting{false};  // threads go back to accept() after their connection
-  std::atomic<std::size_t> claimed{0};  // open connections plus threads waiting in accept()
   std::atomic<std::size_t> openCount{0};
+  // Connections that fit the open-file limit (computed at each start).
+  std::atomic<std::size_t> descriptorRoom{kMaxConnections};
+  DescriptorBudget descriptors;  // as computed at the last start (guarded by `mutex`)
   std::atomic<std::size_t> threads{0};
   mutable std::atomic<std::size_t> sleepers{0};
   std::atomic<bool> anyFinished{false};  // `finished` may hold threads to join
@@ -691,6 +730,11 @@ struct Listener::Impl {
     const std::uint16_t boundTls = secure ? secure->local_endpoint(ec).port() : 0;
     PrepareForThreads(*plain, current->limits);
     if (secure) PrepareForThreads(*secure, current->limits);
+    // The accepting threads of each socket: those waiting in accept() and
+    // those holding a connection not yet admitted.
+    const std::size_t acceptingThreads = (secure ? 2 : 1) * kReadyThreads * 2;
+    const DescriptorBudget room = FitConnections(std::numeric_limits<std::size_t>::max(), acceptingThreads);
+    descriptorRoom = room.connections;
     ports[0].acceptor = std::move(plain);
     ports[0].tls = nullptr;
     ports[1].acceptor = std::move(secure);
@@ -700,6 +744,7 @@ struct Listener::Impl {
       std::lock_guard lock(mutex);
       closing = false;
       accepting = true;
+      descriptors = room;
     }
     for (AcceptPort& accepted : ports) {
       if (!accepted.acceptor) continue;
@@ -749,25 +794,49 @@ struct Listener::Impl {
     return false;
   }
 
-  // Takes a place for a thread about to wait in accept(): open connections
-  // plus waiting threads never pass the cap (beyond it clients wait in the
-  // system's backlog). Waits while the cap is reached; false once the
-  // listener stops accepting.
-  bool Claim(std::size_t cap) {
-    for (;;) {
-      std::size_t count = claimed.load();
-      while (count < cap && accepting.load()) {
-        if (claimed.compare_exchange_weak(count, count + 1)) return true;
-      }
-      if (!accepting.load()) return false;
-      std::unique_lock lock(mutex);
-      WaitUntil(lock, [&] { return !accepting.load() || claimed.load() < cap; });
-    }
+  // The connection cap in force: the configured one, lowered to what the
+  // open-file limit allows.
+  std::size_t Cap(const ListenerLimits& limits) const {
+    return std::max<std::size_t>(1, std::min(limits.maxConnections, descriptorRoom.load()));
   }
 
-  void Unclaim() {
-    claimed.fetch_sub(1);
-    Wake();
+  // Shuts down the connection that has waited longest without sending its
+  // whole header block (other than `self`'s); false when there is none.
+  bool EvictOldestAwaitingHeader(const Worker& self) {
+    std::lock_guard lock(mutex);
+    Worker* oldest = nullptr;
+    for (const auto& [id, worker] : running) {
+      if (worker.get() == &self || !worker->awaitingHeader.load()) continue;
+      std::lock_guard guard(worker->guard);
+      if (worker->fd < 0 || worker->evicted) continue;
+      if (oldest == nullptr || worker->accepted < oldest->accepted) oldest = worker.get();
+    }
+    if (oldest == nullptr) return false;
+    std::lock_guard guard(oldest->guard);
+    oldest->evicted = true;
+    ::shutdown(oldest->fd, SHUT_RDWR);
+    return true;
+  }
+
+  // Admits the connection `self` has accepted: at once below the cap; at the
+  // cap, in place of the oldest connection still waiting for its header
+  // block (which ends at once); otherwise once a connection ends. False when
+  // the listener stops accepting first.
+  bool Admit(const Worker& self, std::size_t cap) {
+    for (;;) {
+      std::size_t count = openCount.load();
+      while (count < cap) {
+        if (openCount.compare_exchange_weak(count, count + 1)) return true;
+      }
+      if (!accepting.load()) return false;
+      if (EvictOldestAwaitingHeader(self)) {
+        openCount.fetch_add(1);
+        return true;
+      }
+      std::unique_lock lock(mutex);
+      WaitUntil(lock, [&] { return !accepting.load() || openCount.load() < cap; },
+                std::chrono::steady_clock::now() + kAdmissionRecheck);
+    }
   }
 
   void Stop() {
@@ -847,21 +916,32 @@ struct Listener::Impl {
       ::close(self.fd);
       self.fd = -1;
     }
+    self.awaitingHeader = false;
     openCount.fetch_sub(1);
-    Unclaim();
+    Wake();
+  }
+
+  // Closes a connection that was never admitted.
+  void DropConnection(Worker& self) {
+    std::lock_guard guard(self.guard);
+    ::close(self.fd);
+    self.fd = -1;
   }
 
   // One accepting thread: wait in accept(), serve the connection, wait
-  // again; it ends when the listener stops accepting, or when it has waited
-  // the retire time for nothing while kReadyThreads others wait too. Whenever
-  // it takes a connection and no other thread waits, it starts one more
-  // (up to the connection cap), so a new client never waits for a thread.
+  // again. Only kReadyThreads wait on one socket at a time (each holds a
+  // descriptor while it waits): a thread that finds them all there after its
+  // connection ends. Whenever it takes a connection and no other thread
+  // waits, it starts one more, so a new client never waits for a thread.
   void Work(std::uint64_t id, Worker& self, AcceptPort& from) {
     const int listenFd = from.acceptor->native_handle();
     OptionsView view;
     for (;;) {
-      if (!Claim(Refresh(view).limits.maxConnections)) break;
-      from.waiting.fetch_add(1);
+      if (!accepting.load()) break;
+      if (from.waiting.fetch_add(1) >= kReadyThreads) {
+        from.waiting.fetch_sub(1);
+        break;
+      }
       sockaddr_storage remote{};
       socklen_t remoteLength = sizeof remote;
       const int fd = ::accept4(listenFd, reinterpret_cast<sockaddr*>(&remote), &remoteLength,
@@ -870,11 +950,8 @@ struct Listener::Impl {
       const auto accepted = std::chrono::steady_clock::now();
       const std::size_t othersWaiting = from.waiting.fetch_sub(1) - 1;
       if (fd < 0) {
-        Unclaim();
         if (!accepting.load()) break;
-        if (failure == EAGAIN || failure == EWOULDBLOCK) {
-          if (othersWaiting >= kReadyThreads) break;  // retire
-        } else if (failure != EINTR && failure != ECONNABORTED) {
+        if (failure != EAGAIN && failure != EWOULDBLOCK && failure != EINTR && failure != ECONNABORTED) {
           // Out of descriptors or memory: wait a little instead of spinning.
           std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
@@ -883,18 +960,28 @@ struct Listener::Impl {
       {
         std::lock_guard guard(self.guard);
         self.fd = fd;
-      }
-      openCount.fetch_add(1);
-      if (!accepting.load()) {
-        EndConnection(self);
-        break;
+        self.accepted = accepted;
+        self.evicted = false;
       }
       // The connection takes the options in force now, not those of when
       // the thread began to wait.
       Refresh(view);
-      if (othersWaiting == 0 && TryAddThread(view.options->limits.maxConnections)) StartThread(from);
+      const std::size_t cap = Cap(view.options->limits);
+      if (!Admit(self, cap)) {
+        DropConnection(self);
+        break;
+      }
+      self.awaitingHeader = true;
+      if (!accepting.load()) {
+        EndConnection(self);
+        break;
+      }
+      if (othersWaiting == 0 && TryAddThread(cap + 4 * kReadyThreads)) StartThread(from);
       ReapFinished();
-      Serve(fd, remote, from.tls, accepted, view.options);
+      // Past half the cap, a connection gets less time for its header block.
+      auto headerDeadline = view.options->limits.headerDeadline;
+      if (openCount.load() > cap / 2) headerDeadline = std::min(headerDeadline, kCrowdedHeaderDeadline);
+      Serve(fd, remote, from.tls, accepted, headerDeadline, self.awaitingHeader, view.options);
       EndConnection(self);
     }
     std::lock_guard lock(mutex);
@@ -909,7 +996,8 @@ struct Listener::Impl {
   }
 
   void Serve(int fd, const sockaddr_storage& remote, asio::ssl::context* tls,
-             std::chrono::steady_clock::time_point accepted, const std::shared_ptr<const ListenerOptions>& current) {
+             std::chrono::steady_clock::time_point accepted, std::chrono::milliseconds headerDeadline,
+             std::atomic<bool>& awaitingHeader, const std::shared_ptr<const ListenerOptions>& current) {
     std::string peerIp;
     bool counted = false;
     try {
@@ -922,7 +1010,9 @@ struct Listener::Impl {
                               stopping.wait_for(lock, delay, [this] { return closing; });
                             },
                             PeerOf(remote),
-                            accepted};
+                            accepted,
+                            headerDeadline,
+                            awaitingHeader};
       peerIp = scope.peer.ip;
       // One address may hold only so many connections: the next is closed at once.
       counted = slots.TryTake(peerIp, scope.options->limits.maxConnectionsPerAddress);
@@ -979,6 +1069,16 @@ void Listener::SetIdleTimeout(std::chrono::milliseconds idle) {
 
 void Listener::SetMaxConnections(std::size_t count) {
   impl_->ChangeLimits([count](ListenerLimits& limits) { limits.maxConnections = count < 1 ? 1 : count; });
+}
+
+DescriptorBudget Listener::Descriptors() const {
+  DescriptorBudget budget;
+  {
+    std::lock_guard lock(impl_->mutex);
+    budget = impl_->descriptors;
+  }
+  budget.connections = impl_->Cap(impl_->CurrentOptions()->limits);
+  return budget;
 }
 
 std::size_t Listener::OpenConnections() const { return impl_->openCount.load(); }
