@@ -60,35 +60,18 @@
 #include <string>
 
 #include "service/descriptor_budget.h"
+#include "service/listener_error.h"
+#include "service/protocol_limits.h"
 #include "service/http_exchange.h"
 #include "service/listener_options.h"
 
 namespace quelvar::service {
 
-// Longest header block accepted, in lines (the request line not counted).
-inline constexpr std::size_t kMaxHeaderLines = 1024;
-// Longest header block accepted, in bytes (request line included).
-inline constexpr std::uint32_t kMaxHeaderBytes = 256u * 1024u;
-// Longest single header field (name and value).
-inline constexpr std::size_t kMaxFieldBytes = 32u * 1024u;
-// Longest query string, and most "&"-separated pairs in a query string or a
-// url-encoded form body.
-inline constexpr std::size_t kMaxQueryBytes = 64u * 1024u;
-inline constexpr std::size_t kMaxQueryPairs = 10'000;
-// Largest request body accepted; a larger one gets 413 and the connection closes.
-inline constexpr std::uint64_t kMaxBodyBytes = 256ull * 1024ull * 1024ull;
 // The defaults of ListenerLimits, by their old names.
 inline constexpr std::chrono::milliseconds kIdleTimeout{120'000};
 inline constexpr std::size_t kMaxConnections = 4096;
 // The header deadline of connections accepted while more than half the cap is in use.
 inline constexpr std::chrono::milliseconds kCrowdedHeaderDeadline{10'000};
-
-// Raised when the listener cannot be activated; what() is the socket layer's
-// message (for instance "Address already in use").
-class ListenerError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 class Listener {
  public:

@@ -2,7 +2,7 @@
 
 #include <openssl/ssl.h>
 
-#include "service/listener.h"
+#include "service/listener_error.h"
 
 namespace quelvar::service {
 

@@ -118,6 +118,36 @@ TEST(Hostile, BodiesOverTheBudgetGet503) {
   EXPECT_EQ(StatusLineOf(Exchange(server->port(), within)), "HTTP/1.1 200 OK");
 }
 
+// A sender still writing a body refused for the budget reads its 503 once it
+// has written the body, instead of a reset (1 MiB budget, 32 MiB bodies).
+TEST(Hostile, ARefusedBodysSenderReadsItsRefusal) {
+  auto server = StartServer("MemoriaCorposMiB=1\n");
+  const std::string post = "POST /Sobre HTTP/1.1\r\n" + kAuth;
+  constexpr std::size_t kBody = 32u << 20;
+  struct Case {
+    const char* name;
+    std::string head;
+    bool chunked;
+  };
+  const std::vector<Case> cases = {
+      {"announced", post + "Content-Length: " + std::to_string(kBody) + "\r\n\r\n", false},
+      {"chunked", post + "Transfer-Encoding: chunked\r\n\r\n", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RawConnection client(server->port());
+    ASSERT_TRUE(client.Send(c.head));
+    const std::string piece(64 * 1024, 'x');
+    bool whole = true;
+    for (std::size_t sent = 0; sent < kBody && whole; sent += piece.size()) {
+      whole = client.Send(c.chunked ? "10000\r\n" + piece + "\r\n" : piece);
+    }
+    if (c.chunked && whole) whole = client.Send("0\r\n\r\n");
+    EXPECT_TRUE(whole) << "the server reset the connection while the body was sent";
+    EXPECT_EQ(StatusLineOf(client.ReadToClose(10s)), "HTTP/1.1 503 Service Unavailable");
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Time limits: header block within 1 s of the connection; a body of at least
 // 1 KiB/s on average once 1 s has passed. The idle time (10 s) is never
