@@ -14,8 +14,9 @@ bool ArrivingBody::reader::Fits(std::size_t more) {
   const std::uint64_t needed = text.size() + more;
   // The smallest block a string allocates beyond the bytes it keeps inside itself.
   const std::uint64_t smallest = 2 * std::string().capacity();
-  // Doubled while the budget allows it, then less, then just what is needed.
-  for (std::uint64_t next : {GrownCapacity(text.capacity(), needed), needed + needed / 4, needed}) {
+  // Doubled while the budget allows it, then by a quarter (never by less: each
+  // growth copies the whole text).
+  for (std::uint64_t next : {GrownCapacity(text.capacity(), needed), needed + needed / 4}) {
     next = std::max(next, smallest);
     if (next < needed || !body_.pieceByPiece->TryTake(next - body_.counted)) continue;
     std::string grown;

@@ -5,7 +5,7 @@
 // With an announced length (taken from the budget whole by the caller) the
 // text is sized once to that length: its pages fill only as the bytes arrive.
 // Without one (chunked), the text's block grows as pieces come (doubling
-// while the budget allows, then by less), and every growth is taken from the
+// while the budget allows, then by a quarter), and every growth is taken from the
 // budget before it is made: the budget holds the whole block, not only the
 // bytes in it. (The old block, alive only while its bytes are copied into the
 // new one, is not counted.) A spent budget stops the read with kBudgetSpent.
