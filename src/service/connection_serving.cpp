@@ -51,6 +51,11 @@ constexpr std::chrono::milliseconds kRefusedBodyLinger{10'000};
 // What reading a body holds besides the body: the reading buffer as it is,
 // and what one read may add to it.
 constexpr std::uint64_t kBodyReadAhead = 64u * 1024u;
+// Working copies of a body the handler holds beside it while it decodes it
+// into parameters (the decoded text, its stored encoding): taken from the
+// budget with the body, so that what the budget counts is what the request
+// costs until its reply.
+constexpr std::uint64_t kHandlingCopies = 2;
 
 // What a closing connection still reads and drops.
 struct Linger {
@@ -311,7 +316,7 @@ std::size_t ServeRequest(Stream& stream, TimedStream& timed, const CloseAfterRep
   if (!parser.is_done()) {
     const auto announced = parser.content_length();
     const std::uint64_t reading = buffer.capacity() + kBodyReadAhead;
-    if (!hold.TryTake(reading + announced.value_or(0))) {
+    if (!hold.TryTake(reading + announced.value_or(0) * (1 + kHandlingCopies))) {
       Refuse(stream, close, 503, AfterRefusedBody(announced));
       return 0;
     }
@@ -334,6 +339,12 @@ std::size_t ServeRequest(Stream& stream, TimedStream& timed, const CloseAfterRep
       return 0;
     }
     timed.StartMinimumRate(0, {});
+    if (!announced && !hold.TryTake(parser.get().body().text.size() * kHandlingCopies)) {
+      parser.get().body().text = std::string();
+      hold.Release();
+      Refuse(stream, close, 503);
+      return 0;
+    }
   }
 
   RequestMessage message = parser.release();

@@ -40,8 +40,9 @@ namespace asio = boost::asio;
 using tcp = asio::ip::tcp;
 using boost::system::error_code;
 
-// Threads kept waiting in accept() on each listening socket: started with
-// the listener, and the number an idle one checks before it retires.
+// Threads that wait in accept() on each listening socket at most (each holds
+// a descriptor while it waits): started with the listener; a thread whose
+// connection ends while as many wait ends too.
 constexpr std::size_t kReadyThreads = 4;
 // At the cap, an accepted connection waiting for a slot looks again this
 // often for a connection to close in its place.

@@ -116,6 +116,22 @@ class ListenerTest : public ::testing::Test {
     return listener_.Threads();
   }
 
+  // Restarts the listener with a connection cap of `cap`.
+  void RestartWithCap(std::size_t cap) {
+    listener_.SetActive(false);
+    listener_.SetMaxConnections(cap);
+    listener_.SetActive(true);
+    port_ = listener_.BoundPort();
+  }
+
+  // Opens a connection and sends `start`, once the listener holds `open` connections before it.
+  std::unique_ptr<RawConnection> OpenAfter(std::size_t open, const std::string& start) {
+    EXPECT_TRUE(Eventually([&] { return listener_.OpenConnections() == open; }));
+    auto client = std::make_unique<RawConnection>(port_);
+    EXPECT_TRUE(client->Send(start));
+    return client;
+  }
+
   RawResult Ask(const std::string& request) { return Exchange(port_, request); }
 
   RecordingHandler handler_;
@@ -652,16 +668,11 @@ TEST_F(ListenerTest, ClientThatNeverReadsItsReplyIsDisconnected) {
 }
 
 TEST_F(ListenerTest, ConnectionsBeyondTheCapWaitForAFreeOne) {
-  listener_.SetActive(false);
-  listener_.SetMaxConnections(3);
-  listener_.SetActive(true);
-  port_ = listener_.BoundPort();
+  RestartWithCap(3);
   // Three requests whose header block has arrived and whose body has not.
+  const std::string withoutBody = "POST /body HTTP/1.1\r\n" + kAuth + "Content-Length: 10\r\n\r\n";
   std::vector<std::unique_ptr<RawConnection>> busy;
-  for (int i = 0; i < 3; ++i) {
-    busy.push_back(std::make_unique<RawConnection>(port_));
-    ASSERT_TRUE(busy.back()->Send("POST /body HTTP/1.1\r\n" + kAuth + "Content-Length: 10\r\n\r\n"));
-  }
+  for (std::size_t i = 0; i < 3; ++i) busy.push_back(OpenAfter(i, withoutBody));
   ASSERT_TRUE(Eventually([&] { return listener_.OpenConnections() == 3; }));
   std::this_thread::sleep_for(100ms);  // their header blocks are read
   RawConnection waiting(port_);
@@ -674,22 +685,18 @@ TEST_F(ListenerTest, ConnectionsBeyondTheCapWaitForAFreeOne) {
 }
 
 TEST_F(ListenerTest, AtTheCapTheOldestConnectionWithoutAHeaderGivesWay) {
-  listener_.SetActive(false);
-  listener_.SetMaxConnections(3);
-  listener_.SetActive(true);
-  port_ = listener_.BoundPort();
+  RestartWithCap(3);
   // The oldest has sent half a header; a request with its header block read
   // and a younger half header fill the rest.
-  std::vector<std::unique_ptr<RawConnection>> open;
   const std::vector<std::string> starts = {"GET /a HTTP/1.1\r\nX-Half: ",
                                            "POST /body HTTP/1.1\r\n" + kAuth + "Content-Length: 10\r\n\r\n",
                                            "GET /c HTTP/1.1\r\nX-Half: "};
+  std::vector<std::unique_ptr<RawConnection>> open;
   for (const std::string& start : starts) {
-    open.push_back(std::make_unique<RawConnection>(port_));
-    ASSERT_TRUE(open.back()->Send(start));
-    ASSERT_TRUE(Eventually([&] { return listener_.OpenConnections() == open.size(); }));
-    std::this_thread::sleep_for(50ms);
+    open.push_back(OpenAfter(open.size(), start));
+    std::this_thread::sleep_for(50ms);  // accepted one after the other
   }
+  ASSERT_TRUE(Eventually([&] { return listener_.OpenConnections() == 3; }));
   const RawResult served = Exchange(port_, "GET /now HTTP/1.1\r\n" + kAuth + "\r\n", 5s);
   EXPECT_EQ(ParseReply(served.bytes).body, "handled GET /now");
   const RawResult oldest = open[0]->ReadToClose(2s);
