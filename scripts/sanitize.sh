@@ -25,6 +25,8 @@ stages=("$@")
 # Suites and tests that run threads or concurrent requests (ctest -R).
 tsan_tests='Concurren|Parallel|Threads|WriterLock|ConnectionPool|LongRead|SharedText|HeadlessConsole|EventServiceTest|ListenerTest|SingleInstance|DuringRestores|LoadAndCrash|MixedLoad'
 export QUELVAR_LOAD_SECONDS="${QUELVAR_LOAD_SECONDS:-5}"
+# Half-open connections held by the connection-cap test (4,300 otherwise).
+export QUELVAR_HALF_OPEN="${QUELVAR_HALF_OPEN:-800}"
 
 locked() {
   if [[ -n "${BUILD_LOCK:-}" ]]; then flock "$BUILD_LOCK" "$@"; else "$@"; fi

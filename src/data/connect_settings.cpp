@@ -36,6 +36,11 @@ SqliteConnection OpenConfigured(const std::string &path, JournalChoice journal, 
     ThrowEngineError(rc);
   }
   sqlite3_busy_timeout(raw, kBusyTimeoutMs);
+  // No statement may corrupt the file by hand, read addresses of the engine
+  // or load code.
+  sqlite3_db_config(raw, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+  sqlite3_db_config(raw, SQLITE_DBCONFIG_ENABLE_FTS3_TOKENIZER, 0, nullptr);
+  sqlite3_db_config(raw, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr);
   const char *const *pragmas = ConnectPragmas(journal, locking);
   for (int i = 0; i < kConnectPragmaCount; ++i)
     if (sqlite3_exec(raw, pragmas[i], nullptr, nullptr, nullptr) != SQLITE_OK) ThrowEngineError(raw);

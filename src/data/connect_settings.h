@@ -2,8 +2,10 @@
 // The settings every connection to the database file is opened with.
 //
 // Opening: the file is opened for reading and writing (created empty when
-// missing and `create` is set), a busy timeout of 10000 ms, then one statement
-// each, in this order:
+// missing and `create` is set), a busy timeout of 10000 ms, the defensive
+// mode on (no hand-written change of the schema table or the file's
+// internals), the tokenizer function of the full-text search and extension
+// loading off, then one statement each, in this order:
 //   "PRAGMA cache_size = 10000", "PRAGMA locking_mode = Normal" (Exclusive for
 //   the maintenance connection), "PRAGMA synchronous = ...",
 //   "PRAGMA journal_mode = ...", "PRAGMA foreign_keys = On".

@@ -4,9 +4,10 @@
 // Backup/Automatico-YYYY-MM-DD-HHMMSS.db3, one file per run) through the same
 // backup procedure as the "Backup" event (integrity check, online copy, date
 // recorded), logs the outcome, and removes its own older automatic backups
-// beyond the number to keep. Files of any other name in Backup/ are never
-// touched. At start, when the newest automatic backup is more than a day old
-// (or there is none), one is written at once.
+// beyond the number to keep (by modification time; never the one just
+// written, never a name dated in the future). Files of any other name in
+// Backup/ are never touched. At start, when the newest automatic backup is
+// more than a day old (or there is none), one is written at once.
 //
 // Config1.ini, section INDICE:
 //   BackupAutomaticoHora=HH:MM      daily time, local
@@ -60,12 +61,13 @@ std::string IntervalBackupName(const std::filesystem::path& folder, std::time_t 
 // True for names of the form Automatico-YYYY-MM-DD.db3 and
 // Automatico-YYYY-MM-DD-HHMMSS[-N].db3 (digits in place).
 bool IsAutomaticBackupName(std::string_view name);
-// The automatic backups in `folder`, newest first.
+// The automatic backups in `folder`, most recently written first; names dated
+// after today are left out (see tools::DatedBackups).
 std::vector<std::filesystem::path> AutomaticBackups(const std::filesystem::path& folder);
-// Removes the automatic backups beyond the `keep` newest, never
-// `justWritten`; the names removed.
+// Removes the automatic backups beyond the `keep` most recently written,
+// never `justWritten`; the names removed.
 std::vector<std::string> PruneAutomaticBackups(const std::filesystem::path& folder, int keep,
-                                               std::string_view justWritten = {});
+                                               const std::filesystem::path& justWritten);
 // True when no automatic backup in `folder` was written in the last 24 hours.
 bool AutomaticBackupDue(const std::filesystem::path& folder);
 

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "data/engine_memory.h"
 #include "host/database_bootstrap.h"
 #include "host/backup_schedule.h"
 #include "host/headless_console.h"
@@ -208,12 +209,16 @@ int RunHeadless(const std::filesystem::path& programFolder, const sigset_t& sign
     // Read once already by the start; the line keeps the default.
   }
   if (server.BoundTlsPort() != 0) address += " (TLS port " + std::to_string(server.BoundTlsPort()) + ")";
+  const quelvar::service::DescriptorBudget descriptors = server.Listener().Descriptors();
   console.Write(LogLevel::Info, quelvar::host::StartupLine({.version = QUELVAR_VERSION,
                                                             .address = address,
                                                             .port = server.BoundPort(),
                                                             .databaseFile = server.DatabaseFile(),
                                                             .journalMode = std::string(quelvar::host::JournalModeName(
-                                                                quelvar::host::ReadJournalSetting(programFolder)))}));
+                                                                quelvar::host::ReadJournalSetting(programFolder))),
+                                                            .connections = descriptors.connections,
+                                                            .openFileLimit = descriptors.limit,
+                                                            .reservedFiles = descriptors.reserve}));
   quelvar::host::BackupScheduler backups(server);
   try {
     backups.Start(quelvar::host::ReadBackupSchedule(programFolder));
@@ -279,6 +284,9 @@ bool DisplayAvailable() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before the database engine is first used: its allocations are counted,
+  // so that a free query is held to its memory budget.
+  quelvar::InstallEngineMemoryAccounting();
   Options options;
   if (!ParseOptions(argc, argv, options)) return kExitUsage;
   if (options.help) {

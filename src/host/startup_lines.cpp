@@ -14,6 +14,9 @@ std::string StartupLine(const StartupFacts& facts) {
   line.append(facts.address).append(", port ").append(std::to_string(facts.port));
   line.append(", database ").append(facts.databaseFile);
   line.append(", journal mode ").append(facts.journalMode);
+  line.append(", connections ").append(std::to_string(facts.connections));
+  line.append(" (open files ").append(std::to_string(facts.openFileLimit)).append(", ");
+  line.append(std::to_string(facts.reservedFiles)).append(" kept for the database, backups, logs and the panel)");
   return line;
 }
 

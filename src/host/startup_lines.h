@@ -2,6 +2,7 @@
 // The lines the headless log opens and closes with, so that an operator can
 // tell from the log alone when the server ran, on which port and database.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -22,10 +23,14 @@ struct StartupFacts {
   std::uint16_t port = 0;
   std::string databaseFile;
   std::string journalMode;
+  std::size_t connections = 0;      // the connection cap in force
+  std::size_t openFileLimit = 0;
+  std::size_t reservedFiles = 0;    // kept beside the connections
 };
 
 // "quelvar-server 0.1.0 (Quelvar 1.5) started: address <a>, port <p>,
-// database <file>, journal mode <mode>".
+// database <file>, journal mode <mode>, connections <n> (open files <limit>,
+// <reserve> kept for the database, backups, logs and the panel)".
 std::string StartupLine(const StartupFacts& facts);
 
 // "quelvar-server 0.1.0 stopped; request counter <n>" + ": " + the stop's note.

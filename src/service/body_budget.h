@@ -1,8 +1,9 @@
 #pragma once
 // The total of request bodies held in memory at once. A connection takes its
-// body's bytes from the budget before it holds them (the announced length at
-// once, a chunked body piece by piece) and gives them back when its request
-// is done. Thread-safe.
+// body's memory from the budget before it holds it (its reading buffer and
+// the announced length at once; for a chunked body each growth of the text
+// that holds it, see arriving_body.h) and gives it back when its request is
+// done. Thread-safe.
 
 #include <atomic>
 #include <cstdint>

@@ -194,4 +194,21 @@ std::string ReplyHead(const HttpReply& reply, std::time_t now) {
   return head;
 }
 
+std::optional<std::size_t> HeaderBlockEnd(std::string_view received) {
+  for (std::size_t at = received.find('\n'); at != std::string_view::npos; at = received.find('\n', at + 1)) {
+    const std::string_view rest = received.substr(at + 1);
+    if (rest.starts_with("\r\n")) return at + 3;
+    if (rest.starts_with("\n")) return at + 2;
+  }
+  return std::nullopt;
+}
+
+bool HasFoldedLine(std::string_view block) {
+  for (std::size_t at = block.find('\n'); at != std::string_view::npos && at + 1 < block.size();
+       at = block.find('\n', at + 1)) {
+    if (block[at + 1] == ' ' || block[at + 1] == '\t') return true;
+  }
+  return false;
+}
+
 }  // namespace quelvar::service

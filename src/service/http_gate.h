@@ -26,6 +26,16 @@ std::string RequestTextOf(std::string_view requestLine);
 // empty 200.
 std::optional<RequestType> ClassifyMethod(std::string_view requestText);
 
+// Where the header block that starts `received` (request line included)
+// ends: the offset just past its empty line, or nothing while it has not
+// arrived whole.
+std::optional<std::size_t> HeaderBlockEnd(std::string_view received);
+
+// True when a line of the header block `block` continues the one before it
+// (starts with a blank or a tab): such a request is refused with 400, so
+// that no field is read differently here and by a proxy in front.
+bool HasFoldedLine(std::string_view block);
+
 // What the Authorization header says.
 struct Credentials {
   enum class Kind {

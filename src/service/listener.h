@@ -1,11 +1,21 @@
 #pragma once
 // The HTTP listener: one TCP port (on every local address, or on the one the
 // options name), optionally a second port speaking HTTP over TLS, accepting
-// threads: a few wait in accept() on each listening socket (the kernel hands
-// a connection over once its first bytes have arrived); the one that takes a
-// connection serves it and then waits again, and another starts whenever
-// none is left waiting (up to the connection cap); idle extras retire. One
+// threads: at most kReadyThreads wait in accept() on each listening socket
+// (the kernel hands a connection over once its first bytes have arrived, and
+// takes a descriptor for each waiting thread); the one that takes a
+// connection serves it and then waits again unless kReadyThreads already
+// wait (then it ends), and another starts whenever none is left waiting. One
 // request per connection.
+//
+// The connection cap is the configured one lowered to what the open-file
+// limit allows beside a reserve for the database, backups, logs and the
+// panel (descriptor_budget.h; computed at each activation, see
+// Descriptors()). At the cap, a newly accepted connection takes the place of
+// the oldest one that has not yet sent its whole header block (that one is
+// closed without a reply); when every open connection has sent its header,
+// the new one waits for a slot. Connections accepted while more than half
+// the cap is in use get at most kCrowdedHeaderDeadline for their header block.
 //
 // Every request goes through the same gate before it reaches the handler:
 //   1. request line and header block are read (at most kMaxHeaderLines lines,
@@ -50,33 +60,19 @@
 #include <stdexcept>
 #include <string>
 
+#include "service/descriptor_budget.h"
+#include "service/listener_error.h"
+#include "service/protocol_limits.h"
 #include "service/http_exchange.h"
 #include "service/listener_options.h"
 
 namespace quelvar::service {
 
-// Longest header block accepted, in lines (the request line not counted).
-inline constexpr std::size_t kMaxHeaderLines = 1024;
-// Longest header block accepted, in bytes (request line included).
-inline constexpr std::uint32_t kMaxHeaderBytes = 256u * 1024u;
-// Longest single header field (name and value).
-inline constexpr std::size_t kMaxFieldBytes = 32u * 1024u;
-// Longest query string, and most "&"-separated pairs in a query string or a
-// url-encoded form body.
-inline constexpr std::size_t kMaxQueryBytes = 64u * 1024u;
-inline constexpr std::size_t kMaxQueryPairs = 10'000;
-// Largest request body accepted; a larger one gets 413 and the connection closes.
-inline constexpr std::uint64_t kMaxBodyBytes = 256ull * 1024ull * 1024ull;
 // The defaults of ListenerLimits, by their old names.
 inline constexpr std::chrono::milliseconds kIdleTimeout{120'000};
 inline constexpr std::size_t kMaxConnections = 4096;
-
-// Raised when the listener cannot be activated; what() is the socket layer's
-// message (for instance "Address already in use").
-class ListenerError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+// The header deadline of connections accepted while more than half the cap is in use.
+inline constexpr std::chrono::milliseconds kCrowdedHeaderDeadline{10'000};
 
 class Listener {
  public:
@@ -126,11 +122,13 @@ class Listener {
   void StopNow() noexcept;
 
   // The idle time and the connection cap (kIdleTimeout, kMaxConnections by
-  // default); taken by connections accepted from now on (a lower cap counts
-  // once the threads already waiting in accept() have taken a connection
-  // each; set it before activation to hold from the first connection).
+  // default); taken by connections accepted from now on.
   void SetIdleTimeout(std::chrono::milliseconds idle);
   void SetMaxConnections(std::size_t count);
+
+  // The open-file figures of the last activation, with the connection cap
+  // now in force (the configured cap, lowered to what the limit allows).
+  DescriptorBudget Descriptors() const;
 
   // Connections currently open (accepted and not yet finished).
   std::size_t OpenConnections() const;

@@ -34,10 +34,13 @@ struct ListenerLimits {
   // The kernel hands a connection over only once its first bytes have
   // arrived, or after this long (0: at once).
   std::chrono::seconds deferAccept{1};
-  // A thread that has waited this long in accept() for nothing ends, unless
-  // it is one of the few kept ready.
+  // A thread that has waited this long in accept() for nothing wakes and
+  // waits again (only the few kept ready wait there; the others end as soon
+  // as their connection does).
   std::chrono::milliseconds threadRetire{30'000};
-  // Connections served at once; further ones wait in the system's backlog.
+  // Connections served at once, lowered to what the open-file limit allows;
+  // at the cap, the oldest connection without its whole header block gives
+  // way to a new one, otherwise the new one waits (see listener.h).
   std::size_t maxConnections = 4096;
   // Connections from one client address at once; further ones from that
   // address are closed at once.

@@ -9,7 +9,9 @@
 
 namespace quelvar::service {
 
-// TLS 1.2 or later, the certificate chain and key from PEM files. Throws
+// TLS 1.2 or later (TLS 1.2 only with ECDHE key exchange and AES-GCM or
+// ChaCha20-Poly1305, the server's order first), the certificate chain and
+// key from PEM files. Throws
 // ListenerError naming the file when one cannot be read or the key does not
 // match the certificate.
 std::shared_ptr<boost::asio::ssl::context> MakeServerTlsContext(const std::string& certificateFile,

@@ -5,7 +5,10 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
+#include <cstdint>
+#include <fstream>
 #include <cstdlib>
 #include <string>
 #include <system_error>
@@ -81,12 +84,27 @@ void VerifyCopy(const fs::path& copy) {
   {
     SqliteConnection db = OpenDatabaseFile(copy.string(), SQLITE_OPEN_READWRITE);
     RunStatement(db.get(), "PRAGMA journal_mode = Delete");
+    RunStatement(db.get(), ("PRAGMA application_id = " + std::to_string(static_cast<std::int32_t>(kBackupMark))).c_str());
     passed = IntegrityCheckPassed(IntegrityCheckRows(db.get()));
   }
   if (!passed) throw Error(std::string(kBackupCopyUnsound));
 }
 
 }  // namespace
+
+bool CarriesBackupMark(const fs::path& file) {
+  std::error_code ec;
+  if (!fs::is_regular_file(fs::symlink_status(file, ec)) || !service::IsDatabaseFile(file)) return false;
+  std::ifstream in(file, std::ios::binary);
+  std::array<unsigned char, 72> header{};
+  if (!in.read(reinterpret_cast<char*>(header.data()), header.size())) return false;
+  // The application id: a big-endian number at offset 68 of the header.
+  const std::uint32_t id = (std::uint32_t{header[68]} << 24) | (std::uint32_t{header[69]} << 16) |
+                           (std::uint32_t{header[70]} << 8) | std::uint32_t{header[71]};
+  return id == kBackupMark;
+}
+
+void ClearBackupMark(sqlite3* db) { RunStatement(db, "PRAGMA application_id = 0"); }
 
 void RequireBackupTarget(const fs::path& source, const fs::path& destination,
                          std::span<const fs::path> alsoProtected) {
@@ -100,7 +118,7 @@ void RequireBackupTarget(const fs::path& source, const fs::path& destination,
   if (!fs::is_directory(folder, ec)) ThrowCopyFailure(ENOENT);
   const fs::file_status status = fs::symlink_status(destination, ec);
   if (!fs::exists(status)) return;
-  if (!fs::is_regular_file(status) || !service::IsDatabaseFile(destination))
+  if (!CarriesBackupMark(destination))
     throw Error(std::string(kBackupTargetNotBackup) + destination.string());
 }
 

@@ -7,13 +7,16 @@
 #include "formats/errors.h"
 #include "inventory/statement.h"
 #include "tools/free_query_guard.h"
+#include "tools/free_query_slots.h"
 #include "tools/safety_settings.h"
 
 namespace quelvar::tools {
 
 MemTable& QueryDinamica(TDM& dm, const inventory::QueryArgs& args) {
+  const FreeQueryBudget budget = ReadFreeQueryBudget(dm.ProgramFolder());
+  const FreeQuerySlot slot(budget.atOnce);
   inventory::SetStatement(dm.Query1, {args.pFiltro});
-  FreeQueryGuard guard(dm.Database1.Handle(), ReadFreeQueryBudget(dm.ProgramFolder()));
+  FreeQueryGuard guard(dm.Database1.Handle(), budget);
   guard.RequireReadOnly(args.pFiltro);
   guard.Start();
   try {

@@ -1,8 +1,8 @@
 #pragma once
 // "QueryDinamica": a statement text sent by the client, run through the query
 // dispatch (option "QueryDinamica") when it only reads, within the time and
-// result-memory budgets of Config1.ini (free_query_guard.h,
-// safety_settings.h). A refused text or a passed budget fails through the
+// memory budgets of Config1.ini and with only a few run at once
+// (free_query_guard.h, free_query_slots.h, safety_settings.h). A refused text or a passed budget fails through the
 // dispatch's failure path with a message saying why.
 
 #include <span>

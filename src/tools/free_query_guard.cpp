@@ -1,7 +1,6 @@
 #include "tools/free_query_guard.h"
 
 #include <array>
-#include <climits>
 
 #include "data/engine_error.h"
 #include "data/sqlite_handles.h"
@@ -26,6 +25,9 @@ constexpr std::array<std::string_view, 9> kValuePragmas = {"user_version",   "sc
                                                            "page_size",      "page_count",     "freelist_count",
                                                            "encoding",       "foreign_keys",   "data_version"};
 
+// Functions that reach into the engine itself (addresses, code) rather than the data.
+constexpr std::array<std::string_view, 2> kEngineFunctions = {"fts3_tokenizer", "load_extension"};
+
 template <std::size_t N>
 bool Listed(const std::array<std::string_view, N>& list, const char* name) {
   if (!name) return false;
@@ -45,21 +47,37 @@ std::uint64_t ValueBytes(sqlite3_stmt* statement, int column) {
 
 }  // namespace
 
-FreeQueryGuard::FreeQueryGuard(sqlite3* db, FreeQueryBudget budget) : db_(db), budget_(budget) {
-  previousLengthLimit_ = sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, -1);
-  const std::uint64_t budgetBytes = budget_.memoryMiB * 1024 * 1024;
-  if (budgetBytes < static_cast<std::uint64_t>(previousLengthLimit_))
-    sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, static_cast<int>(budgetBytes));
+// The limits the guard sets, and the value each takes while it lives (the
+// text length and the largest value are set from the budgets).
+constexpr std::array<int, 4> kLimitIds = {SQLITE_LIMIT_LENGTH, SQLITE_LIMIT_SQL_LENGTH, SQLITE_LIMIT_EXPR_DEPTH,
+                                          SQLITE_LIMIT_VARIABLE_NUMBER};
+constexpr int kExpressionDepth = 200;
+constexpr int kParameters = 100;
+
+FreeQueryGuard::FreeQueryGuard(sqlite3* db, FreeQueryBudget budget)
+    : db_(db), budget_(budget), engineMemory_(budget.memoryMiB * 1024 * 1024) {
+  deadline_ = std::chrono::steady_clock::now() + budget_.time;
+  for (std::size_t i = 0; i < kLimitIds.size(); ++i) previousLimits_[i] = sqlite3_limit(db_, kLimitIds[i], -1);
+  const auto lower = [this](int id, std::uint64_t value) {
+    if (value < static_cast<std::uint64_t>(sqlite3_limit(db_, id, -1))) sqlite3_limit(db_, id, static_cast<int>(value));
+  };
+  lower(SQLITE_LIMIT_LENGTH, BudgetBytes());
+  lower(SQLITE_LIMIT_SQL_LENGTH, kFreeQueryMaxTextBytes);
+  lower(SQLITE_LIMIT_EXPR_DEPTH, kExpressionDepth);
+  lower(SQLITE_LIMIT_VARIABLE_NUMBER, kParameters);
+  // Sorts and temporary tables stay in memory, within the budget, never on disk.
+  sqlite3_exec(db_, "PRAGMA temp_store = MEMORY", nullptr, nullptr, nullptr);
   sqlite3_set_authorizer(db_, &FreeQueryGuard::Authorize, this);
   sqlite3_progress_handler(db_, kProgressInstructions, &FreeQueryGuard::Progress, this);
   sqlite3_trace_v2(db_, SQLITE_TRACE_ROW, &FreeQueryGuard::Trace, this);
 }
 
 FreeQueryGuard::~FreeQueryGuard() {
-  sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, previousLengthLimit_);
   sqlite3_trace_v2(db_, 0, nullptr, nullptr);
   sqlite3_progress_handler(db_, 0, nullptr, nullptr);
   sqlite3_set_authorizer(db_, nullptr, nullptr);
+  sqlite3_exec(db_, "PRAGMA temp_store = DEFAULT", nullptr, nullptr, nullptr);
+  for (std::size_t i = 0; i < kLimitIds.size(); ++i) sqlite3_limit(db_, kLimitIds[i], previousLimits_[i]);
 }
 
 int FreeQueryGuard::Authorize(void* self, int action, const char* a, const char* b, const char*, const char*) {
@@ -68,8 +86,8 @@ int FreeQueryGuard::Authorize(void* self, int action, const char* a, const char*
   switch (action) {
     case SQLITE_SELECT:
     case SQLITE_READ:
-    case SQLITE_FUNCTION:
     case SQLITE_RECURSIVE: allowed = true; break;
+    case SQLITE_FUNCTION: allowed = !Listed(kEngineFunctions, b); break;
     case SQLITE_PRAGMA: allowed = Listed(kReportPragmas, a) || (Listed(kValuePragmas, a) && b == nullptr); break;
     default: allowed = false;
   }
@@ -82,6 +100,10 @@ int FreeQueryGuard::Progress(void* self) {
   auto& guard = *static_cast<FreeQueryGuard*>(self);
   if (!guard.armed_) return 0;
   if (guard.exceeded_ != Exceeded::kNone) return 1;
+  if (guard.engineMemory_.Exceeded()) {
+    guard.exceeded_ = Exceeded::kMemory;
+    return 1;
+  }
   if (std::chrono::steady_clock::now() < guard.deadline_) return 0;
   guard.exceeded_ = Exceeded::kTime;
   return 1;
@@ -93,15 +115,19 @@ int FreeQueryGuard::Trace(unsigned kind, void* self, void* statement, void*) {
   auto* st = static_cast<sqlite3_stmt*>(statement);
   const int columns = sqlite3_column_count(st);
   for (int c = 0; c < columns; ++c) guard.resultBytes_ += ValueBytes(st, c);
-  if (guard.resultBytes_ > guard.budget_.memoryMiB * 1024 * 1024 && guard.exceeded_ == Exceeded::kNone) {
-    guard.exceeded_ = Exceeded::kMemory;
+  const std::uint64_t replyCost = guard.resultBytes_ * kReplyCostFactor;
+  if (replyCost > guard.BudgetBytes()) {
+    if (guard.exceeded_ == Exceeded::kNone) guard.exceeded_ = Exceeded::kMemory;
     sqlite3_interrupt(guard.db_);
+  } else {
+    // What the reply will take is no longer the engine's to use.
+    guard.engineMemory_.SetBytes(guard.BudgetBytes() - replyCost);
   }
   return 0;
 }
 
 void FreeQueryGuard::RequireReadOnly(const std::string& sql) {
-  if (sql.size() > static_cast<std::size_t>(INT_MAX)) throw Error("The statement text is too long");
+  if (sql.size() > kFreeQueryMaxTextBytes) throw Error(std::string(kFreeQueryTextTooLong));
   const char* at = sql.data();
   const char* const end = sql.data() + sql.size();
   while (at < end) {
@@ -111,6 +137,7 @@ void FreeQueryGuard::RequireReadOnly(const std::string& sql) {
     const int rc = sqlite3_prepare_v2(db_, at, static_cast<int>(end - at), &raw, &tail);
     SqliteStatement statement(raw);
     if (refused_) throw Error(std::string(kFreeQueryReadOnly));
+    if (const std::string budget = ExceededMessage(rc); rc != SQLITE_OK && !budget.empty()) throw Error(budget);
     if (rc != SQLITE_OK) ThrowEngineError(db_);
     if (statement && !sqlite3_stmt_readonly(raw)) throw Error(std::string(kFreeQueryReadOnly));
     if (!tail || tail <= at) break;
@@ -121,12 +148,12 @@ void FreeQueryGuard::RequireReadOnly(const std::string& sql) {
 void FreeQueryGuard::Start() {
   resultBytes_ = 0;
   exceeded_ = Exceeded::kNone;
-  deadline_ = std::chrono::steady_clock::now() + budget_.time;
   armed_ = true;
 }
 
 std::string FreeQueryGuard::ExceededMessage(int engineCode) const {
-  const Exceeded exceeded = exceeded_ == Exceeded::kNone && engineCode == SQLITE_TOOBIG ? Exceeded::kMemory : exceeded_;
+  const bool memoryRefused = engineCode == SQLITE_TOOBIG || (engineCode == SQLITE_NOMEM && engineMemory_.Exceeded());
+  const Exceeded exceeded = exceeded_ == Exceeded::kNone && memoryRefused ? Exceeded::kMemory : exceeded_;
   switch (exceeded) {
     case Exceeded::kTime:
       return "A consulta livre passou do limite de tempo de " + std::to_string(budget_.time.count()) + " s (" +

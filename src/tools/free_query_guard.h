@@ -1,31 +1,48 @@
 #pragma once
 // What the free query may do on the module's connection: read, within a time
-// and a result-memory budget.
+// and a memory budget.
 //
 // While a guard lives, the connection
+// - refuses a statement text over kFreeQueryMaxTextBytes, and limits what
+//   one statement may hold once parsed (expression depth, parameters);
 // - refuses, at prepare time, every action but reading tables, calling
-//   functions, recursive queries and a short list of informational PRAGMAs
-//   (a PRAGMA that sets a value is refused);
+//   functions (not those that reach into the engine itself), recursive
+//   queries and a short list of informational PRAGMAs (a PRAGMA that sets a
+//   value is refused);
 // - stops a statement, through the engine's progress handler, once the time
-//   budget has passed;
-// - adds up the rows a statement hands out (values and their bytes) and stops
-//   it once they pass the memory budget; no single text or blob the engine
-//   builds may be larger than that budget either.
-// The destructor removes the handlers again (the connection may be reused).
+//   budget has passed, counted from the guard's creation (the preparing
+//   included);
+// - holds the engine's own allocations on this thread (parsing, sorting,
+//   aggregates, temporary storage, which stays in memory) to the memory
+//   budget, less what the rows handed out will cost in the reply (values and
+//   their bytes, kReplyCostFactor times): what passes it stops the statement;
+//   no single text or blob may be larger than that budget either.
+// The destructor removes the handlers and limits again (the connection may
+// be reused).
 
+#include <array>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include <sqlite3.h>
 
+#include "data/engine_memory.h"
 #include "tools/safety_settings.h"
 
 namespace quelvar::tools {
 
 inline constexpr std::string_view kFreeQueryReadOnly =
     "A consulta livre aceita somente comandos de leitura; o comando foi recusado.";
+inline constexpr std::string_view kFreeQueryTextTooLong =
+    "O texto da consulta livre passa do limite de 1 MiB e foi recusado.";
+// Longest statement text accepted.
+inline constexpr std::size_t kFreeQueryMaxTextBytes = 1u << 20;
+// What one byte of a row handed out costs until the reply has left: the
+// record set, the reply's text and its compressed copy.
+inline constexpr std::uint64_t kReplyCostFactor = 3;
 
 class FreeQueryGuard {
  public:
@@ -39,7 +56,7 @@ class FreeQueryGuard {
   // it. Engine errors of the text (syntax) raise EngineError.
   void RequireReadOnly(const std::string& sql);
 
-  // Arms the budgets: the time budget counts from here.
+  // Arms the row count for the statement about to run.
   void Start();
 
   // After a statement failed with the engine's result code `engineCode`:
@@ -53,9 +70,12 @@ class FreeQueryGuard {
 
   enum class Exceeded { kNone, kTime, kMemory };
 
+  std::uint64_t BudgetBytes() const { return budget_.memoryMiB * 1024 * 1024; }
+
   sqlite3* db_;
   FreeQueryBudget budget_;
-  int previousLengthLimit_ = 0;
+  EngineMemoryBudget engineMemory_;
+  std::array<int, 4> previousLimits_{};
   std::chrono::steady_clock::time_point deadline_{};
   std::uint64_t resultBytes_ = 0;
   Exceeded exceeded_ = Exceeded::kNone;

@@ -153,14 +153,15 @@ void RestauraBackup(TDM& dm, const std::string& fileName, std::string& answer) {
   const fs::path kept = KeepReplacedDatabase(dm);
   try {
     OnlineCopy(source.string(), dm.DatabaseFile(), CopyTarget::kExisting);
+    // The live file is no backup: a later backup may never replace it.
+    ClearBackupMark(OpenDatabaseFile(dm.DatabaseFile(), SQLITE_OPEN_READWRITE).get());
   } catch (const std::exception& e) {
     ThrowCopyFailure(e.what());
   }
   std::string entry = "Restore MSG: \rbanco restaurado de " + fileName + " a pedido de " + dm.ClientInfo.ip +
                       "; o banco substituído foi guardado em " + kept.string();
-  const auto removed = PruneBackups(
-      BackupFolder(dm), [](std::string_view name) { return name.starts_with(kBeforeRestorePrefix); },
-      BackupsKept(dm.ProgramFolder()), kept.filename().string());
+  const auto removed = PruneDatedBackups(BackupFolder(dm), kBeforeRestorePrefix, BackupsKept(dm.ProgramFolder()),
+                                         kept, std::time(nullptr));
   if (!removed.empty()) {
     entry += "; removidos:";
     for (const std::string& old : removed) entry += " " + old;

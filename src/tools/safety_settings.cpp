@@ -56,6 +56,8 @@ FreeQueryBudget ReadFreeQueryBudget(const std::filesystem::path& programFolder) 
     budget.time = std::chrono::seconds(std::min(*seconds, kMaxSeconds));
   if (const auto mib = PositiveNumber(SettingsValue(programFolder, kFreeQueryMemoryKey)); mib)
     budget.memoryMiB = std::min(*mib, kMaxMiB);
+  if (const auto count = PositiveNumber(SettingsValue(programFolder, kFreeQueriesAtOnceKey)); count)
+    budget.atOnce = std::min<std::uint64_t>(*count, 1024);
   return budget;
 }
 

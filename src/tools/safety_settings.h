@@ -4,7 +4,8 @@
 // change takes effect at the next request:
 //
 //   ConsultaLivreSegundos=60       time budget of the free query, in seconds
-//   ConsultaLivreMemoriaMiB=512    result-memory budget of the free query, in MiB
+//   ConsultaLivreMemoriaMiB=512    memory budget of one free query, in MiB
+//   ConsultaLivreSimultaneas=2     free queries run at once (others wait a little)
 //   ChavePublicaAtualizacao=...    Ed25519 public key of the update site (PEM
 //                                  text on one line, or the path of a PEM file)
 //
@@ -22,11 +23,13 @@ namespace quelvar::tools {
 
 inline constexpr std::string_view kFreeQuerySecondsKey = "ConsultaLivreSegundos";
 inline constexpr std::string_view kFreeQueryMemoryKey = "ConsultaLivreMemoriaMiB";
+inline constexpr std::string_view kFreeQueriesAtOnceKey = "ConsultaLivreSimultaneas";
 inline constexpr std::string_view kUpdateKeySetting = "ChavePublicaAtualizacao";
 
 struct FreeQueryBudget {
   std::chrono::seconds time{60};
   std::uint64_t memoryMiB = 512;
+  std::uint64_t atOnce = 2;
 };
 
 // The value of `key` in section INDICE of programFolder/Config1.ini

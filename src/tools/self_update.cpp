@@ -6,6 +6,7 @@
 #include <openssl/evp.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
@@ -130,10 +131,25 @@ std::vector<std::string> CommandLine() {
   return args;
 }
 
-// Replaces the running program with `executable`, same arguments. Every
-// descriptor but the standard three is closed by the exec, so the new image
-// can take the listener's port and the single-instance lock again.
-void Restart(const fs::path& executable) {
+// The permissions an installed file takes: those of the file it replaces,
+// or the executable's for a new one, never more than rwxr-xr-x (no set-uid,
+// set-gid or sticky bit, nothing writable by others); rw-r--r-- when the
+// model's cannot be read.
+fs::perms InstalledPermissions(const fs::path& model) {
+  constexpr fs::perms kMost = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec;
+  std::error_code ec;
+  const fs::file_status status = fs::status(model, ec);
+  if (ec || !fs::exists(status) || status.permissions() == fs::perms::unknown)
+    return fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read;
+  return status.permissions() & kMost;
+}
+
+// Replaces the running program with `executable`, same arguments, and
+// returns the system's error when that fails. Every descriptor but the
+// standard three is closed by the exec, so the new image can take the
+// listener's port and the single-instance lock again.
+int Restart(const fs::path& executable) {
   std::vector<std::string> args = CommandLine();
   if (args.empty()) args.push_back(executable.string());
   std::vector<char*> argv;
@@ -143,6 +159,7 @@ void Restart(const fs::path& executable) {
   std::cerr.flush();
   close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
   execv(executable.c_str(), argv.data());
+  return errno;
 }
 
 }  // namespace
@@ -186,13 +203,18 @@ void SelfUpdater::Check(OperatorConsole& console, const fs::path& programFolder,
   const std::optional<UpdateInfo> info = ParseUpdateInfo(*verified);
   if (!info) return Report(console, kStatusRejected);
   if (info->version <= kProgramVersion) return Report(console, kStatusNoUpdate);
+  // The program's files live beside the running executable, whatever folder
+  // holds the shop's data.
+  std::error_code ec;
+  const fs::path executable = fs::read_symlink("/proc/self/exe", ec);
+  if (ec) return Report(console, kStatusRejected);
+  const fs::path installFolder = executable.parent_path();
   for (const UpdateFile& file : info->files) {
-    if (file.name == kStagingFolder || service::IsProtectedFile(programFolder / file.name, guarded))
+    if (file.name == kStagingFolder || service::IsProtectedFile(installFolder / file.name, guarded))
       return Report(console, kStatusRejected);
   }
 
-  std::error_code ec;
-  const fs::path staging = programFolder / kStagingFolder;
+  const fs::path staging = installFolder / kStagingFolder;
   fs::remove_all(staging, ec);
   if (!fs::create_directory(staging, ec)) return Report(console, kStatusRejected);
 
@@ -210,14 +232,13 @@ void SelfUpdater::Check(OperatorConsole& console, const fs::path& programFolder,
     Report(console, kStatusFileDone);
   }
 
-  // Every file verified: put each in place by rename, keeping the permissions
-  // of the file it replaces (a new file gets the executable's).
-  const fs::path executable = programFolder / fs::read_symlink("/proc/self/exe", ec).filename();
+  // Every file verified: put each in place by rename, with the permissions
+  // of the file it replaces (a new file gets the executable's), bounded.
   for (const UpdateFile& file : info->files) {
-    const fs::path target = programFolder / file.name;
+    const fs::path target = installFolder / file.name;
     const fs::path model = fs::exists(target, ec) ? target : executable;
-    fs::permissions(staging / file.name, fs::status(model, ec).permissions(), ec);
-    fs::rename(staging / file.name, target, ec);
+    fs::permissions(staging / file.name, InstalledPermissions(model), ec);
+    if (!ec) fs::rename(staging / file.name, target, ec);
     if (ec) {
       Report(console, kStatusRejected);
       fs::remove_all(staging, ec);
@@ -225,9 +246,9 @@ void SelfUpdater::Check(OperatorConsole& console, const fs::path& programFolder,
     }
   }
   fs::remove_all(staging, ec);
-  FlushFolder(programFolder);
-  Restart(executable);
-  Report(console, kStatusRejected);  // reached only when the exec failed
+  FlushFolder(installFolder);
+  const int failure = Restart(executable);
+  Report(console, std::string(kStatusRestartFailed) + std::generic_category().message(failure));
 }
 
 void AtualizaServidor(SelfUpdater& updater, TDM& dm, TDWParams& params) {

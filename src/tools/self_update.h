@@ -10,10 +10,13 @@
 // changes nothing (kStatusUnsigned). A version not above kProgramVersion
 // leaves the program as it is; a file list naming the database, its side
 // files or Config1.ini is refused whole.
-// A newer one is downloaded into a staging folder of the program folder,
-// every file's size and SHA-256 verified, then each file is renamed into the
-// program folder and the program restarts at once (exec of the executable
-// with the same arguments). A failed download or verification installs
+// A newer one is downloaded into a staging folder beside the running
+// executable (never into a separate data folder), every file's size and
+// SHA-256 verified, then each file is renamed into the executable's folder
+// (with the permissions of the file it replaces, or the executable's for a
+// new file, never beyond rwxr-xr-x) and the program restarts at once (exec of
+// the executable with the same arguments; a failed exec reports the system's
+// reason). A failed download or verification installs
 // nothing. Each outcome replaces the status text and goes to the operator log
 // as "AtualizaServidor MSG: \r" + the status text.
 
@@ -52,6 +55,11 @@ inline constexpr std::string_view kStatusUnsigned =
 // A published version whose information or files do not verify.
 inline constexpr std::string_view kStatusRejected =
     "Ocorreu um erro na atualização.\rOs arquivos recebidos não conferem com a atualização publicada.";
+
+// The files were installed but the exec of the new program failed; the
+// system's reason follows.
+inline constexpr std::string_view kStatusRestartFailed =
+    "Ocorreu um erro na atualização.\rOs arquivos foram instalados, mas o programa não pôde ser reiniciado: ";
 
 class SelfUpdater : public std::enable_shared_from_this<SelfUpdater> {
  public:

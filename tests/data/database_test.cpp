@@ -12,7 +12,10 @@
 #include <thread>
 #include <utility>
 
+#include <sqlite3.h>
+
 #include "data/connection_pool.h"
+#include "data/connect_settings.h"
 #include "data/engine_error.h"
 #include "data/sqlite_handles.h"
 #include "data/query.h"
@@ -122,6 +125,35 @@ TEST_F(DatabaseTest, ConnectSequenceSettings) {
         {"synchronous", j.synchronous}, {"journal_mode", j.journalMode}, {"foreign_keys", "1"},
     };
     for (const auto& [pragma, value] : cases) EXPECT_EQ(PragmaValue(db, pragma), value) << pragma << " " << j.journalMode;
+  }
+}
+
+// What no statement on a configured connection may do: write the schema
+// table by hand, read or set engine addresses, load code.
+TEST_F(DatabaseTest, ConnectionsRefuseTheEngineInternals) {
+  SqliteConnection db =
+      OpenConfigured(dir.File("internals.db"), JournalChoice::kWriteAheadLog, LockingChoice::kNormal, true);
+  ASSERT_EQ(sqlite3_exec(db.get(), "Create Table T(x)", nullptr, nullptr, nullptr), SQLITE_OK);
+  struct Case {
+    const char* sql;
+    bool refused;  // false: runs, but hands out no address
+  } cases[] = {
+      {"PRAGMA writable_schema = 1; Update sqlite_master Set sql = 'Create Table T(y)' Where name = 'T'", true},
+      {"Select load_extension('libm.so.6')", true},
+      {"Select fts3_tokenizer('simple', x'0100000000000000')", true},
+      {"Select fts3_tokenizer('simple') Is Null Or length(fts3_tokenizer('simple')) = 0", false},
+  };
+  for (const Case& c : cases) {
+    if (c.refused) {
+      // Every statement of the text, so that a first PRAGMA does not hide what follows.
+      EXPECT_NE(sqlite3_exec(db.get(), c.sql, nullptr, nullptr, nullptr), SQLITE_OK) << c.sql;
+      continue;
+    }
+    sqlite3_stmt* raw = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db.get(), c.sql, -1, &raw, nullptr), SQLITE_OK) << c.sql << ": " << sqlite3_errmsg(db.get());
+    SqliteStatement statement(raw);
+    ASSERT_EQ(sqlite3_step(raw), SQLITE_ROW) << sqlite3_errmsg(db.get());
+    EXPECT_EQ(sqlite3_column_int(raw, 0), 1) << c.sql;
   }
 }
 

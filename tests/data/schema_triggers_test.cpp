@@ -7,6 +7,7 @@
 #include <cmath>
 #include <string>
 
+#include "data/connect_settings.h"
 #include "data/shipped_schema.h"
 #include "data/sqlite_handles.h"
 
@@ -16,9 +17,8 @@ namespace {
 class ShippedSchemaTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    sqlite3* raw = nullptr;
-    ASSERT_EQ(sqlite3_open(":memory:", &raw), SQLITE_OK);
-    db_.reset(raw);
+    // Opened as the server opens its file (the defensive mode included).
+    db_ = OpenConfigured(":memory:", JournalChoice::kWriteAheadLog, LockingChoice::kNormal, true);
     Exec(std::string(ShippedSchema()));
   }
   void Exec(const std::string& sql) {

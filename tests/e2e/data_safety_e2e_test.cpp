@@ -112,6 +112,11 @@ TEST_F(DataSafety, BackupTargetsThatAreNotEarlierBackupsAreRefusedAndLeftAsTheyW
   WriteText(other / "authorized_keys", "ssh-ed25519 AAAA chave-de-alguem\n");
   fs::create_directory(BackupFolder());
   WriteText(BackupFolder() / "notas.db3", "não sou um banco de dados");
+  // Another shop's database beside this one, and another program's.
+  WriteText(Folder() / "Estoque2.db3", "");
+  WriteText(other / "programa.sqlite", "");
+  ExecSql((Folder() / "Estoque2.db3").string(), "Create Table Outra(x); Insert Into Outra Values (2)");
+  ExecSql((other / "programa.sqlite").string(), "Create Table Config(k, v)");
   const std::string exe = server_.executable().filename().string();
 
   struct Case {
@@ -131,6 +136,8 @@ TEST_F(DataSafety, BackupTargetsThatAreNotEarlierBackupsAreRefusedAndLeftAsTheyW
       {exe, Folder(), kProtected, server_.executable()},
       {"authorized_keys", other, kNotBackup, other / "authorized_keys"},
       {"notas.db3", "", kNotBackup, BackupFolder() / "notas.db3"},
+      {"Estoque2.db3", Folder(), kNotBackup, Folder() / "Estoque2.db3"},
+      {"programa.sqlite", other, kNotBackup, other / "programa.sqlite"},
       {"Sem.db3", Folder() / "nao-existe", kCopyFailure + "No such file or directory", Folder() / "nao-existe"},
   };
   const std::string live = DatabaseContent(Db());
@@ -155,7 +162,7 @@ TEST_F(DataSafety, BackupTargetsThatAreNotEarlierBackupsAreRefusedAndLeftAsTheyW
         << "a refused backup wrote its first copy";
   }
   EXPECT_TRUE(fs::is_symlink(other / "atalho.db3"));
-  EXPECT_EQ(Names(other), (std::vector<std::string>{"atalho.db3", "authorized_keys"}));
+  EXPECT_EQ(Names(other), (std::vector<std::string>{"atalho.db3", "authorized_keys", "programa.sqlite"}));
   EXPECT_EQ(SqlText(Db(), "Select T03_UltimoBackup From T03_CONF"), "<null>");
   EXPECT_EQ(SqlText(Db(), "Select count(*) From T03_CONF"), "1");  // still the live database
 }
@@ -333,6 +340,8 @@ TEST_F(FreeQuerySafety, StatementsThatWriteAreRefusedWithTheDatabaseUnchanged) {
       "BEGIN IMMEDIATE",
       "BEGIN",
       "SELECT 1; DELETE FROM T03_CONF",
+      "SELECT hex(fts3_tokenizer('simple'))",
+      "SELECT load_extension('libm.so.6')",
   };
   const std::string received = SqlText(Db(), "Select T05_Entradas From T05_LOTE");
   const std::string live = DatabaseContent(Db());
@@ -384,6 +393,62 @@ TEST_F(FreeQuerySafety, QueriesPastTheirTimeOrMemoryBudgetFailNamingIt) {
                       "SELECT i FROM n"),
             "");
   EXPECT_EQ(Count(server_.OperatorLog(), "QueryDinamica --> "), cases.size());
+}
+
+// What the engine itself allocates counts, not only the rows handed out; the
+// text and what it parses into are bounded; temporary storage stays in memory.
+TEST_F(FreeQuerySafety, TheMemoryBudgetHoldsForWhatTheEngineBuilds) {
+  SetSetting("ConsultaLivreSegundos=5");
+  SetSetting("ConsultaLivreMemoriaMiB=2");
+  const std::string memory =
+      "A consulta livre passou do limite de memória de 2 MiB (ConsultaLivreMemoriaMiB em Config1.ini) e foi "
+      "interrompida.";
+  std::string concatenations;
+  for (int i = 0; i < 6; ++i) concatenations += std::string(i ? ", " : "") + "length(group_concat(hex(randomblob(50))))";
+  std::string longList = "SELECT 1 IN (1";
+  while (longList.size() < (1u << 20) + 16) longList += ",1";
+  longList += ")";
+  struct Case {
+    const char* what;
+    std::string sql;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {"six aggregates of 1.2 MB each",
+       "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 12000) SELECT " + concatenations +
+           " FROM n",
+       memory},
+      {"a sort without end",
+       "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n) SELECT i FROM n ORDER BY randomblob(2000)",
+       memory},
+      {"a text over 1 MiB", longList, "O texto da consulta livre passa do limite de 1 MiB e foi recusado."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::size_t before = Count(server_.OperatorLog(), "QueryDinamica --> \r" + c.message);
+    EXPECT_EQ(FreeQuery(c.sql), "");
+    EXPECT_EQ(Count(server_.OperatorLog(), "QueryDinamica --> \r" + c.message), before + 1) << server_.Stderr();
+  }
+  // Within the budget the same kinds of query answer.
+  EXPECT_NE(FreeQuery("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 2000) "
+                      "SELECT length(group_concat(hex(randomblob(50)))) FROM n ORDER BY 1"),
+            "");
+}
+
+// Only so many free queries run at once: the next waits a little, then fails naming the setting.
+TEST_F(FreeQuerySafety, FreeQueriesBeyondTheSettingFailNamingIt) {
+  SetSetting("ConsultaLivreSegundos=6");
+  SetSetting("ConsultaLivreSimultaneas=1");
+  const std::string endless = "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n) SELECT count(*) FROM n";
+  std::thread first([&] { FreeQuery(endless); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_EQ(FreeQuery("SELECT 1"), "");
+  first.join();
+  const std::string busy =
+      "A consulta livre já tem 1 consultas em andamento (ConsultaLivreSimultaneas em Config1.ini); tente de novo em "
+      "instantes.";
+  EXPECT_EQ(Count(server_.OperatorLog(), "QueryDinamica --> \r" + busy), 1u) << server_.Stderr();
+  EXPECT_NE(FreeQuery("SELECT 1"), "");  // the slot is free again
 }
 
 }  // namespace

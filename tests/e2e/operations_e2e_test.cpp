@@ -72,7 +72,7 @@ TEST(Operations, LogLinesAreStampedAndAFailureKeepsEveryLineVisible) {
   const std::string version = R"(\d+\.\d+\.\d+)";
   const std::regex expected(
       kStamp + " INFO quelvar-server " + version + R"( \(Quelvar 1\.5\) started: address all local addresses, port )" +
-      std::to_string(server.port()) + ", database " + database + R"(, journal mode [a-z]+\n)" +
+      std::to_string(server.port()) + ", database " + database + R"(, journal mode [a-z]+, connections \d+ \(open files \d+, \d+ kept for the database, backups, logs and the panel\)\n)" +
       kStamp + " ERROR Restore --> \n    Ocorreu um erro na cópia do backup.\n    Mensagem original: [^\n]+\n" +
       // The restore's connection may still be closing when the signal comes.
       "(" + kStamp + " INFO stopping on SIGTERM: no new connections; waiting up to 10 s for 1 open connection\\(s\\)\n)?" +

@@ -298,6 +298,83 @@ TEST_F(SelfUpdate, NewerVersionIsVerifiedInstalledAndTheProgramRestarts) {
   EXPECT_EQ(server_.Stop(), 0);
 }
 
+// Where an update's files land, and with which permissions: beside the
+// running executable, whatever folder holds the data, never beyond
+// rwxr-xr-x; the restart runs the program of that folder.
+TEST(SelfUpdateFiles, LandBesideTheExecutableWithBoundedPermissions) {
+  for (const bool dataFolder : {false, true}) {
+    SCOPED_TRACE(dataFolder ? "with --data-folder" : "without a data folder");
+    SigningKey key;
+    UpdateSite site;
+    ServerProcess server(ServerProcess::FreshDatabase());
+    const fs::path programs = server.programFolder();
+    const fs::path data = dataFolder ? programs / "dados" : programs;
+    fs::create_directories(data);
+    if (dataFolder) fs::copy_file(programs / "Config1.ini", data / "Config1.ini");
+    std::ofstream(data / "ChaveAtualizacao.pem") << key.PublicPem();
+    std::ofstream(programs / "Antigo.txt") << "velho";
+    fs::permissions(programs / "Antigo.txt", fs::perms(0640));
+    fs::permissions(server.executable(), fs::perms(0755));
+    const std::string program = ReadBytes(server.executable());
+    const std::string name = server.executable().filename().string();
+    site.Publish("info.txt", key.Signed("version 28\nfile " + std::to_string(program.size()) + " " + Sha256(program) +
+                                        " " + name + "\nfile 5 " + Sha256("novo!") + " LEIAME.txt\nfile 4 " +
+                                        Sha256("novo") + " Antigo.txt\n"));
+    site.Publish(name, program);
+    site.Publish("LEIAME.txt", "novo!");
+    site.Publish("Antigo.txt", "novo");
+    std::vector<std::string> args = {"--headless", "--create-database"};
+    if (dataFolder) args.insert(args.end(), {"--data-folder", data.string()});
+    setenv("QUELVAR_UPDATE_URL", site.Url("info.txt").c_str(), 1);
+    server.Start(args);
+    unsetenv("QUELVAR_UPDATE_URL");
+    ASSERT_TRUE(server.WaitUntilAccepting()) << server.OperatorLog();
+
+    const EventReply reply = CallEvent(server.port(), kGroup, "AtualizaServidor", {{"Resposta", OutParam("Resposta")}});
+    EXPECT_EQ(reply.Text("Resposta"), "OK");
+    ASSERT_TRUE(Eventually([&] { return Count(server.Stdout(), kBanner) == 2; })) << server.OperatorLog();
+    struct Installed {
+      const char* what;
+      fs::path file;
+      std::string bytes;
+      fs::perms mode;
+    };
+    const std::vector<Installed> files = {
+        {"a new file", programs / "LEIAME.txt", "novo!", fs::perms(0755)},
+        {"a replaced file", programs / "Antigo.txt", "novo", fs::perms(0640)},
+        {"the executable", server.executable(), program, fs::perms(0755)},
+    };
+    for (const Installed& file : files) {
+      SCOPED_TRACE(file.what);
+      EXPECT_EQ(ReadBytes(file.file), file.bytes);
+      EXPECT_EQ(fs::status(file.file).permissions(), file.mode);
+    }
+    if (dataFolder) {
+      EXPECT_FALSE(fs::exists(data / "LEIAME.txt"));
+      EXPECT_FALSE(fs::exists(data / name));
+    }
+    EXPECT_FALSE(fs::exists(programs / "Atualizacao.tmp"));
+    ASSERT_TRUE(server.WaitUntilAccepting());
+    EXPECT_EQ(server.Stop(), 0);
+  }
+}
+
+// Files installed but the new program cannot run: the log says so, not that
+// the files did not match.
+TEST_F(SelfUpdate, AFailedRestartReportsItsOwnReason) {
+  const std::string name = server_.executable().filename().string();
+  const std::string broken = "isto não é um programa\n";
+  site_.Publish("info.txt", key_.Signed("version 28\nfile " + std::to_string(broken.size()) + " " + Sha256(broken) +
+                                        " " + name + "\n"));
+  site_.Publish(name, broken);
+  StartWith(site_.Url("info.txt"));
+  EXPECT_EQ(Atualiza(), "OK");
+  EXPECT_TRUE(Logged("Ocorreu um erro na atualização.\rOs arquivos foram instalados, mas o programa não pôde ser "
+                     "reiniciado: Exec format error"))
+      << server_.OperatorLog();
+  EXPECT_EQ(Count(server_.OperatorLog(), kStatusEntry + kRejected + "\n"), 0u) << server_.OperatorLog();
+}
+
 TEST_F(SelfUpdate, UnverifiableUpdatesInstallNothing) {
   struct Case {
     std::string info;

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -103,6 +104,7 @@ ServerProcess::ServerProcess(Options options) {
 
 void ServerProcess::Prepare(const Options& options) {
   environment_ = options.environment;
+  openFiles_ = options.openFiles;
   programFolder_ = root_ / "program";
   std::filesystem::create_directories(programFolder_);
   if (options.runtimeDir) {
@@ -185,6 +187,10 @@ void ServerProcess::Start(const std::vector<std::string>& args) {
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (openFiles_) {
+      const rlimit files{static_cast<rlim_t>(*openFiles_), static_cast<rlim_t>(*openFiles_)};
+      if (::setrlimit(RLIMIT_NOFILE, &files) != 0) ::_exit(125);
+    }
     ::execve(argv[0], argv.data(), envp.data());
     ::_exit(127);
   }

@@ -48,6 +48,8 @@ class ServerProcess {
     // Changes to the inherited environment: "NAME=VALUE" sets a variable,
     // a bare "NAME" removes it.
     std::vector<std::string> environment;
+    // The open-file limit (soft and hard) the process starts with; unset: inherited.
+    std::optional<std::uint64_t> openFiles;
   };
 
   ServerProcess();
@@ -105,6 +107,7 @@ class ServerProcess {
   std::filesystem::path programFolder_;
   std::filesystem::path runtimeDir_;
   std::vector<std::string> environment_;
+  std::optional<std::uint64_t> openFiles_;
   std::filesystem::path executable_;
   std::string databasePath_;
   std::uint16_t port_ = 0;

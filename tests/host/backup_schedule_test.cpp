@@ -2,6 +2,8 @@
 
 #include <stdlib.h>
 
+#include <chrono>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -98,19 +100,33 @@ TEST(BackupSchedule, OnlyItsOwnNamesAreAutomaticBackups) {
 
 TEST(BackupSchedule, PruningKeepsTheNewestAutomaticBackupsAndTouchesNothingElse) {
   TempFolder folder;
-  for (const char* name : {"Automatico-2026-12-01.db3", "Automatico-2026-11-30.db3", "Automatico-2025-12-31.db3",
-                           "Automatico-2026-12-10.db3", "Diario.db3", "Automatico-nota.db3", "AvulsoBackup.bkp"}) {
+  int age = 0;
+  for (const char* name : {"Automatico-2026-12-10.db3", "Automatico-2026-12-01.db3", "Automatico-2026-11-30.db3",
+                           "Automatico-2025-12-31.db3", "Diario.db3", "Automatico-nota.db3", "AvulsoBackup.bkp"}) {
     Touch(folder.path() / name);
+    fs::last_write_time(folder.path() / name, fs::file_time_type::clock::now() - std::chrono::hours(24 * age++));
   }
   fs::create_directory(folder.path() / "Automatico-2020-01-01.db3");  // a folder is not a backup
-  const auto removed = PruneAutomaticBackups(folder.path(), 2);
+  const fs::path justWritten = folder.path() / "Automatico-2026-12-10.db3";
+  const auto removed = PruneAutomaticBackups(folder.path(), 2, justWritten);
   EXPECT_EQ(std::set<std::string>(removed.begin(), removed.end()),
             (std::set<std::string>{"Automatico-2026-11-30.db3", "Automatico-2025-12-31.db3"}));
   EXPECT_EQ(Names(folder.path()),
             (std::set<std::string>{"Automatico-2026-12-10.db3", "Automatico-2026-12-01.db3", "Diario.db3",
                                    "Automatico-nota.db3", "AvulsoBackup.bkp", "Automatico-2020-01-01.db3"}));
-  EXPECT_TRUE(PruneAutomaticBackups(folder.path(), 2).empty());
-  EXPECT_TRUE(PruneAutomaticBackups(folder.path() / "missing", 1).empty());
+  EXPECT_TRUE(PruneAutomaticBackups(folder.path(), 2, justWritten).empty());
+  EXPECT_TRUE(PruneAutomaticBackups(folder.path() / "missing", 1, justWritten).empty());
+}
+
+// Two backups named far in the future: the run of today still keeps its own file.
+TEST(BackupSchedule, FutureDatedNamesNeverOutliveTheFileJustWritten) {
+  TempFolder folder;
+  for (const char* name : {"Automatico-2099-01-01.db3", "Automatico-2099-01-02.db3"}) Touch(folder.path() / name);
+  const fs::path today = folder.path() / AutomaticBackupName(std::time(nullptr));
+  Touch(today);
+  EXPECT_TRUE(PruneAutomaticBackups(folder.path(), 1, today).empty());
+  EXPECT_TRUE(fs::exists(today));
+  EXPECT_EQ(AutomaticBackups(folder.path()), std::vector<fs::path>{today});
 }
 
 TEST(BackupSchedule, DueWhenNoAutomaticBackupIsYoungerThanADay) {

@@ -9,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/beast/http/message.hpp>
+
 #include "service/address_slots.h"
+#include "service/arriving_body.h"
 #include "service/body_budget.h"
 #include "service/http_gate.h"
 #include "service/login_throttle.h"
@@ -71,6 +74,60 @@ TEST(BodyBudget, ConcurrentTakersNeverPassTheCapacity) {
   for (auto& taker : takers) taker.join();
   EXPECT_EQ(granted.load(), 1000 / 7);
   EXPECT_EQ(budget.Taken(), static_cast<std::uint64_t>(1000 / 7 * 7));
+}
+
+// What a body really holds in memory is taken from the budget: the whole
+// block of its text (a chunked body's text grows by doubling), never only
+// the bytes in it.
+TEST(BodyBudget, ABodyTakesTheMemoryItsTextHolds) {
+  struct Case {
+    const char* name;
+    std::uint64_t capacity;
+    std::size_t piece;
+  };
+  const std::vector<Case> cases = {{"small pieces", 1u << 20, 1000}, {"large pieces", 8u << 20, 100'000},
+                                   {"one byte at a time", 4096, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    BodyBudget budget(c.capacity);
+    BudgetHold hold(budget);
+    ArrivingBody::value_type body;
+    body.pieceByPiece = &hold;
+    boost::beast::http::request_header<> header;
+    ArrivingBody::reader reader(header, body);
+    boost::system::error_code ec;
+    reader.init(boost::none, ec);
+    const std::string piece(c.piece, 'b');
+    std::uint64_t kept = 0;
+    for (;;) {
+      const std::size_t taken = reader.put(boost::asio::buffer(piece), ec);
+      kept += taken;
+      // (The few bytes a text keeps inside itself are no block of their own.)
+      const std::size_t block = body.text.capacity() > std::string().capacity() ? body.text.capacity() : 0;
+      EXPECT_GE(hold.Held(), block);
+      EXPECT_LE(budget.Taken(), c.capacity);
+      if (ec) break;
+      ASSERT_EQ(taken, piece.size());
+    }
+    EXPECT_EQ(ec, kBudgetSpent);
+    EXPECT_EQ(body.text.size(), kept);
+    // Near the end the text grows by less than double: most of the budget is usable.
+    EXPECT_GT(kept, c.capacity / 2);
+  }
+  // An announced length (taken whole by the caller) sizes the text once: it never moves.
+  BodyBudget budget(1u << 20);
+  BudgetHold hold(budget);
+  ASSERT_TRUE(hold.TryTake(300'000));
+  ArrivingBody::value_type body;
+  boost::beast::http::request_header<> header;
+  ArrivingBody::reader reader(header, body);
+  boost::system::error_code ec;
+  reader.init(std::uint64_t{300'000}, ec);
+  const std::size_t capacity = body.text.capacity();
+  EXPECT_GE(capacity, 300'000u);
+  EXPECT_LE(capacity, hold.Held());
+  for (int i = 0; i < 300; ++i) reader.put(boost::asio::buffer(std::string(1000, 'b')), ec);
+  EXPECT_EQ(body.text.capacity(), capacity);
 }
 
 TEST(AddressSlots, EachAddressHasItsOwnCap) {

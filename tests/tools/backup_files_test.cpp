@@ -1,8 +1,7 @@
 // The backup folder's file names and the listing's size rounding.
 
-#include <unistd.h>
-
-#include <filesystem>
+#include <chrono>
+#include <ctime>
 #include <fstream>
 #include <set>
 #include <string>
@@ -10,11 +9,78 @@
 
 #include <gtest/gtest.h>
 
+#include "../data/temp_dir.h"
 #include "tools/backup_files.h"
 #include "tools/backup_listing.h"
 
 namespace quelvar::tools {
 namespace {
+
+namespace fs = std::filesystem;
+
+std::set<std::string> Names(const fs::path& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename().string());
+  return names;
+}
+
+// Pruning a series: `files` (name, hours since written) in a folder dated
+// 2026-12-10 (noon, local time), `keep` kept, the first file just written.
+TEST(BackupFiles, PruningFollowsTheWritingTimeNeverTheDateInTheName) {
+  std::tm noon{};
+  noon.tm_year = 2026 - 1900;
+  noon.tm_mon = 11;
+  noon.tm_mday = 10;
+  noon.tm_hour = 12;
+  noon.tm_isdst = -1;
+  const std::time_t now = std::mktime(&noon);
+  struct File {
+    std::string name;
+    int hoursAgo;
+  };
+  struct Case {
+    const char* what;
+    std::vector<File> files;
+    int keep;
+    std::set<std::string> removed;
+  };
+  const std::vector<Case> cases = {
+      {"the oldest go",
+       {{"Automatico-2026-12-10.db3", 0}, {"Automatico-2026-12-09.db3", 24}, {"Automatico-2026-12-08.db3", 48}},
+       2,
+       {"Automatico-2026-12-08.db3"}},
+      {"names dated in the future are neither kept nor removed",
+       {{"Automatico-2026-12-10.db3", 0}, {"Automatico-2099-01-01.db3", 1}, {"Automatico-2099-01-02.db3", 1},
+        {"Automatico-2026-12-09.db3", 24}},
+       1,
+       {"Automatico-2026-12-09.db3"}},
+      {"the file just written stays though its time says old",
+       {{"Automatico-2026-12-10.db3", 1000}, {"Automatico-2026-12-09.db3", 24}, {"Automatico-2026-12-08.db3", 2}},
+       1,
+       {"Automatico-2026-12-09.db3", "Automatico-2026-12-08.db3"}},
+      {"a date in the name does not order them",
+       {{"Automatico-2026-12-10.db3", 0}, {"Automatico-2026-01-01.db3", 1}, {"Automatico-2026-12-09.db3", 50}},
+       2,
+       {"Automatico-2026-12-09.db3"}},
+      {"other series and other names are never touched",
+       {{"Automatico-2026-12-10-120000.db3", 0}, {"AntesDoRestore-2026-12-01.db3", 500}, {"Diario.db3", 500},
+        {"Automatico-nota.db3", 500}, {"Automatico-2026-12-01.db3.tmp", 500}, {"Automatico-2026-11-01.db3", 900}},
+       1,
+       {"Automatico-2026-11-01.db3"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    testing::TempDir dir;
+    for (const File& file : c.files) {
+      std::ofstream(dir.path() / file.name) << "x";
+      fs::last_write_time(dir.path() / file.name, fs::file_time_type::clock::now() - std::chrono::hours(file.hoursAgo));
+    }
+    const std::vector<std::string> removed =
+        PruneDatedBackups(dir.path(), "Automatico-", c.keep, dir.path() / c.files.front().name, now);
+    EXPECT_EQ(std::set<std::string>(removed.begin(), removed.end()), c.removed);
+    for (const File& file : c.files) EXPECT_EQ(Names(dir.path()).count(file.name), c.removed.count(file.name) ? 0u : 1u) << file.name;
+  }
+}
 
 TEST(BackupFiles, OnlyPlainNamesStayInsideTheFolder) {
   struct Case {
@@ -30,34 +96,26 @@ TEST(BackupFiles, OnlyPlainNamesStayInsideTheFolder) {
   EXPECT_NO_THROW(RequirePlainFileName("x.db3"));
 }
 
-// Pruning keeps the newest of the files it owns (by the date and time in
-// their names), never the file just written, and nothing of another name.
-TEST(BackupFiles, PruningKeepsTheNewestOwnFilesOnly) {
-  namespace fs = std::filesystem;
-  const fs::path folder = fs::temp_directory_path() / ("quelvar-prune-" + std::to_string(::getpid()));
-  fs::remove_all(folder);
-  fs::create_directories(folder);
-  for (const char* name : {"K-2026-12-10-080000.db3", "K-2026-12-10-080000-2.db3", "K-2026-12-09-230000.db3",
-                           "K-2026-12-11-000000.db3", "Outro.db3", "K-nota.txt"}) {
+// A series' timed names ("-N" after the time) are pruned with the dated ones;
+// a folder of such a name and files of other names are not backups.
+TEST(BackupFiles, PruningTakesTimedNamesAndSkipsFolders) {
+  testing::TempDir dir;
+  const fs::path folder = dir.path();
+  const auto now = fs::file_time_type::clock::now();
+  int hoursAgo = 0;
+  for (const char* name : {"K-2026-12-10-080000-2.db3", "K-2026-12-10-080000.db3", "K-2026-12-09-230000.db3",
+                           "Outro.db3", "K-nota.txt"}) {
     std::ofstream(folder / name) << "x";
+    fs::last_write_time(folder / name, now - std::chrono::hours(hoursAgo++));
   }
-  fs::create_directory(folder / "K-2020-01-01-000000.db3");  // a folder is not a backup
-  auto owns = [](std::string_view name) { return name.starts_with("K-2") && name.ends_with(".db3"); };
-  auto names = [&] {
-    std::set<std::string> all;
-    for (const auto& e : fs::directory_iterator(folder)) all.insert(e.path().filename().string());
-    return all;
-  };
-  EXPECT_EQ(BackupsNamed(folder, owns).front().filename(), "K-2026-12-11-000000.db3");
-  EXPECT_EQ(PruneBackups(folder, owns, 2, "K-2026-12-09-230000.db3"),
+  fs::create_directory(folder / "K-2020-01-01-000000.db3");
+  const std::time_t today = std::time(nullptr);
+  EXPECT_EQ(DatedBackups(folder, "K-", today).front().filename(), "K-2026-12-10-080000-2.db3");
+  EXPECT_EQ(PruneDatedBackups(folder, "K-", 2, folder / "K-2026-12-09-230000.db3", today),
             (std::vector<std::string>{"K-2026-12-10-080000.db3"}));
-  EXPECT_EQ(names(), (std::set<std::string>{"K-2026-12-11-000000.db3", "K-2026-12-10-080000-2.db3",
-                                            "K-2026-12-09-230000.db3", "Outro.db3", "K-nota.txt",
-                                            "K-2020-01-01-000000.db3"}));
-  EXPECT_EQ(PruneBackups(folder, owns, 0), (std::vector<std::string>{"K-2026-12-10-080000-2.db3",
-                                                                     "K-2026-12-09-230000.db3"}));
-  EXPECT_TRUE(PruneBackups(folder / "missing", owns, 1).empty());
-  fs::remove_all(folder);
+  EXPECT_EQ(Names(folder), (std::set<std::string>{"K-2026-12-10-080000-2.db3", "K-2026-12-09-230000.db3",
+                                                  "Outro.db3", "K-nota.txt", "K-2020-01-01-000000.db3"}));
+  EXPECT_TRUE(PruneDatedBackups(folder / "missing", "K-", 1, {}, today).empty());
 }
 
 TEST(BackupListing, SizesAreKibRoundedHalfToEven) {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,15 @@ void Exec(const fs::path& db, const std::string& sql) {
   ASSERT_EQ(sqlite3_open(db.c_str(), &raw), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(raw, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(raw);
   sqlite3_close(raw);
+}
+
+struct Closer {
+  void operator()(sqlite3* db) const { sqlite3_close(db); }
+};
+std::unique_ptr<sqlite3, Closer> OpenDatabase(const fs::path& db) {
+  sqlite3* raw = nullptr;
+  sqlite3_open(db.c_str(), &raw);
+  return std::unique_ptr<sqlite3, Closer>(raw);
 }
 
 std::string Read(const fs::path& file) {
@@ -60,6 +70,8 @@ TEST_F(BackupWriter, ReplacesAnEarlierBackupWithAWholeSingleFileCopy) {
   WriteBackupSafely(live_, target);
 
   EXPECT_EQ(Names(copies_), std::vector<std::string>{"Diario.db3"});  // no side file, no leftover
+  EXPECT_TRUE(CarriesBackupMark(target));
+  EXPECT_FALSE(CarriesBackupMark(live_));
   EXPECT_EQ(fs::status(target).permissions(), fs::status(live_).permissions());
   sqlite3* copy = nullptr;
   ASSERT_EQ(sqlite3_open_v2(target.c_str(), &copy, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
@@ -80,6 +92,14 @@ TEST_F(BackupWriter, RefusalsAndFailuresLeaveEveryFileAsItWas) {
   WriteBackupSafely(live_, earlier);
   const std::string earlierBytes = Read(earlier);
   std::ofstream(copies_ / "notas.txt") << "texto";
+  // Databases that are no backup of this server: another program's, and
+  // another shop's live file beside this one (once put back from a backup).
+  Exec(copies_ / "Outro.db3", "Create Table Y(z)");
+  const fs::path neighbour = live_.parent_path() / "Estoque2.db3";
+  WriteBackupSafely(live_, neighbour);
+  ClearBackupMark(OpenDatabase(neighbour).get());
+  const std::string otherBytes = Read(copies_ / "Outro.db3");
+  const std::string neighbourBytes = Read(neighbour);
   const std::string liveBytes = Read(live_);
 
   struct Case {
@@ -91,6 +111,8 @@ TEST_F(BackupWriter, RefusalsAndFailuresLeaveEveryFileAsItWas) {
       {live_, live_.string() + "-wal", std::string(kBackupTargetProtected)},
       {live_, live_.parent_path() / ".." / "loja" / "QuelvarDB.db3-journal", std::string(kBackupTargetProtected)},
       {live_, copies_ / "notas.txt", std::string(kBackupTargetNotBackup)},
+      {live_, copies_ / "Outro.db3", std::string(kBackupTargetNotBackup)},
+      {live_, neighbour, std::string(kBackupTargetNotBackup)},
       {live_, copies_ / "falta" / "x.db3", std::string(kBackupCopyFailure) + "No such file or directory"},
       {dir_.path() / "nao-existe.db3", earlier, "[SQLite] unable to open database file"},
   };
@@ -104,7 +126,9 @@ TEST_F(BackupWriter, RefusalsAndFailuresLeaveEveryFileAsItWas) {
   }
   EXPECT_EQ(Read(earlier), earlierBytes);
   EXPECT_EQ(Read(copies_ / "notas.txt"), "texto");
-  EXPECT_EQ(Names(copies_), (std::vector<std::string>{"Antigo.db3", "notas.txt"}));
+  EXPECT_EQ(Read(copies_ / "Outro.db3"), otherBytes);
+  EXPECT_EQ(Read(neighbour), neighbourBytes);
+  EXPECT_EQ(Names(copies_), (std::vector<std::string>{"Antigo.db3", "Outro.db3", "notas.txt"}));
   EXPECT_EQ(Read(live_), liveBytes);
 }
 
