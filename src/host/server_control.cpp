@@ -27,7 +27,15 @@ ServerControl::ServerControl(OperatorConsole& console, std::filesystem::path pro
                service::StandardHandlers(selfUpdate)),
       monitor_(service_, service_.Catalogue(), metrics_,
                service::MonitorSources{databasePath_, programFolder_ / "Backup",
-                                       [this] { return listener_.OpenConnections(); }}),
+                                       [this] { return listener_.OpenConnections(); },
+                                       [this] {
+                                         const auto replication = replication_.load();
+                                         return replication ? replication->MetricsText() : std::string();
+                                       },
+                                       [this] {
+                                         const auto replication = replication_.load();
+                                         return replication ? replication->HealthNote() : std::string();
+                                       }}),
       listener_(monitor_) {}
 
 ServerControl::~ServerControl() { listener_.SetActive(false); }

@@ -11,6 +11,8 @@
 
 #include "host/backup_schedule.h"
 #include "host/qt_console.h"
+#include "host/replica_config.h"
+#include "host/replication_start.h"
 #include "host/server_control.h"
 #include "host/server_window.h"
 #include "host/visual_style.h"
@@ -30,6 +32,12 @@ int RunOperatorWindow(int argc, char** argv, const std::filesystem::path& progra
     backups.Start(ReadBackupSchedule(programFolder));
   } catch (const std::exception& failure) {
     console.log(std::string("Backup automático --> \r") + failure.what());
+  }
+  std::shared_ptr<replica::Replicator> replication;
+  try {
+    replication = StartReplication(server, ReadReplicaSettings(programFolder));
+  } catch (const std::exception& failure) {
+    console.log(std::string("Replication --> the replication cannot start: ") + failure.what());
   }
   // Closing the window stops the listener, then ends the process at once:
   // requests in progress and open connections are cut off.
