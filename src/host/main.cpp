@@ -176,6 +176,9 @@ int RestoreReplica(const Options& options) {
     std::cout << "restored " << options.restoreTo->string() << " from " << source << ": generation "
               << outcome.generation << ", last commit " << quelvar::replica::LocalMomentText(outcome.lastCommitMs)
               << " (" << outcome.segments << " segment(s) replayed); integrity check ok\n";
+    if (!outcome.stop.empty()) {
+      std::cout << "the replay stopped early, at " << outcome.stop << "; later commits are not in the file\n";
+    }
     return 0;
   } catch (const std::exception& failure) {
     std::string message = failure.what();

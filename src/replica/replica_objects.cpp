@@ -1,6 +1,6 @@
 #include "replica/replica_objects.h"
 
-#include <zlib.h>
+#include <zstd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -15,7 +15,6 @@ namespace {
 constexpr std::string_view kEnvelopeMagic = "QVR1";
 constexpr std::string_view kSnapshotMagic = "QVSNAP01";
 constexpr std::string_view kSegmentMagic = "QVSEG001";
-constexpr std::size_t kEnvelopeHeader = 4 + 8 + 4;
 
 class Writer {
  public:
@@ -84,36 +83,36 @@ void PutPosition(Writer &w, const std::optional<WalHeader> &header, std::uint32_
 }  // namespace
 
 std::vector<std::uint8_t> SealObject(std::span<const std::uint8_t> body) {
-  uLongf packedSize = compressBound(body.size());
-  std::vector<std::uint8_t> out(kEnvelopeHeader + packedSize);
-  std::memcpy(out.data(), kEnvelopeMagic.data(), 4);
-  const std::uint64_t size = body.size();
-  WriteBigEndian32(out.data() + 4, static_cast<std::uint32_t>(size >> 32));
-  WriteBigEndian32(out.data() + 8, static_cast<std::uint32_t>(size));
-  WriteBigEndian32(out.data() + 12,
-                   static_cast<std::uint32_t>(crc32_z(crc32(0, nullptr, 0), body.data(), body.size())));
-  if (compress2(out.data() + kEnvelopeHeader, &packedSize, body.data(), body.size(), Z_BEST_SPEED) != Z_OK) {
-    throw std::runtime_error("cannot compress a replica object");
-  }
-  out.resize(kEnvelopeHeader + packedSize);
+  std::vector<std::uint8_t> out(kEnvelopeMagic.size() + ZSTD_compressBound(body.size()));
+  std::memcpy(out.data(), kEnvelopeMagic.data(), kEnvelopeMagic.size());
+  ZSTD_CCtx *context = ZSTD_createCCtx();
+  if (!context) throw std::runtime_error("cannot compress a replica object");
+  ZSTD_CCtx_setParameter(context, ZSTD_c_compressionLevel, 1);
+  ZSTD_CCtx_setParameter(context, ZSTD_c_checksumFlag, 1);
+  ZSTD_CCtx_setParameter(context, ZSTD_c_contentSizeFlag, 1);
+  const std::size_t packed = ZSTD_compress2(context, out.data() + kEnvelopeMagic.size(),
+                                            out.size() - kEnvelopeMagic.size(), body.data(), body.size());
+  ZSTD_freeCCtx(context);
+  if (ZSTD_isError(packed)) throw std::runtime_error("cannot compress a replica object");
+  out.resize(kEnvelopeMagic.size() + packed);
   return out;
 }
 
 std::optional<std::vector<std::uint8_t>> OpenObject(std::span<const std::uint8_t> object) {
-  if (object.size() < kEnvelopeHeader || std::memcmp(object.data(), kEnvelopeMagic.data(), 4) != 0) {
+  if (object.size() < kEnvelopeMagic.size() ||
+      std::memcmp(object.data(), kEnvelopeMagic.data(), kEnvelopeMagic.size()) != 0) {
     return std::nullopt;
   }
-  const std::uint64_t size = std::uint64_t(ReadBigEndian32(object.data() + 4)) << 32 | ReadBigEndian32(object.data() + 8);
-  const std::uint32_t crc = ReadBigEndian32(object.data() + 12);
-  // A body may be large, never beyond what deflate could have packed here.
-  if (size > (object.size() - kEnvelopeHeader) * 1100 + 1024) return std::nullopt;
+  const auto frame = object.subspan(kEnvelopeMagic.size());
+  // The frame must be exactly one whole zstd frame that states its size.
+  if (ZSTD_findFrameCompressedSize(frame.data(), frame.size()) != frame.size()) return std::nullopt;
+  const unsigned long long size = ZSTD_getFrameContentSize(frame.data(), frame.size());
+  if (size == ZSTD_CONTENTSIZE_UNKNOWN || size == ZSTD_CONTENTSIZE_ERROR || size > (std::uint64_t(1) << 40)) {
+    return std::nullopt;
+  }
   std::vector<std::uint8_t> body(size);
-  uLongf got = size;
-  uLong used = object.size() - kEnvelopeHeader;
-  if (uncompress2(body.data(), &got, object.data() + kEnvelopeHeader, &used) != Z_OK || got != size) {
-    return std::nullopt;
-  }
-  if (crc32_z(crc32(0, nullptr, 0), body.data(), body.size()) != crc) return std::nullopt;
+  const std::size_t got = ZSTD_decompress(body.data(), body.size(), frame.data(), frame.size());
+  if (ZSTD_isError(got) || got != size) return std::nullopt;  // a damaged frame fails its checksum
   return body;
 }
 

@@ -6,9 +6,10 @@
 //
 // A generation's name starts with its UTC start time (YYYYMMDDhhmmss), so
 // names sort in time order. Every object is written once and never rewritten.
-// Each is an envelope: "QVR1", the length (8 bytes) and CRC-32 (4 bytes) of
-// the body, then the body deflated; an object that is cut short or damaged
-// fails its length or CRC and is treated as absent.
+// Each is an envelope: "QVR1", then the body as one zstd frame (level 1) that
+// states its size and carries a checksum of its content; an object that is
+// cut short or damaged fails the frame's size or checksum and is treated as
+// absent.
 //
 // A snapshot body: "QVSNAP01", the log position its database stands at (the
 // log header, the frame count, the chain's checksum; an all-zero header when
@@ -33,7 +34,7 @@
 
 namespace quelvar::replica {
 
-// Deflates `body` into an envelope.
+// Packs `body` into an envelope.
 std::vector<std::uint8_t> SealObject(std::span<const std::uint8_t> body);
 // The body of an envelope; nullopt when it is not whole and sound.
 std::optional<std::vector<std::uint8_t>> OpenObject(std::span<const std::uint8_t> object);

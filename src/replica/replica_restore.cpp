@@ -97,27 +97,37 @@ struct Replay {
 };
 
 // Applies the commits of `segment` seen at or before `atMs`; false when the
-// replay must stop here (it does not continue, or a commit is past the moment).
-bool ApplySegment(const Segment &segment, Replay &replay, std::optional<std::int64_t> atMs, OutputFile &out) {
+// replay must stop here (it does not continue, or a commit is past the moment),
+// with the reason in `why` when it is not the moment.
+bool ApplySegment(const Segment &segment, Replay &replay, std::optional<std::int64_t> atMs, OutputFile &out,
+                  std::string &why) {
   const bool sameLog = replay.header && replay.header->SameLog(segment.header);
   if (sameLog) {
     if (segment.logNumber != replay.logNumber || segment.firstFrame != replay.frame + 1 ||
         segment.before != replay.checksum) {
+      why = "it does not continue the one before";
       return false;
     }
   } else {
     if (segment.logNumber != replay.logNumber + 1 || segment.firstFrame != 1 ||
         segment.before != segment.header.checksum) {
+      why = "it does not start the next log";
       return false;
     }
   }
   const WalPosition from{segment.header, segment.firstFrame - 1, segment.before};
   const WalRun run = VerifyFrames(segment.frames, from);
-  if (run.frames.size() != segment.frames.size() || run.commits.size() != segment.commits.size()) return false;
+  if (run.frames.size() != segment.frames.size() || run.commits.size() != segment.commits.size()) {
+    why = "its frames do not verify";
+    return false;
+  }
   const std::size_t frameBytes = segment.header.FrameBytes();
   std::size_t frameIndex = 0;
   for (std::size_t c = 0; c < run.commits.size(); ++c) {
-    if (segment.commits[c].index != run.commits[c].frame - segment.firstFrame) return false;
+    if (segment.commits[c].index != run.commits[c].frame - segment.firstFrame) {
+      why = "its commits do not match its frames";
+      return false;
+    }
     if (atMs && segment.commits[c].seenMs > *atMs) return false;
     for (; frameIndex <= segment.commits[c].index; ++frameIndex) {
       const std::uint8_t *frame = segment.frames.data() + frameIndex * frameBytes;
@@ -200,19 +210,30 @@ RestoreOutcome RestoreFromReplica(ReplicaStore &store, std::optional<std::int64_
     OutputFile out(folder / ("." + to.filename().string() + ".parcial-" + std::to_string(::getpid())));
     out.WriteAt(database.data(), database.size(), 0);
     Replay replay{info.header, 0, info.frame, info.checksum, 0, info.takenMs};
-    RestoreOutcome outcome{name, info.takenMs, 0};
-    for (std::uint64_t number = 1; keys.segments.count(number) != 0; ++number) {
+    RestoreOutcome outcome{name, info.takenMs, 0, ""};
+    const std::uint64_t newest = keys.segments.empty() ? 0 : *keys.segments.rbegin();
+    for (std::uint64_t number = 1; number <= newest; ++number) {
+      const std::string at = "segment " + std::to_string(number) + " of " + std::to_string(newest) + ": ";
+      if (keys.segments.count(number) == 0) {
+        outcome.stop = at + "missing";
+        break;
+      }
       const auto segmentObject = store.Get(SegmentKey(name, number), kGetLimit);
-      if (!segmentObject) break;
-      const auto segmentBody = OpenObject(*segmentObject);
-      if (!segmentBody) break;
-      const auto segment = ReadSegmentBody(*segmentBody);
-      if (!segment || segment->number != number) break;
+      const auto segmentBody = segmentObject ? OpenObject(*segmentObject) : std::nullopt;
+      const auto segment = segmentBody ? ReadSegmentBody(*segmentBody) : std::nullopt;
+      if (!segment || segment->number != number) {
+        outcome.stop = at + "damaged or incomplete";
+        break;
+      }
       const std::uint32_t frameBefore = replay.frame;
       const std::uint32_t logBefore = replay.logNumber;
-      const bool whole = ApplySegment(*segment, replay, atMs, out);
+      std::string why;
+      const bool whole = ApplySegment(*segment, replay, atMs, out, why);
       if (replay.frame != frameBefore || replay.logNumber != logBefore) ++outcome.segments;
-      if (!whole) break;
+      if (!whole) {
+        if (!why.empty()) outcome.stop = at + why;
+        break;
+      }
     }
     outcome.lastCommitMs = replay.lastCommitMs;
     if (replay.pages != 0 && replay.header) out.Truncate(std::uint64_t(replay.pages) * replay.header->pageSize);

@@ -30,6 +30,9 @@ struct RestoreOutcome {
   std::string generation;
   std::int64_t lastCommitMs = 0;  // the time of the last commit restored (the snapshot's when none)
   std::uint64_t segments = 0;     // segments replayed
+  // Why the replay ended before the newest segment ("" when it reached it or
+  // stopped at the moment asked for).
+  std::string stop;
 };
 
 RestoreOutcome RestoreFromReplica(ReplicaStore &store, std::optional<std::int64_t> atMs,

@@ -27,9 +27,11 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kPoll = 50ms;
 constexpr std::uint32_t kCheckpointFrames = 1000;  // as the engine's automatic checkpoint
 constexpr std::size_t kTrackBytes = 64u << 20;
-constexpr std::size_t kSegmentBytes = 16u << 20;
+constexpr std::size_t kSegmentBytes = 4u << 20;
 constexpr auto kSegmentLimit = 10s;
-constexpr auto kLockedShipLimit = 2s;
+constexpr auto kLockedShipLimit = 1s;
+// The most frames a checkpoint ships while the writers wait for it.
+constexpr std::uint32_t kLockedResidualFrames = 64;
 constexpr auto kListLimit = 60s;
 constexpr auto kRetryFirst = 1s;
 constexpr auto kRetryMost = 15s;
@@ -145,10 +147,8 @@ class Replicator::Worker {
     try {
       if (!connection_ || !head_.known) return;
       Track();
-      for (Replica &r : replicas_) {
-        while (head_.known && !r.generation.empty() && !r.away && !Current(r)) {
-          if (!Ship(r, true, kSegmentLimit)) break;
-        }
+      for (int round = 0; round < 64 && head_.known && Lagging(); ++round) {
+        if (!Ship(true, kSegmentLimit)) break;
       }
     } catch (const std::exception &) {
       // The stop goes on; the next start begins a new generation anyway.
@@ -173,7 +173,7 @@ class Replicator::Worker {
       }
       if (head_.known) Track();
       StartGenerations();
-      for (Replica &r : replicas_) Ship(r, false, kSegmentLimit);
+      Ship(false, kSegmentLimit);
       Checkpoint();
       Prune();
     } catch (const std::exception &failure) {
@@ -260,7 +260,7 @@ class Replicator::Worker {
       head_.position = StartOf(*header);
       ++head_.log;
     }
-    const WalRun run = ReadCommittedFrames(WalPath(), head_.position, kTrackBytes);
+    const WalRun run = ReadCommittedFrames(WalPath(), head_.position, kTrackBytes, false);
     if (run.commits.empty()) return;
     const std::int64_t now = NowMs();
     for (const WalCommit &c : run.commits) marks_.push_back({head_.log, c.frame, now});
@@ -316,12 +316,11 @@ class Replicator::Worker {
                  "; " + how);
   }
 
-  // Ships one segment to `r` when one is due (or `force`). False when it failed.
-  bool Ship(Replica &r, bool force, std::chrono::milliseconds limit) {
-    if (r.generation.empty() || !head_.known || !MayTry(r)) return true;
+  // Whether `r` has commits to be shipped now (all of them with `force`):
+  // it follows the log into the next one where the replicator folded it.
+  bool Due(Replica &r, bool force) {
+    if (r.generation.empty() || !head_.known || !MayTry(r)) return false;
     if (r.headLog != head_.log) {
-      // It stands at the end of an earlier log: it follows into the next one
-      // only from the point the replicator folded.
       if (previousEnd_ && previousEnd_->log == r.headLog && r.headLog + 1 == head_.log &&
           previousEnd_->position.frame == r.position.frame &&
           previousEnd_->position.header.SameLog(r.position.header)) {
@@ -330,39 +329,84 @@ class Replicator::Worker {
         r.position = StartOf(head_.position.header);
       } else {
         LoseContinuity(r, "the log moved on without it");
-        return true;
+        return false;
       }
     }
-    if (r.position.frame >= head_.position.frame) return true;
+    if (r.position.frame >= head_.position.frame) return false;
     const Mark *oldest = OldestUnshipped(r);
-    if (!force && oldest && NowMs() - oldest->seenMs < settings_.interval.count() / 2) return true;
-    const WalRun run = ReadCommittedFrames(WalPath(), r.position, kSegmentBytes);
-    if (run.commits.empty()) {
-      LoseContinuity(r, "the log no longer holds its next frames");
-      return true;
+    return force || !oldest || NowMs() - oldest->seenMs >= settings_.interval.count() / 2;
+  }
+
+  // One segment to every replica that is due, the uploads side by side (a
+  // segment read and packed once for the replicas that stand at the same
+  // point). False when an upload failed.
+  bool Ship(bool force, std::chrono::milliseconds limit) {
+    struct Job {
+      Replica *replica;
+      std::shared_ptr<const std::vector<std::uint8_t>> object;
+      WalCommit last;
+      std::string failure;
+    };
+    std::vector<Job> jobs;
+    for (Replica &r : replicas_) {
+      if (!Due(r, force)) continue;
+      const Job *same = nullptr;
+      for (const Job &j : jobs) {
+        const Replica &o = *j.replica;
+        if (o.headLog == r.headLog && o.position.frame == r.position.frame && o.nextSegment == r.nextSegment &&
+            o.segmentLog == r.segmentLog) {
+          same = &j;
+        }
+      }
+      if (same) {
+        jobs.push_back({&r, same->object, same->last, {}});
+        continue;
+      }
+      const WalRun run = ReadCommittedFrames(WalPath(), r.position, kSegmentBytes);
+      if (run.commits.empty()) {
+        LoseContinuity(r, "the log no longer holds its next frames");
+        continue;
+      }
+      Segment segment;
+      segment.number = r.nextSegment;
+      segment.logNumber = r.segmentLog;
+      segment.header = r.position.header;
+      segment.firstFrame = r.position.frame + 1;
+      segment.before = r.position.checksum;
+      for (const WalCommit &commit : run.commits) {
+        segment.commits.push_back({commit.frame - segment.firstFrame, SeenMs(r.headLog, commit.frame)});
+      }
+      segment.frames = std::move(run.frames);
+      jobs.push_back({&r, std::make_shared<const std::vector<std::uint8_t>>(SealObject(SegmentBody(segment))),
+                      run.commits.back(), {}});
     }
-    Segment segment;
-    segment.number = r.nextSegment;
-    segment.logNumber = r.segmentLog;
-    segment.header = r.position.header;
-    segment.firstFrame = r.position.frame + 1;
-    segment.before = r.position.checksum;
-    for (const WalCommit &c : run.commits) {
-      segment.commits.push_back({c.frame - segment.firstFrame, SeenMs(r.headLog, c.frame)});
+    auto upload = [limit](Job &job) {
+      try {
+        job.replica->store->Put(SegmentKey(job.replica->generation, job.replica->nextSegment), *job.object, limit);
+      } catch (const std::exception &failure) {
+        job.failure = failure.what();
+        if (job.failure.empty()) job.failure = "upload failed";
+      }
+    };
+    std::vector<std::thread> others;
+    for (std::size_t i = 1; i < jobs.size(); ++i) others.emplace_back(upload, std::ref(jobs[i]));
+    if (!jobs.empty()) upload(jobs[0]);
+    for (std::thread &t : others) t.join();
+    bool ok = true;
+    for (Job &job : jobs) {
+      Replica &r = *job.replica;
+      if (!job.failure.empty()) {
+        Away(r, job.failure);
+        ok = false;
+        continue;
+      }
+      r.position.frame = job.last.frame;
+      r.position.checksum = job.last.checksum;
+      ++r.nextSegment;
+      r.lastShipMs = NowMs();
+      Reached(r, "continuity kept");
     }
-    segment.frames = run.frames;
-    try {
-      r.store->Put(SegmentKey(r.generation, segment.number), SealObject(SegmentBody(segment)), limit);
-    } catch (const std::exception &failure) {
-      Away(r, failure.what());
-      return false;
-    }
-    r.position.frame = run.commits.back().frame;
-    r.position.checksum = run.commits.back().checksum;
-    ++r.nextSegment;
-    r.lastShipMs = NowMs();
-    Reached(r, "continuity kept");
-    return true;
+    return ok;
   }
 
   // New generations for the replicas that need one.
@@ -428,8 +472,29 @@ class Replicator::Worker {
     }
   }
 
+  // Whether a replica in continuity and reachable has commits to ship.
+  bool Lagging() const {
+    for (const Replica &r : replicas_) {
+      if (!r.generation.empty() && !r.away && !Current(r)) return true;
+    }
+    return false;
+  }
+
+  // Frames a replica in continuity still lacks (the most of them); away
+  // replicas count only with `withAway`.
+  std::uint32_t Residual(bool withAway) const {
+    std::uint32_t most = 0;
+    for (const Replica &r : replicas_) {
+      if (r.generation.empty() || (r.away && !withAway)) continue;
+      const std::uint32_t at = r.headLog == head_.log ? r.position.frame : 0;
+      most = std::max(most, head_.position.frame - std::min(at, head_.position.frame));
+    }
+    return most;
+  }
+
   // Folds the log back once it is long enough and every replica in
-  // continuity holds it (or the log passed its bound).
+  // continuity holds it (or the log passed its bound). Only the last few
+  // frames are shipped while the writers wait.
   void Checkpoint() {
     if (!head_.known || head_.position.header.pageSize == 0) return;
     if (head_.position.frame < kCheckpointFrames || Clock::now() < nextCheckpoint_) return;
@@ -440,19 +505,16 @@ class Replicator::Worker {
       if (!r.generation.empty() && r.away && !Current(r)) force = true;
     }
     if (force && logBytes < settings_.logLimitBytes) return;
+    if (Residual(false) > kLockedResidualFrames) return;  // ship first, outside the lock
     WriterHold hold;
-    if (!hold.Acquire(database_.Connections().Writers(), 2000ms)) return;
+    if (!hold.Acquire(database_.Connections().Writers(), 1000ms)) return;
     Track();
     if (!head_.known) return;
-    for (Replica &r : replicas_) {
-      if (r.generation.empty() || r.away) continue;
-      while (!r.generation.empty() && !Current(r)) {
-        if (!Ship(r, true, kLockedShipLimit)) {
-          if (!force) return;
-          break;
-        }
-      }
+    if (Residual(false) > 4 * kLockedResidualFrames) return;
+    for (int round = 0; round < 8 && Lagging(); ++round) {
+      if (!Ship(true, kLockedShipLimit) && !force) return;
     }
+    if (Lagging() && !force) return;
     for (Replica &r : replicas_) {
       if (!r.generation.empty() && !Current(r)) {
         LoseContinuity(r, "the log passed " + std::to_string(settings_.logLimitBytes >> 20) + " MiB while it was away");

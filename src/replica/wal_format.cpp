@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -15,9 +17,15 @@ constexpr std::uint32_t kMagicLittle = 0x377f0682;
 constexpr std::uint32_t kMagicBig = 0x377f0683;
 constexpr std::uint32_t kFormatVersion = 3007000;
 
+// A 32-bit word in the byte order the checksum uses.
 std::uint32_t Word(const std::uint8_t *p, bool bigEndian) {
-  if (bigEndian) return ReadBigEndian32(p);
-  return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+  std::uint32_t v;
+  std::memcpy(&v, p, 4);
+  if constexpr (std::endian::native == std::endian::little) {
+    return bigEndian ? __builtin_bswap32(v) : v;
+  } else {
+    return bigEndian ? v : __builtin_bswap32(v);
+  }
 }
 
 // Closes a descriptor on every path.
@@ -57,14 +65,24 @@ void WriteBigEndian32(std::uint8_t *bytes, std::uint32_t value) {
   bytes[3] = static_cast<std::uint8_t>(value);
 }
 
-WalChecksum ChainChecksum(std::span<const std::uint8_t> bytes, WalChecksum start, bool bigEndianWords) {
+namespace {
+
+template <bool kBigEndian>
+WalChecksum Chain(const std::uint8_t *p, std::size_t size, WalChecksum start) {
   std::uint32_t s1 = start.first;
   std::uint32_t s2 = start.second;
-  for (std::size_t i = 0; i + 8 <= bytes.size(); i += 8) {
-    s1 += Word(bytes.data() + i, bigEndianWords) + s2;
-    s2 += Word(bytes.data() + i + 4, bigEndianWords) + s1;
+  for (std::size_t i = 0; i + 8 <= size; i += 8) {
+    s1 += Word(p + i, kBigEndian) + s2;
+    s2 += Word(p + i + 4, kBigEndian) + s1;
   }
   return {s1, s2};
+}
+
+}  // namespace
+
+WalChecksum ChainChecksum(std::span<const std::uint8_t> bytes, WalChecksum start, bool bigEndianWords) {
+  return bigEndianWords ? Chain<true>(bytes.data(), bytes.size(), start)
+                        : Chain<false>(bytes.data(), bytes.size(), start);
 }
 
 std::optional<WalHeader> DecodeWalHeader(std::span<const std::uint8_t> bytes) {
@@ -90,42 +108,37 @@ WalPosition StartOf(const WalHeader &header) { return WalPosition{header, 0, hea
 
 namespace {
 
-// Verifies whole frames of `bytes` after `position`, appending them to `run`;
-// `position` follows the last commit taken. Returns the bytes examined up to
-// the first frame that failed (or the end).
-struct Verifier {
-  WalPosition position;  // after the last commit taken into the run
-  WalChecksum chain;     // after the last frame verified
-  std::uint32_t frame = 0;
-  std::vector<std::uint8_t> pending;  // verified frames after the last commit
-  bool broken = false;
+// Whether the frame at `bytes` belongs to the log of `h` and follows `chain`;
+// `chain` moves past it when it does.
+bool FrameFollows(const std::uint8_t *bytes, const WalHeader &h, WalChecksum &chain) {
+  if (ReadBigEndian32(bytes + 8) != h.salt1 || ReadBigEndian32(bytes + 12) != h.salt2) return false;
+  if (ReadBigEndian32(bytes) == 0) return false;
+  WalChecksum next = ChainChecksum({bytes, 8}, chain, h.bigEndianWords);
+  next = ChainChecksum({bytes + kWalFrameHeaderBytes, h.pageSize}, next, h.bigEndianWords);
+  if (next != WalChecksum{ReadBigEndian32(bytes + 16), ReadBigEndian32(bytes + 20)}) return false;
+  chain = next;
+  return true;
+}
 
-  explicit Verifier(const WalPosition &from) : position(from), chain(from.checksum), frame(from.frame) {}
+// Walks frames after a position, noting each commit.
+struct FrameWalk {
+  const WalHeader &header;
+  WalChecksum chain;
+  std::uint32_t frame;
+  std::uint32_t committedFrame;
 
-  // One frame; false when it does not belong to the log.
+  explicit FrameWalk(const WalPosition &from)
+      : header(from.header), chain(from.checksum), frame(from.frame), committedFrame(from.frame) {}
+
+  // False when the frame does not belong to the log (the walk ends).
   bool Take(const std::uint8_t *bytes, WalRun &run) {
-    const WalHeader &h = position.header;
-    if (ReadBigEndian32(bytes + 8) != h.salt1 || ReadBigEndian32(bytes + 12) != h.salt2) return Break();
-    WalChecksum next = ChainChecksum({bytes, 8}, chain, h.bigEndianWords);
-    next = ChainChecksum({bytes + kWalFrameHeaderBytes, h.pageSize}, next, h.bigEndianWords);
-    if (next != WalChecksum{ReadBigEndian32(bytes + 16), ReadBigEndian32(bytes + 20)}) return Break();
-    if (ReadBigEndian32(bytes) == 0) return Break();
-    chain = next;
+    if (!FrameFollows(bytes, header, chain)) return false;
     ++frame;
-    pending.insert(pending.end(), bytes, bytes + h.FrameBytes());
-    const std::uint32_t pages = ReadBigEndian32(bytes + 4);
-    if (pages != 0) {
-      run.frames.insert(run.frames.end(), pending.begin(), pending.end());
-      pending.clear();
+    if (const std::uint32_t pages = ReadBigEndian32(bytes + 4); pages != 0) {
       run.commits.push_back({frame, pages, chain});
-      position.frame = frame;
-      position.checksum = chain;
+      committedFrame = frame;
     }
     return true;
-  }
-  bool Break() {
-    broken = true;
-    return false;
   }
 };
 
@@ -133,11 +146,13 @@ struct Verifier {
 
 WalRun VerifyFrames(std::span<const std::uint8_t> bytes, const WalPosition &from) {
   WalRun run;
-  Verifier verifier(from);
+  FrameWalk walk(from);
   const std::size_t frameBytes = from.header.FrameBytes();
   for (std::size_t at = 0; at + frameBytes <= bytes.size(); at += frameBytes) {
-    if (!verifier.Take(bytes.data() + at, run)) break;
+    if (!walk.Take(bytes.data() + at, run)) break;
   }
+  const std::size_t committed = std::size_t(walk.committedFrame - from.frame) * frameBytes;
+  run.frames.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(committed));
   return run;
 }
 
@@ -152,7 +167,8 @@ std::optional<WalHeader> ReadWalHeader(const std::string &path) {
   return DecodeWalHeader(bytes);
 }
 
-WalRun ReadCommittedFrames(const std::string &path, const WalPosition &from, std::size_t limitBytes) {
+WalRun ReadCommittedFrames(const std::string &path, const WalPosition &from, std::size_t limitBytes,
+                           bool keepFrames) {
   WalRun run;
   FileDescriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
   if (file.fd < 0) {
@@ -167,20 +183,42 @@ WalRun ReadCommittedFrames(const std::string &path, const WalPosition &from, std
 
   const std::size_t frameBytes = from.header.FrameBytes();
   constexpr std::size_t kChunkFrames = 256;
-  std::vector<std::uint8_t> chunk(frameBytes * kChunkFrames);
-  Verifier verifier(from);
+  const std::size_t chunkBytes = frameBytes * kChunkFrames;
+  std::vector<std::uint8_t> scratch;
+  if (keepFrames) run.frames.reserve(std::min<std::size_t>(limitBytes, std::size_t(64) << 20) + chunkBytes);
+  FrameWalk walk(from);
   std::uint64_t offset = kWalHeaderBytes + std::uint64_t(from.frame) * frameBytes;
-  for (;;) {
-    const std::size_t got = ReadAt(file.fd, chunk.data(), chunk.size(), offset, path);
-    const std::size_t whole = got / frameBytes;
-    for (std::size_t i = 0; i < whole; ++i) {
-      if (!verifier.Take(chunk.data() + i * frameBytes, run)) return run;
-      // Enough: stop at a transaction's end.
-      if (run.frames.size() >= limitBytes && verifier.pending.empty()) return run;
+  // The frames are read straight into the run (or into a scratch chunk when
+  // they are not kept), verified in place, and cut back to the last commit.
+  for (bool more = true; more;) {
+    std::uint8_t *into;
+    if (keepFrames) {
+      const std::size_t base = run.frames.size();
+      run.frames.resize(base + chunkBytes);
+      into = run.frames.data() + base;
+    } else {
+      scratch.resize(chunkBytes);
+      into = scratch.data();
     }
-    if (whole < kChunkFrames) return run;
+    const std::size_t got = ReadAt(file.fd, into, chunkBytes, offset, path);
+    const std::size_t whole = got / frameBytes;
+    more = whole == kChunkFrames;
+    for (std::size_t i = 0; i < whole; ++i) {
+      const std::uint32_t before = walk.committedFrame;
+      if (!walk.Take(into + i * frameBytes, run)) {
+        more = false;
+        break;
+      }
+      // Enough: stop at a transaction's end.
+      if (walk.committedFrame != before && std::size_t(walk.committedFrame - from.frame) * frameBytes >= limitBytes) {
+        more = false;
+        break;
+      }
+    }
     offset += got;
   }
+  if (keepFrames) run.frames.resize(std::size_t(walk.committedFrame - from.frame) * frameBytes);
+  return run;
 }
 
 }  // namespace quelvar::replica

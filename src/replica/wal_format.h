@@ -84,9 +84,12 @@ struct WalRun {
 WalRun VerifyFrames(std::span<const std::uint8_t> bytes, const WalPosition &from);
 
 // The log file `path` read from `from` onwards, at most about `limitBytes` of
-// frames (more only to finish one transaction). Raises std::runtime_error when
-// the file cannot be read; a missing file gives an empty run.
-WalRun ReadCommittedFrames(const std::string &path, const WalPosition &from, std::size_t limitBytes);
+// frames (more only to finish one transaction). Without `keepFrames` only the
+// commits are returned (the frames are verified, not kept). Raises
+// std::runtime_error when the file cannot be read; a missing file gives an
+// empty run.
+WalRun ReadCommittedFrames(const std::string &path, const WalPosition &from, std::size_t limitBytes,
+                           bool keepFrames = true);
 
 // The header of the log file `path`; nullopt when it is missing, shorter than
 // a header, or not a valid header.
