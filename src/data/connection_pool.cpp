@@ -178,6 +178,11 @@ std::uint64_t ConnectionPool::MaintenanceCount() const {
   return maintenanceCount_;
 }
 
+bool ConnectionPool::InMaintenance() const {
+  std::lock_guard lock(mutex_);
+  return maintenance_ > 0;
+}
+
 JournalChoice ConnectionPool::Journal() const {
   std::lock_guard lock(mutex_);
   return journal_;

@@ -78,6 +78,8 @@ class ConnectionPool {
   // How many maintenance holds have begun: an action that may replace the
   // file or fold the log (restore, integrity check, compaction) moves it.
   std::uint64_t MaintenanceCount() const;
+  // Whether a maintenance hold lives now.
+  bool InMaintenance() const;
 
   // Drains now and when it ends; while it lives returned connections are
   // closed.

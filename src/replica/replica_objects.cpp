@@ -190,23 +190,27 @@ std::optional<Segment> ReadSegmentBody(std::span<const std::uint8_t> body) {
   return s;
 }
 
-std::string NewGenerationName(std::int64_t unixSeconds) {
-  const std::time_t t = static_cast<std::time_t>(unixSeconds);
+std::string NewGenerationName(std::int64_t unixMs) {
+  const std::time_t t = static_cast<std::time_t>(unixMs / 1000);
   std::tm utc{};
   gmtime_r(&t, &utc);
   char text[96];
   std::random_device random;
-  std::snprintf(text, sizeof text, "%04d%02d%02dT%02d%02d%02d-%08x", utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday,
-                utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<unsigned>(random()));
+  std::snprintf(text, sizeof text, "%04d%02d%02dT%02d%02d%02d%03d-%08x", utc.tm_year + 1900, utc.tm_mon + 1,
+                utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(unixMs % 1000),
+                static_cast<unsigned>(random()));
   return text;
 }
 
 std::optional<std::int64_t> GenerationStart(std::string_view name) {
-  if (name.size() != 24 || name[8] != 'T' || name[15] != '-') return std::nullopt;
-  int f[6];
-  const int widths[6] = {4, 2, 2, 2, 2, 2};
-  const std::size_t starts[6] = {0, 4, 6, 9, 11, 13};
-  for (int i = 0; i < 6; ++i) {
+  if (name.size() != 27 || name[8] != 'T' || name[18] != '-') return std::nullopt;
+  for (std::size_t i = 19; i < 27; ++i) {
+    if (!std::isxdigit(static_cast<unsigned char>(name[i]))) return std::nullopt;
+  }
+  int f[7];
+  const int widths[7] = {4, 2, 2, 2, 2, 2, 3};
+  const std::size_t starts[7] = {0, 4, 6, 9, 11, 13, 15};
+  for (int i = 0; i < 7; ++i) {
     f[i] = 0;
     for (int k = 0; k < widths[i]; ++k) {
       const char c = name[starts[i] + k];
@@ -221,7 +225,7 @@ std::optional<std::int64_t> GenerationStart(std::string_view name) {
   utc.tm_hour = f[3];
   utc.tm_min = f[4];
   utc.tm_sec = f[5];
-  return static_cast<std::int64_t>(timegm(&utc));
+  return static_cast<std::int64_t>(timegm(&utc)) * 1000 + f[6];
 }
 
 std::string SnapshotKey(std::string_view generation) {

@@ -4,8 +4,8 @@
 //   generations/<generation>/snapshot          the database as the generation starts
 //   generations/<generation>/<16 hex digits>   the log segments, numbered from 1
 //
-// A generation's name starts with its UTC start time (YYYYMMDDhhmmss), so
-// names sort in time order. Every object is written once and never rewritten.
+// A generation's name starts with its UTC start time to the millisecond
+// (YYYYMMDDThhmmssmmm), so names sort in time order. Every object is written once and never rewritten.
 // Each is an envelope: "QVR1", then the body as one zstd frame (level 1) that
 // states its size and carries a checksum of its content; an object that is
 // cut short or damaged fails the frame's size or checksum and is treated as
@@ -68,9 +68,10 @@ std::optional<Segment> ReadSegmentBody(std::span<const std::uint8_t> body);
 // Names.
 inline constexpr std::string_view kGenerationsFolder = "generations/";
 inline constexpr std::string_view kSnapshotName = "snapshot";
-// A new generation name for a start at `unixSeconds`: "20261210T170000-1a2b3c4d".
-std::string NewGenerationName(std::int64_t unixSeconds);
-// The start time a generation name carries (UTC), or nullopt.
+// A new generation name for a start at `unixMs` (ms since the epoch):
+// "20261210T170000123-1a2b3c4d".
+std::string NewGenerationName(std::int64_t unixMs);
+// The start time a generation name carries (ms since the epoch), or nullopt.
 std::optional<std::int64_t> GenerationStart(std::string_view name);
 std::string SnapshotKey(std::string_view generation);
 std::string SegmentKey(std::string_view generation, std::uint64_t number);

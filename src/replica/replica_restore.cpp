@@ -192,7 +192,7 @@ RestoreOutcome RestoreFromReplica(ReplicaStore &store, std::optional<std::int64_
   for (auto it = generations.rbegin(); it != generations.rend(); ++it) {
     const auto &[name, keys] = *it;
     if (!keys.snapshot) continue;
-    if (atMs && *GenerationStart(name) * 1000 > *atMs) {
+    if (atMs && *GenerationStart(name) > *atMs) {
       why = "the replica holds nothing as old as " + LocalMomentText(*atMs);
       continue;
     }

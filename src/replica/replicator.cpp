@@ -155,15 +155,20 @@ class Replicator::Worker {
     }
   }
 
-  void Step() {
+  // One round; true when a reachable replica is still far behind (the next
+  // round should follow at once).
+  bool Step() {
     const std::string path = *database_.get();
     ConnectionPool &pool = database_.Connections();
-    if (path.empty()) return;
+    if (path.empty()) return false;
     if (pool.Journal() == JournalChoice::kRollback) {
       RollbackStep(path);
       Publish();
-      return;
+      return false;
     }
+    // A restore or an integrity check is under way: the next generation
+    // starts from what it leaves.
+    if (pool.InMaintenance()) return false;
     try {
       if (path != connectionPath_ || !connection_) Connect(path);
       const std::uint64_t maintenance = pool.MaintenanceCount();
@@ -180,6 +185,8 @@ class Replicator::Worker {
       LocalProblem(failure.what());
     }
     Publish();
+    return head_.known && head_.position.header.pageSize != 0 &&
+           std::uint64_t(Residual(false)) * head_.position.header.FrameBytes() >= kSegmentBytes / 2;
   }
 
  private:
@@ -199,6 +206,12 @@ class Replicator::Worker {
   };
 
   std::string WalPath() const { return connectionPath_ + "-wal"; }
+
+  // A name later than every one this server gave before.
+  std::string NextGenerationName(std::int64_t takenMs) {
+    lastGenerationMs_ = std::max(takenMs, lastGenerationMs_ + 1);
+    return NewGenerationName(lastGenerationMs_);
+  }
 
   void Connect(const std::string &path) {
     connection_.reset();
@@ -445,7 +458,7 @@ class Replicator::Worker {
     info.checksum = at.position.checksum;
     info.takenMs = NowMs();
     const std::vector<std::uint8_t> object = SealObject(SnapshotBody(info, image));
-    const std::string generation = NewGenerationName(info.takenMs / 1000);
+    const std::string generation = NextGenerationName(info.takenMs);
     const auto limit = std::chrono::milliseconds(60000 + object.size() / 1000);
     for (Replica *r : needing) {
       try {
@@ -499,25 +512,28 @@ class Replicator::Worker {
     if (!head_.known || head_.position.header.pageSize == 0) return;
     if (head_.position.frame < kCheckpointFrames || Clock::now() < nextCheckpoint_) return;
     if (restartPoint_ && restartPoint_->position.frame == head_.position.frame) return;  // folded already
+    // Past the bound the log is folded whatever the replicas lack; below it,
+    // only once every replica in continuity is reachable and nearly current.
     const std::uint64_t logBytes = std::uint64_t(head_.position.frame) * head_.position.header.FrameBytes();
-    bool force = false;
-    for (const Replica &r : replicas_) {
-      if (!r.generation.empty() && r.away && !Current(r)) force = true;
+    const bool force = logBytes >= settings_.logLimitBytes;
+    if (!force) {
+      for (const Replica &r : replicas_) {
+        if (!r.generation.empty() && r.away && !Current(r)) return;
+      }
+      if (Residual(false) > kLockedResidualFrames) return;  // ship first, outside the lock
     }
-    if (force && logBytes < settings_.logLimitBytes) return;
-    if (Residual(false) > kLockedResidualFrames) return;  // ship first, outside the lock
     WriterHold hold;
     if (!hold.Acquire(database_.Connections().Writers(), 1000ms)) return;
     Track();
     if (!head_.known) return;
-    if (Residual(false) > 4 * kLockedResidualFrames) return;
-    for (int round = 0; round < 8 && Lagging(); ++round) {
+    if (!force && Residual(false) > 4 * kLockedResidualFrames) return;
+    for (int round = 0; round < 8 && Lagging() && !force; ++round) {
       if (!Ship(true, kLockedShipLimit) && !force) return;
     }
     if (Lagging() && !force) return;
     for (Replica &r : replicas_) {
       if (!r.generation.empty() && !Current(r)) {
-        LoseContinuity(r, "the log passed " + std::to_string(settings_.logLimitBytes >> 20) + " MiB while it was away");
+        LoseContinuity(r, "the log passed " + std::to_string(settings_.logLimitBytes >> 20) + " MiB before it had it");
       }
     }
     int logFrames = 0;
@@ -556,7 +572,7 @@ class Replicator::Worker {
           const std::string name = rest.substr(0, rest.find('/'));
           if (names.empty() || names.back() != name) names.push_back(name);
         }
-        const std::int64_t horizon = NowMs() / 1000 - std::int64_t(settings_.retentionDays) * 86400;
+        const std::int64_t horizon = NowMs() - std::int64_t(settings_.retentionDays) * 86400 * 1000;
         for (std::size_t i = 0; i + 1 < names.size(); ++i) {
           if (names[i] == r.generation) break;
           const auto successor = GenerationStart(names[i + 1]);
@@ -602,7 +618,7 @@ class Replicator::Worker {
       SnapshotInfo info;
       info.takenMs = NowMs();
       const std::vector<std::uint8_t> object = SealObject(SnapshotBody(info, image));
-      const std::string generation = NewGenerationName(info.takenMs / 1000);
+      const std::string generation = NextGenerationName(info.takenMs);
       for (Replica &r : replicas_) {
         try {
           r.store->Put(SnapshotKey(generation), object, std::chrono::milliseconds(60000 + object.size() / 1000));
@@ -662,6 +678,7 @@ class Replicator::Worker {
   std::optional<LogEnd> restartPoint_;  // the log was folded whole at this point
   std::optional<LogEnd> previousEnd_;   // where the previous log ended
   Clock::time_point nextCheckpoint_;
+  std::int64_t lastGenerationMs_ = 0;
   bool rollbackNoted_ = false;
   std::optional<std::uint32_t> lastCounter_;
   Clock::time_point lastRollbackSnapshot_;
@@ -698,8 +715,9 @@ void Replicator::Start() {
     std::unique_lock lock(stopMutex_);
     while (!stopping_) {
       lock.unlock();
-      worker_->Step();
+      const bool behind = worker_->Step();
       lock.lock();
+      if (behind) continue;
       stopWake_.wait_for(lock, std::min<std::chrono::milliseconds>(kPoll, settings_.interval / 2),
                          [this] { return stopping_; });
     }
