@@ -227,7 +227,7 @@ TEST_F(Replication, EveryReplicaRestoresEverySaveAnsweredBeforeAKill) {
   const int rounds = env ? std::max(1, std::atoi(env)) : 24;
   StartServer();
   std::mt19937 random(24);
-  std::uniform_int_distribution<int> runMs(1500, 3000);
+  std::uniform_int_distribution<int> runMs(1500, 2500);
   std::vector<int> kept;  // entries every restore must hold
   for (int round = 0; round < rounds; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
