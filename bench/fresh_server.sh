@@ -2,6 +2,7 @@
 # database of its own, in a temporary program folder, on a free loopback
 # port, and stops it and removes the folder when the script exits.
 #   start_fresh_server path/to/quelvar-server
+# Lines in $extra_config (when set) go into section INDICE of Config1.ini.
 # Sets: work (the temporary folder), port, db (the database file), server_pid.
 #   call_sqlite   runs $statement with `sqlite3 -json` on $db into
 #                 $work/sqlite.json and prints the seconds it took
@@ -16,7 +17,7 @@ start_fresh_server() {
   mkdir -p "$work/prog" "$work/run"
   cp "$1" "$work/prog/quelvar-server"
   db="$work/prog/QuelvarDB.db3"
-  printf '[INDICE]\nLocalQuelvarDB=%s\nPorta=%s\n' "$db" "$port" > "$work/prog/Config1.ini"
+  printf '[INDICE]\nLocalQuelvarDB=%s\nPorta=%s\n%s\n' "$db" "$port" "${extra_config:-}" > "$work/prog/Config1.ini"
   XDG_RUNTIME_DIR="$work/run" "$work/prog/quelvar-server" --headless --create-database >/dev/null 2>"$work/stderr" &
   server_pid=$!
   for _ in $(seq 100); do (echo > "/dev/tcp/127.0.0.1/$port") 2>/dev/null && break; sleep 0.1; done

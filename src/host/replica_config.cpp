@@ -57,8 +57,12 @@ replica::ReplicaSettings ReadReplicaSettings(const std::filesystem::path& progra
   if (!ini) return settings;
   bool s3 = false;
   for (std::string_view key : kReplicaKeys) {
-    const std::string target = Value(*ini, key);
+    std::string target = Value(*ini, key);
     if (target.empty()) continue;
+    // A relative folder is taken from the program folder, as the database is.
+    if (!replica::IsS3Target(target) && std::filesystem::path(target).is_relative()) {
+      target = (programFolder / target).lexically_normal().string();
+    }
     settings.replicas.push_back({std::string(key), target});
     s3 = s3 || replica::IsS3Target(target);
   }

@@ -1,8 +1,9 @@
 #pragma once
 // The replication keys of Config1.ini (section INDICE), all optional:
 //
-//   Replica1, Replica2       a folder (a USB disk, a mounted share) or
-//                            "s3://bucket/prefix"
+//   Replica1, Replica2       a folder (a USB disk, a mounted share; a
+//                            relative path is taken from the program folder)
+//                            or "s3://bucket/prefix"
 //   ReplicaS3Endpoint        "https://s3.example:9000" (path-style addressing)
 //   ReplicaS3Regiao          the region signed for (default us-east-1)
 //   ReplicaS3Chaves          a file readable by its owner only: two lines, the

@@ -107,7 +107,10 @@ std::optional<std::vector<std::uint8_t>> OpenObject(std::span<const std::uint8_t
   // The frame must be exactly one whole zstd frame that states its size.
   if (ZSTD_findFrameCompressedSize(frame.data(), frame.size()) != frame.size()) return std::nullopt;
   const unsigned long long size = ZSTD_getFrameContentSize(frame.data(), frame.size());
-  if (size == ZSTD_CONTENTSIZE_UNKNOWN || size == ZSTD_CONTENTSIZE_ERROR || size > (std::uint64_t(1) << 40)) {
+  // No frame unpacks to more than 32,768 times its size (a 4-byte block
+  // holds at most 128 KiB of one repeated byte): a larger claim is a lie.
+  if (size == ZSTD_CONTENTSIZE_UNKNOWN || size == ZSTD_CONTENTSIZE_ERROR ||
+      size > std::uint64_t(frame.size()) * 32768 || size > (std::uint64_t(1) << 40)) {
     return std::nullopt;
   }
   std::vector<std::uint8_t> body(size);

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -24,9 +25,15 @@
 namespace quelvar::test {
 namespace {
 
-class LoadAndCrash : public ::testing::Test {
+// Run as it is, and with continuous replication to a folder on.
+class LoadAndCrash : public ::testing::TestWithParam<bool> {
  protected:
-  LoadAndCrash() : server_(ServerProcess::FreshDatabase()) {}
+  static ServerProcess::Options Options() {
+    ServerProcess::Options o = ServerProcess::FreshDatabase();
+    if (GetParam()) o.extraConfig = "Replica1=replica\nReplicaIntervaloMs=200\n";
+    return o;
+  }
+  LoadAndCrash() : server_(Options()) { std::filesystem::create_directories(server_.programFolder() / "replica"); }
   void SetUp() override {
     server_.StartWithFreshDatabase();
     ASSERT_TRUE(server_.WaitUntilAccepting()) << server_.Stderr();
@@ -56,7 +63,7 @@ class LoadAndCrash : public ::testing::Test {
   ServerProcess server_;
 };
 
-TEST_F(LoadAndCrash, KilledServerKeepsEveryAnsweredSaveWhole) {
+TEST_P(LoadAndCrash, KilledServerKeepsEveryAnsweredSaveWhole) {
   const std::string header = EntryHeader();
   constexpr int kClients = 3;
   constexpr int kAnswersBeforeKill = 30;
@@ -122,6 +129,11 @@ TEST_F(LoadAndCrash, KilledServerKeepsEveryAnsweredSaveWhole) {
                 "(Select 1 From T12_ENT1 h Where h.T12_NumEntrada = i.T13_NumEntrada)"),
             "0");
 }
+
+INSTANTIATE_TEST_SUITE_P(Replication, LoadAndCrash, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? "ToAFolder" : "Off";
+                         });
 
 }  // namespace
 }  // namespace quelvar::test
