@@ -36,7 +36,6 @@ constexpr auto kListLimit = 60s;
 constexpr auto kRetryFirst = 1s;
 constexpr auto kRetryMost = 15s;
 constexpr auto kPruneEvery = 1h;
-constexpr auto kRollbackSnapshotEvery = 60s;
 
 std::int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
@@ -592,7 +591,8 @@ class Replicator::Worker {
     if (!rollbackNoted_) {
       rollbackNoted_ = true;
       console_.log("Replication: with the rollback journal (DiarioRollback) there is no log to ship; each replica "
-                   "gets a new snapshot, at most once a minute, when the database has changed");
+                   "gets a new snapshot when the database has changed, at most every " +
+                   std::to_string(settings_.interval.count() * 60 / 1000) + " s");
       connection_.reset();
       connectionPath_.clear();
       for (Replica &r : replicas_) r.generation.clear();
@@ -605,7 +605,9 @@ class Replicator::Worker {
     for (Replica &r : replicas_) {
       if (r.generation.empty() || changed) due = due || MayTry(r);
     }
-    if (!due || (lastRollbackSnapshot_ != Clock::time_point{} && now - lastRollbackSnapshot_ < kRollbackSnapshotEvery)) {
+    // At most once a minute (with the default interval of a second).
+    const auto every = settings_.interval * 60;
+    if (!due || (lastRollbackSnapshot_ != Clock::time_point{} && now - lastRollbackSnapshot_ < every)) {
       return;
     }
     lastRollbackSnapshot_ = now;
@@ -626,10 +628,14 @@ class Replicator::Worker {
           Away(r, failure.what());
           continue;
         }
+        if (r.generation.empty() && !r.away) {
+          console_.log(r.setting.name + ": " + r.setting.target + " generation " + generation + " started (" + r.why +
+                       ")");
+        }
+        Reached(r, "new generation " + generation);
         r.generation = generation;
         r.generationStartMs = info.takenMs;
         r.lastShipMs = info.takenMs;
-        Reached(r, "new generation " + generation);
       }
       lastCounter_ = counter;
     } catch (const std::exception &failure) {

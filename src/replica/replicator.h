@@ -26,7 +26,8 @@
 // retention are removed, never the current one.
 //
 // With the rollback journal there is no log to ship: each replica gets a new
-// generation (a snapshot) when the database has changed, at most once a minute.
+// generation (a snapshot) when the database has changed, at most every 60
+// intervals (a minute by default).
 //
 // Once a day (and a few minutes after start) a drill restores the newest
 // replica into a temporary file and checks it; the outcome is logged.

@@ -156,9 +156,10 @@ class Replication : public ::testing::Test {
   // A server with a fresh database replicating to the folder and the bucket.
   void StartServer(const std::string& extra = "") {
     ServerProcess::Options o = ServerProcess::FreshDatabase();
-    o.extraConfig = "Replica1=" + FolderSource() + "\nReplica2=" + S3Source() + "\nReplicaS3Endpoint=" +
+    // The first of two equal keys counts: `extra` goes first.
+    o.extraConfig = extra + "Replica1=" + FolderSource() + "\nReplica2=" + S3Source() + "\nReplicaS3Endpoint=" +
                     s3_.Endpoint() + "\nReplicaS3Chaves=" + s3_.KeyFile().string() +
-                    "\nReplicaIntervaloMs=" + std::to_string(kIntervalMs) + "\n" + extra;
+                    "\nReplicaIntervaloMs=" + std::to_string(kIntervalMs) + "\n";
     server_ = std::make_unique<ServerProcess>(o);
     server_->StartWithFreshDatabase();
     ASSERT_TRUE(server_->WaitUntilAccepting()) << server_->Stderr();
@@ -399,6 +400,29 @@ TEST_F(Replication, PastTheLogBoundTheReplicaStartsANewGeneration) {
     }
     EXPECT_EQ(SqlText(restored.file, kLotsOff), "0");
   }
+}
+
+TEST_F(Replication, WithTheRollbackJournalEachChangeGoesOutAsASnapshot) {
+  // 60 intervals of 50 ms: a snapshot at most every 3 s.
+  StartServer("DiarioRollback=1\nReplicaIntervaloMs=50\n");
+  EXPECT_NE(server_->Stderr().find("there is no log to ship"), std::string::npos) << server_->Stderr();
+  const EventReply reply = CallEvent(server_->port(), kEntries, "Grava",
+                                     {{"Tabela", StringParam("Tabela", EntryHeader())},
+                                      {"TabelaDet", StringParam("TabelaDet", ItemsOf(1))},
+                                      {"Resposta", OutParam("Resposta")}});
+  const int entry = std::atoi(reply.Text("Resposta").c_str());
+  ASSERT_GT(entry, 0) << reply.body;
+  const auto deadline = Clock::now() + std::chrono::seconds(30);
+  std::map<int, int> items;
+  while (Clock::now() < deadline) {
+    const Restored restored = Restore(FolderSource());
+    ASSERT_EQ(restored.code, 0) << restored.err;
+    items = ItemCounts(restored.file);
+    if (items.count(entry)) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  }
+  EXPECT_EQ(items, (std::map<int, int>{{entry, 2}}));
+  EXPECT_EQ(SqlText(server_->databasePath(), "PRAGMA journal_mode"), "delete");
 }
 
 }  // namespace
