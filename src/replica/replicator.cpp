@@ -127,7 +127,6 @@ struct Replicator::Replica {
   Clock::time_point nextTry;
   Clock::duration backoff = kRetryFirst;
   std::string reason;
-  bool lostDuringOutage = false;
   // Figures.
   std::int64_t lastShipMs = 0;
   std::uint64_t errors = 0;
@@ -225,11 +224,13 @@ class Replicator::Worker {
     localProblem_.clear();
   }
 
+  // A failure on this machine (the database cannot be read): logged once
+  // while it lasts; the next round starts over with a new connection.
   void LocalProblem(const std::string &what) {
+    connection_.reset();
     if (what == localProblem_) return;
     localProblem_ = what;
     console_.log("Replication --> " + what);
-    connection_.reset();
   }
 
   // Every replica starts a new generation; tracking starts again.
@@ -251,7 +252,6 @@ class Replicator::Worker {
                  "; a new generation starts when it is back");
     r.generation.clear();
     r.why = why;
-    r.lostDuringOutage = true;
   }
 
   // Reads the commits added to the log since the head.
@@ -310,7 +310,6 @@ class Replicator::Worker {
       r.away = true;
       r.awaySince = Clock::now();
       r.backoff = kRetryFirst;
-      r.lostDuringOutage = false;
       console_.log(r.setting.name + " --> " + r.setting.target + " is unreachable: " + reason +
                    "; saves go on, and the log is kept for it up to " +
                    std::to_string(settings_.logLimitBytes >> 20) + " MiB");

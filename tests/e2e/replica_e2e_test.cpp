@@ -123,6 +123,23 @@ std::map<int, int> ItemCounts(const std::string& file) {
   return out;
 }
 
+// How many of `entries` the file lacks, or holds without their two items.
+int MissingSaves(const std::string& file, const std::vector<int>& entries) {
+  const std::map<int, int> items = ItemCounts(file);
+  int missing = 0;
+  for (int entry : entries) {
+    const auto it = items.find(entry);
+    if (it == items.end() || it->second != 2) ++missing;
+  }
+  return missing;
+}
+
+std::vector<int> EntriesOf(const std::vector<SaveStream::Answer>& answers) {
+  std::vector<int> out;
+  for (const auto& a : answers) out.push_back(a.entry);
+  return out;
+}
+
 // Lots whose received quantity differs from their live entry items.
 constexpr const char* kLotsOff =
     "Select Count(*) From T05_LOTE l Where Abs(l.T05_Entradas - (Select Total(T13_Qtd) From T13_ENT2, T12_ENT1 "
@@ -253,16 +270,11 @@ TEST_F(Replication, EveryReplicaRestoresEverySaveAnsweredBeforeAKill) {
       const Restored restored = Restore(source);
       ASSERT_EQ(restored.code, 0) << restored.err;
       EXPECT_EQ(SqlText(restored.file, "PRAGMA integrity_check"), "ok");
-      const std::map<int, int> items = ItemCounts(restored.file);
-      int missing = 0;
-      for (int entry : kept) {
-        const auto it = items.find(entry);
-        if (it == items.end() || it->second != 2) ++missing;
-      }
-      EXPECT_EQ(missing, 0) << "of " << kept.size() << " saves answered long enough before the kill\n"
-                            << restored.out << server_->Stderr();
+      EXPECT_EQ(MissingSaves(restored.file, kept), 0)
+          << "of " << kept.size() << " saves answered long enough before the kill\n"
+          << restored.out << server_->Stderr();
       int headersWithoutTwoItems = 0;
-      for (const auto& [entry, count] : items) headersWithoutTwoItems += count != 2;
+      for (const auto& [entry, count] : ItemCounts(restored.file)) headersWithoutTwoItems += count != 2;
       EXPECT_EQ(headersWithoutTwoItems, 0);
       EXPECT_EQ(SqlText(restored.file, kLotsOff), "0");
     }
@@ -365,11 +377,7 @@ TEST_F(Replication, AnOutageOfTheBucketNeitherFailsNorLosesASave) {
 
   const Restored restored = Restore(S3Source());
   ASSERT_EQ(restored.code, 0) << restored.err;
-  const std::map<int, int> items = ItemCounts(restored.file);
-  for (const auto& a : answers) {
-    const auto it = items.find(a.entry);
-    EXPECT_TRUE(it != items.end() && it->second == 2) << "entry " << a.entry;
-  }
+  EXPECT_EQ(MissingSaves(restored.file, EntriesOf(answers)), 0) << "of " << answers.size() << " saves";
 }
 
 TEST_F(Replication, PastTheLogBoundTheReplicaStartsANewGeneration) {
@@ -393,11 +401,7 @@ TEST_F(Replication, PastTheLogBoundTheReplicaStartsANewGeneration) {
     const Restored restored = Restore(source);
     ASSERT_EQ(restored.code, 0) << restored.err;
     EXPECT_EQ(SqlText(restored.file, "PRAGMA integrity_check"), "ok");
-    const std::map<int, int> items = ItemCounts(restored.file);
-    for (const auto& a : saves.Answers()) {
-      const auto it = items.find(a.entry);
-      EXPECT_TRUE(it != items.end() && it->second == 2) << "entry " << a.entry;
-    }
+    EXPECT_EQ(MissingSaves(restored.file, EntriesOf(saves.Answers())), 0) << "of " << saves.Answers().size();
     EXPECT_EQ(SqlText(restored.file, kLotsOff), "0");
   }
 }
