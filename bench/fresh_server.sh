@@ -13,14 +13,25 @@ cleanup() { [[ -n $server_pid ]] && kill "$server_pid" 2>/dev/null; wait 2>/dev/
 trap cleanup EXIT
 
 start_fresh_server() {
-  port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
   mkdir -p "$work/prog" "$work/run"
   cp "$1" "$work/prog/quelvar-server"
   db="$work/prog/QuelvarDB.db3"
-  printf '[INDICE]\nLocalQuelvarDB=%s\nPorta=%s\n%s\n' "$db" "$port" "${extra_config:-}" > "$work/prog/Config1.ini"
-  XDG_RUNTIME_DIR="$work/run" "$work/prog/quelvar-server" --headless --create-database >/dev/null 2>"$work/stderr" &
-  server_pid=$!
-  for _ in $(seq 100); do (echo > "/dev/tcp/127.0.0.1/$port") 2>/dev/null && break; sleep 0.1; done
+  # A port found free may be taken by another program before the server
+  # binds it: then another one.
+  for _ in 1 2 3 4 5; do
+    port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+    printf '[INDICE]\nLocalQuelvarDB=%s\nPorta=%s\n%s\n' "$db" "$port" "${extra_config:-}" > "$work/prog/Config1.ini"
+    XDG_RUNTIME_DIR="$work/run" "$work/prog/quelvar-server" --headless --create-database >/dev/null 2>"$work/stderr" &
+    server_pid=$!
+    for _ in $(seq 100); do
+      (echo > "/dev/tcp/127.0.0.1/$port") 2>/dev/null && return 0
+      kill -0 "$server_pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    wait "$server_pid" 2>/dev/null || true
+  done
+  echo "the server did not start: $(cat "$work/stderr")" >&2
+  return 1
 }
 
 call_sqlite() {

@@ -64,7 +64,9 @@ sample_lag() {
 run_round() {
   config_for "$1"
   start_fresh_server "$server_bin"
+  # The replicator opens the file at once: wait for its locks as the server's own connections do.
   sqlite3 "$db" <<'SQL'
+.timeout 10000
 BEGIN;
 WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20)
 INSERT INTO T06_GRUP (T06_NumGrupo, T06_Grupo) SELECT i, 'Grupo ' || i FROM n;
@@ -77,10 +79,14 @@ COMMIT;
 SQL
   sleep 1
   rm -f "$work/done"
-  [[ $1 != off ]] && { sample_lag "$work/lag-$1" "$work/done" & }
+  local sampler=
+  if [[ $1 != off ]]; then
+    sample_lag "$work/lag-$1" "$work/done" &
+    sampler=$!
+  fi
   "$driver_bin" --port "$port" --clients "$clients" --seconds "$seconds" | grep -v '^keys ' > "$work/$1.out"
   touch "$work/done"
-  wait $! 2>/dev/null || true
+  [[ -z $sampler ]] || wait "$sampler" 2>/dev/null || true
   sed -n 's/^saves\/s \([0-9.]*\);.*/\1/p' "$work/$1.out" >> "$work/$1.figures"
   echo "== $1: $(head -1 "$work/$1.out")"
   stop_server
@@ -110,6 +116,7 @@ extra_config+=$'\nReplicaIntervaloMs=200'
 start_fresh_server "$server_bin"
 kill "$server_pid"; wait "$server_pid" 2>/dev/null || true
 sqlite3 "$db" <<'SQL'
+.timeout 10000
 CREATE TABLE IF NOT EXISTS Lastro (x BLOB);
 WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 25000)
 INSERT INTO Lastro SELECT randomblob(4000) FROM n;

@@ -27,7 +27,7 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kPoll = 50ms;
 constexpr std::uint32_t kCheckpointFrames = 1000;  // as the engine's automatic checkpoint
 constexpr std::size_t kTrackBytes = 64u << 20;
-constexpr std::size_t kSegmentBytes = 4u << 20;
+constexpr std::size_t kSegmentBytes = 16u << 20;
 constexpr auto kSegmentLimit = 10s;
 constexpr auto kLockedShipLimit = 1s;
 // The most frames a checkpoint ships while the writers wait for it.

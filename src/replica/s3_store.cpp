@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 
 #include "tools/sha256_hex.h"
 
@@ -118,7 +119,8 @@ S3Store::S3Store(S3Access access, std::string bucket, std::string prefix)
     : access_(std::move(access)), bucket_(std::move(bucket)), prefix_(std::move(prefix)) {
   while (!access_.endpoint.empty() && access_.endpoint.back() == '/') access_.endpoint.pop_back();
   if (!prefix_.empty()) prefix_ += '/';
-  curl_global_init(CURL_GLOBAL_DEFAULT);
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
 std::string S3Store::ObjectPath(const std::string &key) const {

@@ -406,6 +406,44 @@ TEST_F(Replication, PastTheLogBoundTheReplicaStartsANewGeneration) {
   }
 }
 
+TEST_F(Replication, TheRestoreDrillRestoresTheNewestReplicaAndSaysSo) {
+  StartServer("ReplicaEnsaioSegundos=2\n");
+  const EventReply reply = CallEvent(server_->port(), kEntries, "Grava",
+                                     {{"Tabela", StringParam("Tabela", EntryHeader())},
+                                      {"TabelaDet", StringParam("TabelaDet", ItemsOf(1))},
+                                      {"Resposta", OutParam("Resposta")}});
+  ASSERT_GT(std::atoi(reply.Text("Resposta").c_str()), 0) << reply.body;
+  ASSERT_TRUE(server_->WaitForStderr("restore drill of Replica1 passed: generation ", std::chrono::seconds(30)))
+      << server_->Stderr();
+  const std::string page = Get(server_->port(), "/metrics").body;
+  EXPECT_NE(page.find("\nquelvar_replica_drill_age_seconds "), std::string::npos) << page;
+  EXPECT_NE(page.find("\nquelvar_replica_drill_failures_total 0\n"), std::string::npos) << page;
+  EXPECT_NE(page.find("\nquelvar_replica_generation_age_seconds{replica=\"Replica2\"} "), std::string::npos);
+  EXPECT_NE(page.find("\nquelvar_replica_last_shipped_timestamp_seconds{replica=\"Replica1\"} "), std::string::npos);
+}
+
+TEST_F(Replication, SettingsThatCannotBeUsedStopTheStart) {
+  const std::filesystem::path openKeys = root_ / "keys-for-all";
+  std::filesystem::copy_file(s3_.KeyFile(), openKeys);
+  std::filesystem::permissions(openKeys, std::filesystem::perms::others_read, std::filesystem::perm_options::add);
+  struct Case {
+    std::string config;
+    std::string message;
+  };
+  const std::string s3 = "Replica1=" + S3Source() + "\nReplicaS3Endpoint=" + s3_.Endpoint() + "\n";
+  for (const Case& c : {Case{s3 + "ReplicaS3Chaves=" + openKeys.string() + "\n", "may be read by others"},
+                        Case{s3, "needs ReplicaS3Chaves"},
+                        Case{"Replica1=" + FolderSource() + "\nReplicaIntervaloMs=soon\n", "ReplicaIntervaloMs"}}) {
+    SCOPED_TRACE(c.config);
+    ServerProcess::Options o = ServerProcess::FreshDatabase();
+    o.extraConfig = c.config;
+    ServerProcess server(o);
+    EXPECT_EQ(server.Run({"--headless", "--create-database"}), 1);
+    EXPECT_NE(server.Stderr().find("the replication cannot start"), std::string::npos) << server.Stderr();
+    EXPECT_NE(server.Stderr().find(c.message), std::string::npos) << server.Stderr();
+  }
+}
+
 TEST_F(Replication, WithTheRollbackJournalEachChangeGoesOutAsASnapshot) {
   // 60 intervals of 50 ms: a snapshot at most every 3 s.
   StartServer("DiarioRollback=1\nReplicaIntervaloMs=50\n");
