@@ -4,6 +4,7 @@
 #   start_fresh_server path/to/quelvar-server
 # Lines in $extra_config (when set) go into section INDICE of Config1.ini.
 # Sets: work (the temporary folder), port, db (the database file), server_pid.
+#   seed_saves_database  20 groups and 20,000 materials into $db
 #   call_sqlite   runs $statement with `sqlite3 -json` on $db into
 #                 $work/sqlite.json and prints the seconds it took
 
@@ -32,6 +33,22 @@ start_fresh_server() {
   done
   echo "the server did not start: $(cat "$work/stderr")" >&2
   return 1
+}
+
+# 20 groups and 20,000 materials in $db (the saves benchmarks' database).
+seed_saves_database() {
+  sqlite3 "$db" <<'SQL'
+.timeout 10000
+BEGIN;
+WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20)
+INSERT INTO T06_GRUP (T06_NumGrupo, T06_Grupo) SELECT i, 'Grupo ' || i FROM n;
+WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20000)
+INSERT INTO T04_MATE (T04_NumMaterial, T04_NumGrupo, T04_Material, T04_CustoMedio, T04_EstqMinimo, T04_EstqIdeal,
+                      T04_Peso, T04_Unidade, T04_CodBarra, T04_NCM, T04_Obs1, T04_Obs2, T04_Desativado, T04_UsaLote)
+  SELECT i, 1 + i % 20, 'Existente ' || printf('%05d', i), 2.5, 10, 50, 0.25, 'UN',
+         '789' || printf('%010d', i), '7318.15.00', '', '', 0, 1 FROM n;
+COMMIT;
+SQL
 }
 
 call_sqlite() {
