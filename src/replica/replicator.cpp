@@ -184,7 +184,7 @@ class Replicator::Worker {
     }
     Publish();
     return head_.known && head_.position.header.pageSize != 0 &&
-           std::uint64_t(Residual(false)) * head_.position.header.FrameBytes() >= kSegmentBytes / 2;
+           std::uint64_t(Residual()) * head_.position.header.FrameBytes() >= kSegmentBytes / 2;
   }
 
  private:
@@ -448,6 +448,8 @@ class Replicator::Worker {
     const Head at = head_;
     hold.Release();
     const std::vector<std::uint8_t> image = DatabaseImage(connection_.get());
+    // The read ends before the uploads (it would keep the log from being
+    // folded); `endRead` ends it on a failure.
     sqlite3_exec(connection_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
 
     SnapshotInfo info;
@@ -491,12 +493,11 @@ class Replicator::Worker {
     return false;
   }
 
-  // Frames a replica in continuity still lacks (the most of them); away
-  // replicas count only with `withAway`.
-  std::uint32_t Residual(bool withAway) const {
+  // The most frames a reachable replica in continuity still lacks.
+  std::uint32_t Residual() const {
     std::uint32_t most = 0;
     for (const Replica &r : replicas_) {
-      if (r.generation.empty() || (r.away && !withAway)) continue;
+      if (r.generation.empty() || r.away) continue;
       const std::uint32_t at = r.headLog == head_.log ? r.position.frame : 0;
       most = std::max(most, head_.position.frame - std::min(at, head_.position.frame));
     }
@@ -518,13 +519,13 @@ class Replicator::Worker {
       for (const Replica &r : replicas_) {
         if (!r.generation.empty() && r.away && !Current(r)) return;
       }
-      if (Residual(false) > kLockedResidualFrames) return;  // ship first, outside the lock
+      if (Residual() > kLockedResidualFrames) return;  // ship first, outside the lock
     }
     WriterHold hold;
     if (!hold.Acquire(database_.Connections().Writers(), 1000ms)) return;
     Track();
     if (!head_.known) return;
-    if (!force && Residual(false) > 4 * kLockedResidualFrames) return;
+    if (!force && Residual() > 4 * kLockedResidualFrames) return;
     for (int round = 0; round < 8 && Lagging() && !force; ++round) {
       if (!Ship(true, kLockedShipLimit) && !force) return;
     }
