@@ -28,17 +28,7 @@ source bench/fresh_server.sh
 # and 20,000 materials, the load, then the server stopped.
 run_round() {
   start_fresh_server "$2"
-  sqlite3 "$db" <<'SQL'
-BEGIN;
-WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20)
-INSERT INTO T06_GRUP (T06_NumGrupo, T06_Grupo) SELECT i, 'Grupo ' || i FROM n;
-WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20000)
-INSERT INTO T04_MATE (T04_NumMaterial, T04_NumGrupo, T04_Material, T04_CustoMedio, T04_EstqMinimo, T04_EstqIdeal,
-                      T04_Peso, T04_Unidade, T04_CodBarra, T04_NCM, T04_Obs1, T04_Obs2, T04_Desativado, T04_UsaLote)
-  SELECT i, 1 + i % 20, 'Existente ' || printf('%05d', i), 2.5, 10, 50, 0.25, 'UN',
-         '789' || printf('%010d', i), '7318.15.00', '', '', 0, 1 FROM n;
-COMMIT;
-SQL
+  seed_saves_database
   echo "== $1 ($2)"
   "$driver_bin" --port "$port" --clients "$clients" --seconds "$seconds" | grep -v '^keys ' | tee "$work/$1.out"
   local wal=0

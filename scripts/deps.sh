@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ pkg-config
-  libsqlite3-dev libboost-dev zlib1g-dev libcurl4-openssl-dev libssl-dev
+  libsqlite3-dev libboost-dev zlib1g-dev libzstd-dev libcurl4-openssl-dev libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
 )
 # Extra package groups, asked for by name: "gui" for the operator window.

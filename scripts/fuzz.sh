@@ -15,7 +15,7 @@ cd "$(dirname "$0")/.."
 seconds="${FUZZ_SECONDS:-60}"
 jobs="${JOBS:-2}"
 build=build-fuzz
-targets=(multipart_reader_fuzz event_service_fuzz json_text_fuzz param_json_fuzz dataset_reader_fuzz param_block_fuzz update_info_fuzz)
+targets=(multipart_reader_fuzz event_service_fuzz json_text_fuzz param_json_fuzz dataset_reader_fuzz param_block_fuzz update_info_fuzz replica_object_fuzz)
 
 locked() {
   if [[ -n "${BUILD_LOCK:-}" ]]; then flock "$BUILD_LOCK" "$@"; else "$@"; fi

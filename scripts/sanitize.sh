@@ -16,6 +16,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
+./scripts/install_test_services.sh
 ./scripts/install_missing.sh libasan8 libubsan1 libtsan2
 
 jobs="${JOBS:-2}"
@@ -23,10 +24,12 @@ stages=("$@")
 ((${#stages[@]})) || stages=(asan tsan)
 
 # Suites and tests that run threads or concurrent requests (ctest -R).
-tsan_tests='Concurren|Parallel|Threads|WriterLock|ConnectionPool|LongRead|SharedText|HeadlessConsole|EventServiceTest|ListenerTest|SingleInstance|DuringRestores|LoadAndCrash|MixedLoad'
+tsan_tests='Concurren|Parallel|Threads|WriterLock|ConnectionPool|LongRead|SharedText|HeadlessConsole|EventServiceTest|ListenerTest|SingleInstance|DuringRestores|LoadAndCrash|MixedLoad|Replication'
 export QUELVAR_LOAD_SECONDS="${QUELVAR_LOAD_SECONDS:-5}"
 # Half-open connections held by the connection-cap test (4,300 otherwise).
 export QUELVAR_HALF_OPEN="${QUELVAR_HALF_OPEN:-800}"
+# Kills of the replica crash table (24 in the plain build).
+export QUELVAR_REPLICA_KILLS="${QUELVAR_REPLICA_KILLS:-6}"
 
 locked() {
   if [[ -n "${BUILD_LOCK:-}" ]]; then flock "$BUILD_LOCK" "$@"; else "$@"; fi

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test suite.
+# Builds everything, installs the test services (the local S3 server of the
+# replica suites) and runs every test suite.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/build.sh
+./scripts/install_test_services.sh
 ctest --test-dir build --output-on-failure -j2

@@ -3,9 +3,16 @@
 #include <string_view>
 #include <utility>
 
+#include "data/engine_error.h"
+
 namespace quelvar {
 
 namespace {
+
+// The engine's automatic checkpoint, off when the server checkpoints itself
+// and back at its default otherwise (a statement may have changed it).
+constexpr const char *kNoAutomaticCheckpoints = "PRAGMA wal_autocheckpoint = 0";
+constexpr const char *kAutomaticCheckpoints = "PRAGMA wal_autocheckpoint = 1000";
 
 // Runs `sql`; false on any failure.
 bool Exec(sqlite3 *db, const std::string &sql) {
@@ -44,6 +51,7 @@ ConnectionPool::~ConnectionPool() = default;
 ConnectionPool::Loan ConnectionPool::Borrow(const std::string &path) {
   JournalChoice journal;
   std::uint64_t generation;
+  bool serverCheckpoints;
   std::vector<Loan> closing;
   {
     std::lock_guard lock(mutex_);
@@ -61,9 +69,11 @@ ConnectionPool::Loan ConnectionPool::Borrow(const std::string &path) {
     }
     journal = journal_;
     generation = generation_;
+    serverCheckpoints = serverCheckpoints_;
   }
   Loan loan;
   loan.connection = OpenConfigured(path, journal, LockingChoice::kNormal, true);
+  if (serverCheckpoints && !Exec(loan.connection.get(), kNoAutomaticCheckpoints)) ThrowEngineError(loan.connection.get());
   loan.path = path;
   loan.generation = generation;
   return loan;
@@ -75,7 +85,14 @@ void ConnectionPool::Return(Loan loan) noexcept {
     std::lock_guard lock(mutex_);
     if (!Keeps(loan)) return;  // closes it
   }
-  if (!Reset(loan.connection.get(), Journal())) return;
+  JournalChoice journal;
+  bool serverCheckpoints;
+  {
+    std::lock_guard lock(mutex_);
+    journal = journal_;
+    serverCheckpoints = serverCheckpoints_;
+  }
+  if (!Reset(loan.connection.get(), journal, serverCheckpoints)) return;
   std::lock_guard lock(mutex_);
   if (Keeps(loan)) idle_.push_back(std::move(loan));
 }
@@ -84,7 +101,7 @@ bool ConnectionPool::Keeps(const Loan &loan) const {
   return loan.generation == generation_ && loan.path == path_ && maintenance_ == 0 && idle_.size() < capacity_;
 }
 
-bool ConnectionPool::Reset(sqlite3 *db, JournalChoice journal) noexcept {
+bool ConnectionPool::Reset(sqlite3 *db, JournalChoice journal, bool serverCheckpoints) noexcept {
   try {
     while (sqlite3_stmt *statement = sqlite3_next_stmt(db, nullptr)) sqlite3_finalize(statement);
     if (sqlite3_get_autocommit(db) == 0 && !Exec(db, "ROLLBACK")) return false;
@@ -99,6 +116,7 @@ bool ConnectionPool::Reset(sqlite3 *db, JournalChoice journal) noexcept {
       if (!Exec(db, pragmas[i])) return false;
     }
     if (!Exec(db, "PRAGMA query_only = 0")) return false;
+    if (!Exec(db, serverCheckpoints ? kNoAutomaticCheckpoints : kAutomaticCheckpoints)) return false;
 
     std::vector<std::string> attached;
     if (!Column(db,
@@ -141,6 +159,30 @@ void ConnectionPool::SetJournal(JournalChoice journal) {
   Drain();
 }
 
+void ConnectionPool::SetServerCheckpoints(bool on) {
+  {
+    std::lock_guard lock(mutex_);
+    if (serverCheckpoints_ == on) return;
+    serverCheckpoints_ = on;
+  }
+  Drain();
+}
+
+bool ConnectionPool::ServerCheckpoints() const {
+  std::lock_guard lock(mutex_);
+  return serverCheckpoints_;
+}
+
+std::uint64_t ConnectionPool::MaintenanceCount() const {
+  std::lock_guard lock(mutex_);
+  return maintenanceCount_;
+}
+
+bool ConnectionPool::InMaintenance() const {
+  std::lock_guard lock(mutex_);
+  return maintenance_ > 0;
+}
+
 JournalChoice ConnectionPool::Journal() const {
   std::lock_guard lock(mutex_);
   return journal_;
@@ -160,6 +202,7 @@ ConnectionPool::MaintenanceHold::MaintenanceHold(ConnectionPool &pool) : pool_(p
   {
     std::lock_guard lock(pool_.mutex_);
     ++pool_.maintenance_;
+    ++pool_.maintenanceCount_;
   }
   pool_.Drain();
 }

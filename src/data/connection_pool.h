@@ -68,6 +68,19 @@ class ConnectionPool {
   // Closes the idle connections; those on loan are closed when returned.
   void Drain() noexcept;
 
+  // Whether the server folds the write-ahead log back into the database
+  // itself (continuous replication): every connection is then opened and
+  // reset with "PRAGMA wal_autocheckpoint = 0", so no commit checkpoints
+  // frames that have not been shipped yet. Changing it drains the pool.
+  void SetServerCheckpoints(bool on);
+  bool ServerCheckpoints() const;
+
+  // How many maintenance holds have begun: an action that may replace the
+  // file or fold the log (restore, integrity check, compaction) moves it.
+  std::uint64_t MaintenanceCount() const;
+  // Whether a maintenance hold lives now.
+  bool InMaintenance() const;
+
   // Drains now and when it ends; while it lives returned connections are
   // closed.
   class MaintenanceHold {
@@ -89,7 +102,7 @@ class ConnectionPool {
  private:
   // Whether a returned loan may be kept (the pool's mutex held).
   bool Keeps(const Loan &loan) const;
-  static bool Reset(sqlite3 *db, JournalChoice journal) noexcept;
+  static bool Reset(sqlite3 *db, JournalChoice journal, bool serverCheckpoints) noexcept;
 
   const std::size_t capacity_;
   mutable std::mutex mutex_;
@@ -97,6 +110,8 @@ class ConnectionPool {
   std::uint64_t generation_ = 0;
   std::string path_;  // the file of the latest borrow
   int maintenance_ = 0;
+  std::uint64_t maintenanceCount_ = 0;
+  bool serverCheckpoints_ = false;
   std::vector<Loan> idle_;
   WriterLock writers_;
 };

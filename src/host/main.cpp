@@ -22,6 +22,8 @@
 #include "host/headless_console.h"
 #include "host/journal_settings.h"
 #include "host/listener_settings.h"
+#include "host/replica_config.h"
+#include "host/replication_start.h"
 #include "host/log_format.h"
 #include "host/host_texts.h"
 #include "host/server_control.h"
@@ -31,6 +33,7 @@
 #ifdef QUELVAR_WITH_WINDOW
 #include "host/window_program.h"
 #endif
+#include "replica/replica_restore.h"
 
 namespace {
 
@@ -52,6 +55,7 @@ constexpr std::string_view kWindowNote = "This build has no operator window: it 
 
 constexpr std::string_view kUsage =
     "Usage: quelvar-server [--headless] [--create-database]\n"
+    "       quelvar-server --restore-replica SOURCE [--at \"YYYY-MM-DD hh:mm:ss\"] --to FILE\n"
     "       quelvar-server --version | --help\n"
     "\n"
     "Serves the Quelvar database over HTTP on the port set in Config1.ini, in the\n"
@@ -70,6 +74,12 @@ constexpr std::string_view kUsage =
     "                     folder of the executable\n"
     "  --no-self-update   AtualizaServidor never replaces the program (for\n"
     "                     installations updated by their system package)\n"
+    "  --restore-replica SOURCE\n"
+    "                     rebuild the database from a replica (a folder or\n"
+    "                     s3://bucket/prefix, with the S3 settings of Config1.ini)\n"
+    "                     into the new file given with --to, as of the newest\n"
+    "                     commit at or before --at (local time; default: the\n"
+    "                     newest); prints the generation and the last commit\n"
     "  --version          print the version and exit\n"
     "  --help             print this text and exit\n"
     "\n";
@@ -81,6 +91,9 @@ struct Options {
   bool help = false;
   bool selfUpdate = true;
   std::optional<std::filesystem::path> dataFolder;
+  std::optional<std::string> restoreSource;
+  std::optional<std::string> restoreAt;
+  std::optional<std::filesystem::path> restoreTo;
 };
 
 bool ParseOptions(int argc, char** argv, Options& options) {
@@ -94,6 +107,12 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       options.dataFolder = argv[++i];
     } else if (arg.rfind("--data-folder=", 0) == 0) {
       options.dataFolder = std::string(arg.substr(14));
+    } else if (arg == "--restore-replica" && i + 1 < argc) {
+      options.restoreSource = argv[++i];
+    } else if (arg == "--at" && i + 1 < argc) {
+      options.restoreAt = argv[++i];
+    } else if (arg == "--to" && i + 1 < argc) {
+      options.restoreTo = argv[++i];
     } else if (arg == "--no-self-update") {
       options.selfUpdate = false;
     } else if (arg == "--version") {
@@ -132,6 +151,44 @@ std::filesystem::path DataFolder(const std::filesystem::path& folder) {
     throw std::runtime_error("the data folder " + folder.string() + " does not exist");
   }
   return absolute.lexically_normal();
+}
+
+// --restore-replica: the database rebuilt from a replica into a new file.
+int RestoreReplica(const Options& options) {
+  if (!options.restoreTo) {
+    std::cerr << "quelvar-server: --restore-replica needs --to FILE (a file that does not exist yet)\n";
+    return kExitUsage;
+  }
+  std::optional<std::int64_t> at;
+  if (options.restoreAt) {
+    at = quelvar::replica::ParseLocalMoment(*options.restoreAt);
+    if (!at) {
+      std::cerr << "quelvar-server: --at \"" << *options.restoreAt << "\" is not a moment YYYY-MM-DD hh:mm:ss\n";
+      return kExitUsage;
+    }
+  }
+  try {
+    const std::filesystem::path folder =
+        options.dataFolder ? DataFolder(*options.dataFolder) : quelvar::host::ProgramFolder();
+    const std::string& source = *options.restoreSource;
+    const auto access = quelvar::host::ReadS3Access(folder, quelvar::replica::IsS3Target(source));
+    const auto store = quelvar::replica::OpenStore(source, access);
+    const auto outcome = quelvar::replica::RestoreFromReplica(*store, at, *options.restoreTo);
+    std::cout << "restored " << options.restoreTo->string() << " from " << source << ": generation "
+              << outcome.generation << ", last commit " << quelvar::replica::LocalMomentText(outcome.lastCommitMs)
+              << " (" << outcome.segments << " segment(s) replayed); integrity check ok\n";
+    if (!outcome.stop.empty()) {
+      std::cout << "the replay stopped early, at " << outcome.stop << "; later commits are not in the file\n";
+    }
+    return 0;
+  } catch (const std::exception& failure) {
+    std::string message = failure.what();
+    for (char& c : message) {
+      if (c == '\r') c = ' ';
+    }
+    std::cerr << "quelvar-server: the restore from " << *options.restoreSource << " failed: " << message << "\n";
+    return kExitFailure;
+  }
 }
 
 // How long a stop signal leaves the requests in flight to finish.
@@ -188,6 +245,14 @@ int RunHeadless(const std::filesystem::path& programFolder, const sigset_t& sign
   const std::string databaseFile = quelvar::host::DatabaseFileFor(programFolder, values.localDb);
   if (!UsableSettings(programFolder, settings, databaseFile)) return kExitFailure;
 
+  quelvar::replica::ReplicaSettings replication;
+  try {
+    replication = quelvar::host::ReadReplicaSettings(programFolder);
+  } catch (const std::exception& failure) {
+    std::cerr << "quelvar-server: the replication cannot start: " << failure.what() << "\n";
+    return kExitFailure;
+  }
+
   HeadlessConsole console;
   ServerControl server(console, programFolder, selfUpdate);
   server.SetDatabasePath(values.localDb);
@@ -225,6 +290,7 @@ int RunHeadless(const std::filesystem::path& programFolder, const sigset_t& sign
   } catch (const std::exception& failure) {
     console.Write(LogLevel::Error, std::string("scheduled backups are off: ") + failure.what());
   }
+  const auto replicator = quelvar::host::StartReplication(server, replication);
 
   auto printCounter = [&console] {
     std::cout << quelvar::host::kCounterLabel << ": " << console.count() << "\n";
@@ -253,6 +319,8 @@ int RunHeadless(const std::filesystem::path& programFolder, const sigset_t& sign
   if (!server.WaitIdle(kStopGrace)) {
     note += ", " + std::to_string(server.OpenConnections()) + " connection(s) cut off";
   }
+  // The saves answered so far go to the replicas before the end.
+  if (replicator) replicator->Stop();
   printCounter();
   console.Write(LogLevel::Info, quelvar::host::ShutdownLine(QUELVAR_VERSION, console.count(), note));
   std::cerr.flush();
@@ -309,6 +377,8 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
   RaiseOpenFileLimit();
+  // A restore writes a new file only: it runs beside a running server.
+  if (options.restoreSource) return RestoreReplica(options);
 
 #ifdef QUELVAR_WITH_WINDOW
   const bool windowMode = !options.headless && DisplayAvailable();

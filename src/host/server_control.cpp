@@ -42,7 +42,15 @@ ServerControl::ServerControl(OperatorConsole& console, std::filesystem::path pro
                service::StandardHandlers(selfUpdate)),
       monitor_(service_, service_.Catalogue(), metrics_,
                service::MonitorSources{databasePath_, programFolder_ / "Backup",
-                                       [this] { return listener_.OpenConnections(); }, BackupKindOf}),
+                                        [this] { return listener_.OpenConnections(); }, BackupKindOf,
+                                        [this] {
+                                          const auto replication = replication_.load();
+                                          return replication ? replication->MetricsText() : std::string();
+                                        },
+                                        [this] {
+                                          const auto replication = replication_.load();
+                                          return replication ? replication->HealthNote() : std::string();
+                                        }}),
       listener_(monitor_) {
   // Refused credentials are logged by address and count, never with what was tried.
   listener_.SetLoginFailureReport([this](const std::string& address, std::size_t failures) {

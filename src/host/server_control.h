@@ -10,6 +10,7 @@
 // the headless program's main thread); request threads only read the database
 // path, which is published whole.
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -18,6 +19,7 @@
 #include <string>
 #include <string_view>
 
+#include "replica/replicator.h"
 #include "service/database_path.h"
 #include "service/event_service.h"
 #include "service/listener.h"
@@ -78,6 +80,10 @@ class ServerControl {
   // The figures behind GET /metrics.
   service::ServiceMetrics& Metrics() { return metrics_; }
 
+  // The replication whose figures /metrics shows and whose lagging replicas
+  // /healthz names (none: nullptr). Safe while requests run.
+  void SetReplication(std::shared_ptr<replica::Replicator> replication) { replication_.store(std::move(replication)); }
+
   bool Listening() const;
   // The port actually bound (differs from Port() only for port 0); 0 when stopped.
   std::uint16_t BoundPort() const;
@@ -102,6 +108,7 @@ class ServerControl {
   const std::shared_ptr<service::DatabasePath> databasePath_;
   std::string configuredDb_;
   service::ServiceMetrics metrics_;
+  std::atomic<std::shared_ptr<replica::Replicator>> replication_;
   service::MeteredConsole meteredConsole_;
   service::EventService service_;
   service::ServiceMonitor monitor_;

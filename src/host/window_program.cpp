@@ -15,6 +15,8 @@
 #include "host/qt_text.h"
 #include "host/settings.h"
 #include "host/qt_console.h"
+#include "host/replica_config.h"
+#include "host/replication_start.h"
 #include "host/server_control.h"
 #include "host/server_window.h"
 #include "host/visual_style.h"
@@ -22,13 +24,14 @@
 namespace quelvar::host {
 
 void StartBackupsWithTheListener(TFormServer000& window, BackupScheduler& backups, OperatorConsole& console,
-                                 const std::filesystem::path& programFolder) {
-  window.SetAfterFirstStart([&backups, &console, programFolder] {
+                                 const std::filesystem::path& programFolder, std::function<void()> alsoThen) {
+  window.SetAfterFirstStart([&backups, &console, programFolder, alsoThen = std::move(alsoThen)] {
     try {
       backups.Start(ReadBackupSchedule(programFolder));
     } catch (const std::exception& failure) {
       console.log(std::string("Backup automático --> \r") + failure.what());
     }
+    if (alsoThen) alsoThen();
   });
 }
 
@@ -58,10 +61,17 @@ int RunOperatorWindow(int argc, char** argv, const std::filesystem::path& progra
   console.EchoTo(&standardError);
   ServerControl server(console, programFolder, selfUpdate);
   BackupScheduler backups(server);
+  std::shared_ptr<replica::Replicator> replication;
   // Closing the window stops the listener, then ends the process at once:
   // requests in progress and open connections are cut off.
   TFormServer000 window(server, console, [] { std::_Exit(0); });
-  StartBackupsWithTheListener(window, backups, console, programFolder);
+  StartBackupsWithTheListener(window, backups, console, programFolder, [&] {
+    try {
+      replication = StartReplication(server, ReadReplicaSettings(programFolder));
+    } catch (const std::exception& failure) {
+      console.log(std::string("Replication --> the replication cannot start: ") + failure.what());
+    }
+  });
 
   std::thread([&window, blockedSignals] {
     for (;;) {

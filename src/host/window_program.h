@@ -7,6 +7,7 @@
 #include <signal.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "service/standard_handlers.h"
@@ -28,9 +29,10 @@ namespace quelvar::host {
 
 // Starts the scheduled backups of `programFolder` once `window` has first
 // started the listener, so that they run on the configured database; a
-// schedule that cannot be read is logged on `console`.
+// schedule that cannot be read is logged on `console`. `alsoThen` (may be
+// empty) runs right after, for other work that needs the configured database.
 void StartBackupsWithTheListener(TFormServer000& window, BackupScheduler& backups, OperatorConsole& console,
-                                 const std::filesystem::path& programFolder);
+                                 const std::filesystem::path& programFolder, std::function<void()> alsoThen = {});
 
 // Said by a second copy started while one runs, which then ends.
 inline constexpr char kAlreadyRunningMessage[] =

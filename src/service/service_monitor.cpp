@@ -113,6 +113,11 @@ void ServiceMonitor::Health(HttpReply& reply) const {
   reply.contentType = "text/plain";
   reply.charset = "utf-8";
   reply.body = report.reason;
+  // A lagging replica is said, without turning the answer unhealthy.
+  if (report.healthy && sources_.healthNote) {
+    const std::string note = sources_.healthNote();
+    if (!note.empty()) reply.body += "\n" + note;
+  }
   reply.extraHeaders.emplace_back("Cache-Control", "no-store");
 }
 
@@ -129,6 +134,7 @@ void ServiceMonitor::Metrics(HttpReply& reply) const {
   reply.contentType = "text/plain; version=0.0.4";
   reply.charset = "utf-8";
   reply.body = metrics_.Render(gauges);
+  if (sources_.extraMetrics) reply.body += sources_.extraMetrics();
   reply.extraHeaders.emplace_back("Cache-Control", "no-store");
 }
 

@@ -5,7 +5,11 @@
 //   GET /healthz  200 "ok" when the configured database opens, answers a
 //                 query and holds the shipped schema's tables; otherwise 503
 //                 with the reason (health_check.h).
-//   GET /metrics  the figures of metrics.h in the Prometheus text format.
+//                 While the database is healthy the status stays 200 and
+//                 the note of a lagging replica follows "ok" on lines of
+//                 its own.
+//   GET /metrics  the figures of metrics.h in the Prometheus text format,
+//                 then those of the replicas.
 //
 // Every other request goes to the event service unchanged, timed and counted
 // by the group and event its path names. The two pages create no service
@@ -39,6 +43,10 @@ struct MonitorSources {
   // The kind of a file of the backup folder, by its name (may be empty: every
   // file counts as a manual backup).
   std::function<BackupKind(std::string_view name)> backupKind;
+  // More families appended to /metrics (the replicas'); may be empty.
+  std::function<std::string()> extraMetrics;
+  // Lines added below "ok" on /healthz (a replica that lags); may be empty.
+  std::function<std::string()> healthNote;
 };
 
 // The labels of a request path: the catalogue's group and event names it

@@ -3,7 +3,6 @@
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <linux/close_range.h>
-#include <openssl/evp.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,6 +18,7 @@
 #include "data/tdm.h"
 #include "service/protected_files.h"
 #include "tools/update_info.h"
+#include "tools/sha256_hex.h"
 #include "tools/update_signature.h"
 
 namespace quelvar::tools {
@@ -80,19 +80,6 @@ Fetch Get(const std::string& url, std::uint64_t limit, std::string& body) {
   if (result != CURLE_OK || status != 200) return Fetch::kUnreachable;
   body = std::move(download.body);
   return Fetch::kOk;
-}
-
-std::string Sha256Hex(const std::string& bytes) {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned int i = 0; i < length; ++i) {
-    hex.push_back(kHex[digest[i] >> 4]);
-    hex.push_back(kHex[digest[i] & 15]);
-  }
-  return hex;
 }
 
 // Writes `bytes` to a new file and flushes it to the disk.

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -17,64 +18,26 @@
 #include <gtest/gtest.h>
 
 #include "catalogue_support.h"
+#include "entry_saves.h"
 #include "data/date_texts.h"
 #include "server_process.h"
 
 namespace quelvar::test {
 namespace {
 
-constexpr std::string_view kEntries = "DWServerEventsT12_ENTR";
-
-// The record-set text of one row (field types from the values).
-std::string OneRowRecords(const std::vector<std::pair<std::string, Variant>>& row) {
-  MemTable t;
-  for (const auto& [name, value] : row) {
-    TFieldType type = TFieldType::ftWideString;
-    if (value.kind() == Variant::Kind::Integer) type = TFieldType::ftInteger;
-    if (value.kind() == Variant::Kind::Float) type = TFieldType::ftFloat;
-    if (value.kind() == Variant::Kind::DateTime) type = TFieldType::ftDate;
-    t.AddFieldDef({.name = name, .type = type, .size = type == TFieldType::ftWideString ? 60 : 0});
-  }
-  t.Open();
-  t.Append();
-  for (const auto& [name, value] : row) t.SetValue(name, value);
-  t.Post();
-  return DatasetText(t);
-}
-
-// Items of entry `i`: two rows, each creating its own lot.
-std::string ItemsOf(int i) {
-  MemTable t;
-  t.AddFieldDef({.name = "T05_Lote", .type = TFieldType::ftWideString, .size = 60});
-  t.AddFieldDef({.name = "T05_NumMaterial", .type = TFieldType::ftInteger});
-  t.AddFieldDef({.name = "T05_Validade", .type = TFieldType::ftDate});
-  t.AddFieldDef({.name = "T05_Local", .type = TFieldType::ftWideString, .size = 60});
-  t.AddFieldDef({.name = "T13_Qtd", .type = TFieldType::ftFloat});
-  t.AddFieldDef({.name = "T13_Valor", .type = TFieldType::ftFloat});
-  t.Open();
-  for (int row = 0; row < 2; ++row) {
-    t.Append();
-    t.SetValue("T05_Lote", Variant::Text("S" + std::to_string(i) + "-" + std::to_string(row)));
-    t.SetValue("T05_NumMaterial", Variant::Integer(3));
-    t.SetValue("T05_Validade", Variant::DateTime(ParseDisplayDateTime("01/01/2030").value()));
-    t.SetValue("T05_Local", Variant::Text("P"));
-    t.SetValue("T13_Qtd", Variant::Float(1.0 + row));
-    t.SetValue("T13_Valor", Variant::Float(2.0));
-    t.Post();
-  }
-  return DatasetText(t);
-}
-
-class LoadAndCrash : public ::testing::Test {
+// Run as it is, and with continuous replication to a folder on.
+class LoadAndCrash : public ::testing::TestWithParam<bool> {
  protected:
-  LoadAndCrash() : server_(ServerProcess::FreshDatabase()) {}
+  static ServerProcess::Options Options() {
+    ServerProcess::Options o = ServerProcess::FreshDatabase();
+    if (GetParam()) o.extraConfig = "Replica1=replica\nReplicaIntervaloMs=200\n";
+    return o;
+  }
+  LoadAndCrash() : server_(Options()) { std::filesystem::create_directories(server_.programFolder() / "replica"); }
   void SetUp() override {
     server_.StartWithFreshDatabase();
     ASSERT_TRUE(server_.WaitUntilAccepting()) << server_.Stderr();
-    ExecSql(server_.databasePath(),
-            "Insert into T08_FORN (T08_NumFornec, T08_Fornecedor) Values (1, 'Alfa Ltda');"
-            "Insert into T04_MATE (T04_NumMaterial, T04_NumGrupo, T04_Material, T04_Unidade, T04_CodBarra) "
-            "Values (3, 1, 'cimento', 'sc', '789')");
+    ExecSql(server_.databasePath(), kEntrySavesFixture);
   }
   // The first column of the first row, or the engine's message when the
   // statement fails.
@@ -100,14 +63,8 @@ class LoadAndCrash : public ::testing::Test {
   ServerProcess server_;
 };
 
-TEST_F(LoadAndCrash, KilledServerKeepsEveryAnsweredSaveWhole) {
-  const std::string header = OneRowRecords({{"T12_NumEntrada", Variant::Integer(0)},
-                                            {"T12_NumFornec", Variant::Integer(1)},
-                                            {"T12_NumPedido", Variant::Integer(0)},
-                                            {"T12_Data", Variant::DateTime(ParseDisplayDateTime("02/03/2024").value())},
-                                            {"T12_NF", Variant::Text("nf")},
-                                            {"T12_Obs1", Variant::Text("o1")},
-                                            {"T12_Obs2", Variant::Text("o2")}});
+TEST_P(LoadAndCrash, KilledServerKeepsEveryAnsweredSaveWhole) {
+  const std::string header = EntryHeader();
   constexpr int kClients = 3;
   constexpr int kAnswersBeforeKill = 30;
   std::mutex mutex;
@@ -172,6 +129,11 @@ TEST_F(LoadAndCrash, KilledServerKeepsEveryAnsweredSaveWhole) {
                 "(Select 1 From T12_ENT1 h Where h.T12_NumEntrada = i.T13_NumEntrada)"),
             "0");
 }
+
+INSTANTIATE_TEST_SUITE_P(Replication, LoadAndCrash, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? "ToAFolder" : "Off";
+                         });
 
 }  // namespace
 }  // namespace quelvar::test

@@ -40,6 +40,8 @@ void WriteFile(const std::filesystem::path& file, const std::string& text) {
   if (!out) throw std::runtime_error("cannot write " + file.string());
 }
 
+}  // namespace
+
 bool CanConnect(std::uint16_t port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return false;
@@ -51,8 +53,6 @@ bool CanConnect(std::uint16_t port) {
   ::close(fd);
   return connected;
 }
-
-}  // namespace
 
 // A port below the system's ephemeral range (32768 and up on Linux), picked at
 // random and found free: the many client connections of the suites take their

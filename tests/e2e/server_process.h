@@ -25,6 +25,8 @@ using namespace std::chrono_literals;
 
 // A TCP port on 127.0.0.1 that was free a moment ago.
 std::uint16_t FreeLoopbackPort();
+// Whether something accepts connections on 127.0.0.1:port now.
+bool CanConnect(std::uint16_t port);
 
 // The headless log's lines read back into entries (see ServerProcess::OperatorLog).
 // A line "<time stamp> <LEVEL> <text>" starts an entry; a line starting with

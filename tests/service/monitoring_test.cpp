@@ -256,7 +256,7 @@ TEST(ServiceMonitor, AnswersItsTwoPagesAndPassesEverythingElseOn) {
   FixedHandler inner;
   ServiceMonitor monitor(inner, catalogue, metrics,
                          MonitorSources{std::make_shared<DatabasePath>(database.string()), folder.path() / "Backup",
-                                        [] { return std::size_t{5}; }, {}});
+                                        [] { return std::size_t{5}; }, {}, {}, {}});
   auto ask = [&monitor](RequestType type, std::string path) {
     HttpRequest request;
     request.requestType = type;
@@ -288,6 +288,40 @@ TEST(ServiceMonitor, AnswersItsTwoPagesAndPassesEverythingElseOn) {
   EXPECT_NE(page.body.find("quelvar_backup_newest_age_seconds{kind=\"manual\"} "), std::string::npos) << page.body;
   EXPECT_EQ(page.body.find("quelvar_backup_newest_age_seconds{kind=\"automatic\"} "), std::string::npos);
   EXPECT_EQ(page.body.find("healthz"), std::string::npos);  // the pages are not counted as requests
+}
+
+TEST(ServiceMonitor, ALaggingReplicaIsSaidWithoutMakingTheDatabaseUnhealthy) {
+  TempFolder folder;
+  const fs::path database = folder.path() / "db.db3";
+  Execute(database, std::string(ShippedSchema()));
+  const EventCatalogue catalogue = BuildEventCatalogue();
+  ServiceMetrics metrics;
+  FixedHandler inner;
+  std::string note;
+  ServiceMonitor monitor(inner, catalogue, metrics,
+                         MonitorSources{std::make_shared<DatabasePath>(database.string()), folder.path() / "Backup",
+                                        {}, {}, [] { return std::string("quelvar_replica_up{replica=\"Replica1\"} 0\n"); },
+                                        [&note] { return note; }});
+  auto ask = [&monitor](std::string path) {
+    HttpRequest request;
+    request.requestType = RequestType::Get;
+    request.path = std::move(path);
+    HttpReply reply;
+    monitor.Handle(request, reply);
+    return reply;
+  };
+  EXPECT_EQ(ask("/healthz").body, "ok");
+  note = "replica Replica1 (/mnt/usb) lags: last shipped 40 s ago\n";
+  const HttpReply lagging = ask("/healthz");
+  EXPECT_EQ(lagging.status, 200);
+  EXPECT_EQ(lagging.body, "ok\nreplica Replica1 (/mnt/usb) lags: last shipped 40 s ago\n");
+  std::ofstream(database, std::ios::trunc) << std::string(4096, 'q');
+  const HttpReply sick = ask("/healthz");
+  EXPECT_EQ(sick.status, 503);
+  EXPECT_EQ(sick.body.find("Replica1"), std::string::npos);  // the reason alone
+  const std::string page = ask("/metrics").body;
+  EXPECT_NE(page.find("quelvar_database_size_bytes"), std::string::npos);
+  EXPECT_TRUE(page.ends_with("quelvar_replica_up{replica=\"Replica1\"} 0\n")) << page;
 }
 
 }  // namespace

@@ -1,0 +1,841 @@
+#include "replica/replicator.h"
+
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <deque>
+#include <filesystem>
+#include <optional>
+#include <random>
+
+#include "data/connect_settings.h"
+#include "data/engine_error.h"
+#include "data/writer_lock.h"
+#include "replica/replica_objects.h"
+#include "replica/replica_restore.h"
+#include "replica/wal_format.h"
+
+namespace quelvar::replica {
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kPoll = 50ms;
+constexpr std::uint32_t kCheckpointFrames = 1000;  // as the engine's automatic checkpoint
+constexpr std::size_t kTrackBytes = 64u << 20;
+constexpr std::size_t kSegmentBytes = 16u << 20;
+constexpr auto kSegmentLimit = 10s;
+constexpr auto kLockedShipLimit = 1s;
+// The most frames a checkpoint ships while the writers wait for it.
+constexpr std::uint32_t kLockedResidualFrames = 64;
+constexpr auto kListLimit = 60s;
+constexpr auto kRetryFirst = 1s;
+constexpr auto kRetryMost = 15s;
+constexpr auto kPruneEvery = 1h;
+
+std::int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+std::string Seconds(Clock::duration d) {
+  return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(d).count()) + " s";
+}
+
+void Exec(sqlite3 *db, const char *sql) {
+  if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) ThrowEngineError(db);
+}
+
+// The database as the connection's open read transaction sees it.
+std::vector<std::uint8_t> DatabaseImage(sqlite3 *source) {
+  sqlite3 *raw = nullptr;
+  sqlite3_open_v2(":memory:", &raw, SQLITE_OPEN_READWRITE, nullptr);
+  SqliteConnection memory(raw);
+  if (!raw) throw std::runtime_error("cannot open a database in memory");
+  sqlite3_stmt *statement = nullptr;
+  int pageSize = 4096;
+  if (sqlite3_prepare_v2(source, "PRAGMA page_size", -1, &statement, nullptr) == SQLITE_OK &&
+      sqlite3_step(statement) == SQLITE_ROW) {
+    pageSize = sqlite3_column_int(statement, 0);
+  }
+  sqlite3_finalize(statement);
+  Exec(raw, ("PRAGMA page_size = " + std::to_string(pageSize)).c_str());
+  sqlite3_backup *backup = sqlite3_backup_init(raw, "main", source, "main");
+  if (!backup) ThrowEngineError(raw);
+  const int step = sqlite3_backup_step(backup, -1);
+  const int finish = sqlite3_backup_finish(backup);
+  if (step != SQLITE_DONE) ThrowEngineError(step);
+  if (finish != SQLITE_OK) ThrowEngineError(raw);
+  sqlite3_int64 size = 0;
+  unsigned char *bytes = sqlite3_serialize(raw, "main", &size, 0);
+  if (!bytes) throw std::runtime_error("cannot read the database image");
+  std::vector<std::uint8_t> image(bytes, bytes + size);
+  sqlite3_free(bytes);
+  return image;
+}
+
+// Bytes 24-27 of the database header: the file change counter (rollback form).
+std::optional<std::uint32_t> ChangeCounter(const std::string &file) {
+  std::FILE *f = std::fopen(file.c_str(), "rb");
+  if (!f) return std::nullopt;
+  std::uint8_t header[28];
+  const bool ok = std::fread(header, 1, sizeof header, f) == sizeof header;
+  std::fclose(f);
+  if (!ok) return std::nullopt;
+  return ReadBigEndian32(header + 24);
+}
+
+}  // namespace
+
+// What /metrics and /healthz show; written by the worker, read by requests.
+struct Replicator::Figures {
+  struct One {
+    std::string name;
+    std::string target;
+    double lagSeconds = 0;
+    std::uint64_t lagBytes = 0;
+    std::int64_t lastShipMs = 0;
+    std::int64_t generationStartMs = 0;
+    std::uint64_t errors = 0;
+    bool away = false;
+    std::string reason;
+  };
+  mutable std::mutex mutex;
+  std::vector<One> replicas;
+  std::int64_t lastGoodDrillMs = 0;
+  std::uint64_t drillFailures = 0;
+};
+
+struct Replicator::Replica {
+  ReplicaTarget setting;
+  std::unique_ptr<ReplicaStore> store;
+  // The generation; empty when a new one is needed.
+  std::string generation;
+  std::string why = "start";  // why a new generation is needed
+  std::int64_t generationStartMs = 0;
+  std::uint64_t nextSegment = 1;
+  std::uint32_t headLog = 0;     // the tracked log it stands in
+  std::uint32_t segmentLog = 0;  // the log's number within its generation
+  WalPosition position;          // shipped up to here
+  // Outage.
+  bool away = false;
+  Clock::time_point awaySince;
+  Clock::time_point nextTry;
+  Clock::duration backoff = kRetryFirst;
+  std::string reason;
+  // Figures.
+  std::int64_t lastShipMs = 0;
+  std::uint64_t errors = 0;
+  Clock::time_point lastPrune;
+};
+
+class Replicator::Worker {
+ public:
+  Worker(const ReplicaSettings &settings, std::vector<Replica> replicas, service::DatabasePath &database,
+         OperatorConsole &console, Figures &figures)
+      : settings_(settings), replicas_(std::move(replicas)), database_(database), console_(console),
+        figures_(figures) {}
+
+  // Ships what is left to every reachable replica (at the stop).
+  void Flush() {
+    try {
+      if (!connection_ || !head_.known) return;
+      Track();
+      for (int round = 0; round < 64 && head_.known && Lagging(); ++round) {
+        if (!Ship(true, kSegmentLimit)) break;
+      }
+    } catch (const std::exception &) {
+      // The stop goes on; the next start begins a new generation anyway.
+    }
+  }
+
+  // One round; true when a reachable replica is still far behind (the next
+  // round should follow at once).
+  bool Step() {
+    const std::string path = *database_.get();
+    ConnectionPool &pool = database_.Connections();
+    if (path.empty()) return false;
+    if (pool.Journal() == JournalChoice::kRollback) {
+      RollbackStep(path);
+      Publish();
+      return false;
+    }
+    // A restore or an integrity check is under way: the next generation
+    // starts from what it leaves.
+    if (pool.InMaintenance()) return false;
+    try {
+      if (path != connectionPath_ || !connection_) Connect(path);
+      const std::uint64_t maintenance = pool.MaintenanceCount();
+      if (maintenance != maintenanceSeen_) {
+        maintenanceSeen_ = maintenance;
+        BreakContinuity("a restore or an integrity check changed the database file");
+      }
+      if (head_.known) Track();
+      StartGenerations();
+      Ship(false, kSegmentLimit);
+      Checkpoint();
+      Prune();
+    } catch (const std::exception &failure) {
+      LocalProblem(failure.what());
+    }
+    Publish();
+    return head_.known && head_.position.header.pageSize != 0 &&
+           std::uint64_t(Residual()) * head_.position.header.FrameBytes() >= kSegmentBytes / 2;
+  }
+
+ private:
+  struct Head {
+    bool known = false;
+    std::uint32_t log = 0;
+    WalPosition position;  // an all-zero header: no log yet
+  };
+  struct Mark {
+    std::uint32_t log;
+    std::uint32_t frame;
+    std::int64_t seenMs;
+  };
+  struct LogEnd {
+    std::uint32_t log;
+    WalPosition position;
+  };
+
+  std::string WalPath() const { return connectionPath_ + "-wal"; }
+
+  // A name later than every one this server gave before.
+  std::string NextGenerationName(std::int64_t takenMs) {
+    lastGenerationMs_ = std::max(takenMs, lastGenerationMs_ + 1);
+    return NewGenerationName(lastGenerationMs_);
+  }
+
+  void Connect(const std::string &path) {
+    connection_.reset();
+    connection_ = OpenConfigured(path, JournalChoice::kWriteAheadLog, LockingChoice::kNormal, false);
+    Exec(connection_.get(), "PRAGMA wal_autocheckpoint = 0");
+    // A first read: from here on this connection keeps the file from being
+    // folded as the last one closes.
+    Exec(connection_.get(), "SELECT count(*) FROM sqlite_master");
+    connectionPath_ = path;
+    maintenanceSeen_ = database_.Connections().MaintenanceCount();
+    BreakContinuity("start");
+    localProblem_.clear();
+  }
+
+  // A failure on this machine (the database cannot be read): logged once
+  // while it lasts; the next round starts over with a new connection.
+  void LocalProblem(const std::string &what) {
+    connection_.reset();
+    if (what == localProblem_) return;
+    localProblem_ = what;
+    console_.log("Replication --> " + what);
+  }
+
+  // Every replica starts a new generation; tracking starts again.
+  void BreakContinuity(const std::string &why) {
+    head_ = Head{};
+    marks_.clear();
+    restartPoint_.reset();
+    previousEnd_.reset();
+    for (Replica &r : replicas_) {
+      if (r.generation.empty()) continue;
+      r.generation.clear();
+      r.why = why;
+    }
+  }
+
+  void LoseContinuity(Replica &r, const std::string &why) {
+    if (r.generation.empty()) return;
+    console_.log(r.setting.name + " --> " + r.setting.target + " lost continuity: " + why +
+                 "; a new generation starts when it is back");
+    r.generation.clear();
+    r.why = why;
+  }
+
+  // Reads the commits added to the log since the head.
+  void Track() {
+    const auto header = ReadWalHeader(WalPath());
+    if (!header) return;
+    if (!header->SameLog(head_.position.header) || head_.position.header.pageSize == 0) {
+      const bool noLogYet = head_.position.header.pageSize == 0;
+      const bool folded = restartPoint_ && restartPoint_->log == head_.log &&
+                          restartPoint_->position.frame == head_.position.frame &&
+                          restartPoint_->position.header.SameLog(head_.position.header);
+      if (!noLogYet && !folded) {
+        BreakContinuity("the log was restarted without the replicator");
+        return;
+      }
+      previousEnd_ = LogEnd{head_.log, head_.position};
+      restartPoint_.reset();
+      head_.position = StartOf(*header);
+      ++head_.log;
+    }
+    const WalRun run = ReadCommittedFrames(WalPath(), head_.position, kTrackBytes, false);
+    if (run.commits.empty()) return;
+    const std::int64_t now = NowMs();
+    for (const WalCommit &c : run.commits) marks_.push_back({head_.log, c.frame, now});
+    head_.position.frame = run.commits.back().frame;
+    head_.position.checksum = run.commits.back().checksum;
+  }
+
+  bool Current(const Replica &r) const {
+    return !r.generation.empty() && r.headLog == head_.log && r.position.frame == head_.position.frame;
+  }
+
+  // The first commit mark after the replica's position.
+  const Mark *OldestUnshipped(const Replica &r) const {
+    auto it = std::lower_bound(marks_.begin(), marks_.end(), std::pair(r.headLog, r.position.frame + 1),
+                               [](const Mark &m, const std::pair<std::uint32_t, std::uint32_t> &key) {
+                                 return std::pair(m.log, m.frame) < key;
+                               });
+    return it == marks_.end() ? nullptr : &*it;
+  }
+
+  std::int64_t SeenMs(std::uint32_t log, std::uint32_t frame) const {
+    auto it = std::lower_bound(marks_.begin(), marks_.end(), std::pair(log, frame),
+                               [](const Mark &m, const std::pair<std::uint32_t, std::uint32_t> &key) {
+                                 return std::pair(m.log, m.frame) < key;
+                               });
+    return it != marks_.end() && it->log == log && it->frame == frame ? it->seenMs : NowMs();
+  }
+
+  bool MayTry(const Replica &r) const { return !r.away || Clock::now() >= r.nextTry; }
+
+  void Away(Replica &r, const std::string &reason) {
+    ++r.errors;
+    r.reason = reason;
+    if (!r.away) {
+      r.away = true;
+      r.awaySince = Clock::now();
+      r.backoff = kRetryFirst;
+      console_.log(r.setting.name + " --> " + r.setting.target + " is unreachable: " + reason +
+                   "; saves go on, and the log is kept for it up to " +
+                   std::to_string(settings_.logLimitBytes >> 20) + " MiB");
+    } else {
+      r.backoff = std::min<Clock::duration>(r.backoff * 2, kRetryMost);
+    }
+    r.nextTry = Clock::now() + r.backoff;
+  }
+
+  void Reached(Replica &r, const std::string &how) {
+    if (!r.away) return;
+    r.away = false;
+    r.reason.clear();
+    console_.log(r.setting.name + ": " + r.setting.target + " is back after " + Seconds(Clock::now() - r.awaySince) +
+                 "; " + how);
+  }
+
+  // Whether `r` has commits to be shipped now (all of them with `force`):
+  // it follows the log into the next one where the replicator folded it.
+  bool Due(Replica &r, bool force) {
+    if (r.generation.empty() || !head_.known || !MayTry(r)) return false;
+    if (r.headLog != head_.log) {
+      if (previousEnd_ && previousEnd_->log == r.headLog && r.headLog + 1 == head_.log &&
+          previousEnd_->position.frame == r.position.frame &&
+          previousEnd_->position.header.SameLog(r.position.header)) {
+        r.headLog = head_.log;
+        ++r.segmentLog;
+        r.position = StartOf(head_.position.header);
+      } else {
+        LoseContinuity(r, "the log moved on without it");
+        return false;
+      }
+    }
+    if (r.position.frame >= head_.position.frame) return false;
+    const Mark *oldest = OldestUnshipped(r);
+    return force || !oldest || NowMs() - oldest->seenMs >= settings_.interval.count() / 2;
+  }
+
+  // One segment to every replica that is due, the uploads side by side (a
+  // segment read and packed once for the replicas that stand at the same
+  // point). False when an upload failed.
+  bool Ship(bool force, std::chrono::milliseconds limit) {
+    struct Job {
+      Replica *replica;
+      std::shared_ptr<const std::vector<std::uint8_t>> object;
+      WalCommit last;
+      std::string failure;
+    };
+    std::vector<Job> jobs;
+    for (Replica &r : replicas_) {
+      if (!Due(r, force)) continue;
+      const Job *same = nullptr;
+      for (const Job &j : jobs) {
+        const Replica &o = *j.replica;
+        if (o.headLog == r.headLog && o.position.frame == r.position.frame && o.nextSegment == r.nextSegment &&
+            o.segmentLog == r.segmentLog) {
+          same = &j;
+        }
+      }
+      if (same) {
+        jobs.push_back({&r, same->object, same->last, {}});
+        continue;
+      }
+      const WalRun run = ReadCommittedFrames(WalPath(), r.position, kSegmentBytes);
+      if (run.commits.empty()) {
+        LoseContinuity(r, "the log no longer holds its next frames");
+        continue;
+      }
+      Segment segment;
+      segment.number = r.nextSegment;
+      segment.logNumber = r.segmentLog;
+      segment.header = r.position.header;
+      segment.firstFrame = r.position.frame + 1;
+      segment.before = r.position.checksum;
+      for (const WalCommit &commit : run.commits) {
+        segment.commits.push_back({commit.frame - segment.firstFrame, SeenMs(r.headLog, commit.frame)});
+      }
+      segment.frames = std::move(run.frames);
+      jobs.push_back({&r, std::make_shared<const std::vector<std::uint8_t>>(SealObject(SegmentBody(segment))),
+                      run.commits.back(), {}});
+    }
+    auto upload = [limit](Job &job) {
+      try {
+        job.replica->store->Put(SegmentKey(job.replica->generation, job.replica->nextSegment), *job.object, limit);
+      } catch (const std::exception &failure) {
+        job.failure = failure.what();
+        if (job.failure.empty()) job.failure = "upload failed";
+      }
+    };
+    std::vector<std::thread> others;
+    for (std::size_t i = 1; i < jobs.size(); ++i) others.emplace_back(upload, std::ref(jobs[i]));
+    if (!jobs.empty()) upload(jobs[0]);
+    for (std::thread &t : others) t.join();
+    bool ok = true;
+    for (Job &job : jobs) {
+      Replica &r = *job.replica;
+      if (!job.failure.empty()) {
+        Away(r, job.failure);
+        ok = false;
+        continue;
+      }
+      r.position.frame = job.last.frame;
+      r.position.checksum = job.last.checksum;
+      ++r.nextSegment;
+      r.lastShipMs = NowMs();
+      Reached(r, "continuity kept");
+    }
+    return ok;
+  }
+
+  // New generations for the replicas that need one.
+  void StartGenerations() {
+    std::vector<Replica *> needing;
+    for (Replica &r : replicas_) {
+      if (r.generation.empty() && MayTry(r)) needing.push_back(&r);
+    }
+    if (needing.empty()) return;
+    ConnectionPool &pool = database_.Connections();
+    WriterHold hold;
+    if (!hold.Acquire(pool.Writers(), std::chrono::milliseconds(kBusyTimeoutMs))) return;
+    if (!head_.known) {
+      head_ = Head{};
+      head_.known = true;
+      if (const auto header = ReadWalHeader(WalPath())) head_.position = StartOf(*header);
+    }
+    Track();
+    if (!head_.known) return;  // the log was restarted behind its back: next step
+    // The snapshot's read transaction starts while no writer runs: it sees
+    // exactly the commits up to the head.
+    Exec(connection_.get(), "BEGIN");
+    struct EndRead {
+      sqlite3 *db;
+      ~EndRead() { sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr); }
+    } endRead{connection_.get()};
+    Exec(connection_.get(), "SELECT count(*) FROM sqlite_master");
+    const Head at = head_;
+    hold.Release();
+    const std::vector<std::uint8_t> image = DatabaseImage(connection_.get());
+    // The read ends before the uploads (it would keep the log from being
+    // folded); `endRead` ends it on a failure.
+    sqlite3_exec(connection_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+
+    SnapshotInfo info;
+    if (at.position.header.pageSize != 0) info.header = at.position.header;
+    info.frame = at.position.frame;
+    info.checksum = at.position.checksum;
+    info.takenMs = NowMs();
+    const std::vector<std::uint8_t> object = SealObject(SnapshotBody(info, image));
+    const std::string generation = NextGenerationName(info.takenMs);
+    const auto limit = std::chrono::milliseconds(60000 + object.size() / 1000);
+    for (Replica *r : needing) {
+      try {
+        r->store->Put(SnapshotKey(generation), object, limit);
+      } catch (const std::exception &failure) {
+        Away(*r, failure.what());
+        continue;
+      }
+      r->generation = generation;
+      r->generationStartMs = info.takenMs;
+      r->nextSegment = 1;
+      r->headLog = at.log;
+      r->segmentLog = 0;
+      r->position = at.position;
+      r->lastShipMs = info.takenMs;
+      const bool wasAway = r->away;
+      Reached(*r, "new generation " + generation);
+      if (!wasAway) {
+        console_.log(r->setting.name + ": " + r->setting.target + " generation " + generation + " started (" + r->why +
+                     ")");
+      }
+      r->why = "start";
+      r->lastPrune = {};
+    }
+  }
+
+  // Whether a replica in continuity and reachable has commits to ship.
+  bool Lagging() const {
+    for (const Replica &r : replicas_) {
+      if (!r.generation.empty() && !r.away && !Current(r)) return true;
+    }
+    return false;
+  }
+
+  // The most frames a reachable replica in continuity still lacks.
+  std::uint32_t Residual() const {
+    std::uint32_t most = 0;
+    for (const Replica &r : replicas_) {
+      if (r.generation.empty() || r.away) continue;
+      const std::uint32_t at = r.headLog == head_.log ? r.position.frame : 0;
+      most = std::max(most, head_.position.frame - std::min(at, head_.position.frame));
+    }
+    return most;
+  }
+
+  // Folds the log back once it is long enough and every replica in
+  // continuity holds it (or the log passed its bound). Only the last few
+  // frames are shipped while the writers wait.
+  void Checkpoint() {
+    if (!head_.known || head_.position.header.pageSize == 0) return;
+    if (head_.position.frame < kCheckpointFrames || Clock::now() < nextCheckpoint_) return;
+    if (restartPoint_ && restartPoint_->position.frame == head_.position.frame) return;  // folded already
+    // Past the bound the log is folded whatever the replicas lack; below it,
+    // only once every replica in continuity is reachable and nearly current.
+    const std::uint64_t logBytes = std::uint64_t(head_.position.frame) * head_.position.header.FrameBytes();
+    const bool force = logBytes >= settings_.logLimitBytes;
+    if (!force) {
+      for (const Replica &r : replicas_) {
+        if (!r.generation.empty() && r.away && !Current(r)) return;
+      }
+      if (Residual() > kLockedResidualFrames) return;  // ship first, outside the lock
+    }
+    WriterHold hold;
+    if (!hold.Acquire(database_.Connections().Writers(), 1000ms)) return;
+    Track();
+    if (!head_.known) return;
+    if (!force && Residual() > 4 * kLockedResidualFrames) return;
+    for (int round = 0; round < 8 && Lagging() && !force; ++round) {
+      if (!Ship(true, kLockedShipLimit) && !force) return;
+    }
+    if (Lagging() && !force) return;
+    for (Replica &r : replicas_) {
+      if (!r.generation.empty() && !Current(r)) {
+        LoseContinuity(r, "the log passed " + std::to_string(settings_.logLimitBytes >> 20) + " MiB before it had it");
+      }
+    }
+    int logFrames = 0;
+    int folded = 0;
+    const int rc = sqlite3_wal_checkpoint_v2(connection_.get(), "main", SQLITE_CHECKPOINT_PASSIVE, &logFrames, &folded);
+    if (rc == SQLITE_OK && logFrames == folded && static_cast<std::uint32_t>(logFrames) == head_.position.frame) {
+      restartPoint_ = LogEnd{head_.log, head_.position};
+    } else {
+      nextCheckpoint_ = Clock::now() + 1s;  // a reader holds older pages: later
+    }
+    // Marks of logs every replica has left behind.
+    std::uint32_t keepFrom = head_.log;
+    for (const Replica &r : replicas_) {
+      if (!r.generation.empty()) keepFrom = std::min(keepFrom, r.headLog);
+    }
+    while (!marks_.empty() && marks_.front().log < keepFrom) marks_.pop_front();
+  }
+
+  // Removes generations whose successor started before the retention.
+  void Prune() {
+    const auto now = Clock::now();
+    for (Replica &r : replicas_) {
+      if (r.generation.empty() || r.away || now - r.lastPrune < kPruneEvery) continue;
+      r.lastPrune = now;
+      // Snapshots at least daily: an old generation is replaced.
+      if (NowMs() - r.generationStartMs > std::chrono::duration_cast<std::chrono::milliseconds>(settings_.snapshotEvery).count()) {
+        r.generation.clear();
+        r.why = "daily snapshot";
+        continue;
+      }
+      try {
+        const std::vector<std::string> keys = r.store->List(std::string(kGenerationsFolder), kListLimit);
+        std::vector<std::string> names;
+        for (const std::string &key : keys) {
+          const std::string rest = key.substr(kGenerationsFolder.size());
+          const std::string name = rest.substr(0, rest.find('/'));
+          if (names.empty() || names.back() != name) names.push_back(name);
+        }
+        const std::int64_t horizon = NowMs() - std::int64_t(settings_.retentionDays) * 86400 * 1000;
+        for (std::size_t i = 0; i + 1 < names.size(); ++i) {
+          if (names[i] == r.generation) break;
+          const auto successor = GenerationStart(names[i + 1]);
+          if (!successor || *successor >= horizon) continue;
+          for (const std::string &key : keys) {
+            if (key.starts_with(std::string(kGenerationsFolder) + names[i] + "/")) r.store->Remove(key, kListLimit);
+          }
+        }
+      } catch (const std::exception &failure) {
+        Away(r, failure.what());
+      }
+    }
+  }
+
+  // The rollback journal: a snapshot when the file changed, at most once a minute.
+  void RollbackStep(const std::string &path) {
+    if (!rollbackNoted_) {
+      rollbackNoted_ = true;
+      console_.log("Replication: with the rollback journal (DiarioRollback) there is no log to ship; each replica "
+                   "gets a new snapshot when the database has changed, at most every " +
+                   std::to_string(settings_.interval.count() * 60 / 1000) + " s");
+      connection_.reset();
+      connectionPath_.clear();
+      for (Replica &r : replicas_) r.generation.clear();
+    }
+    const auto counter = ChangeCounter(path);
+    if (!counter) return;
+    const auto now = Clock::now();
+    const bool changed = !lastCounter_ || *lastCounter_ != *counter;
+    bool due = false;
+    for (Replica &r : replicas_) {
+      if (r.generation.empty() || changed) due = due || MayTry(r);
+    }
+    // At most once a minute (with the default interval of a second).
+    const auto every = settings_.interval * 60;
+    if (!due || (lastRollbackSnapshot_ != Clock::time_point{} && now - lastRollbackSnapshot_ < every)) {
+      return;
+    }
+    lastRollbackSnapshot_ = now;
+    try {
+      SqliteConnection db = OpenConfigured(path, JournalChoice::kRollback, LockingChoice::kNormal, false);
+      Exec(db.get(), "BEGIN");
+      Exec(db.get(), "SELECT count(*) FROM sqlite_master");
+      const std::vector<std::uint8_t> image = DatabaseImage(db.get());
+      Exec(db.get(), "ROLLBACK");
+      SnapshotInfo info;
+      info.takenMs = NowMs();
+      const std::vector<std::uint8_t> object = SealObject(SnapshotBody(info, image));
+      const std::string generation = NextGenerationName(info.takenMs);
+      for (Replica &r : replicas_) {
+        try {
+          r.store->Put(SnapshotKey(generation), object, std::chrono::milliseconds(60000 + object.size() / 1000));
+        } catch (const std::exception &failure) {
+          Away(r, failure.what());
+          continue;
+        }
+        if (r.generation.empty() && !r.away) {
+          console_.log(r.setting.name + ": " + r.setting.target + " generation " + generation + " started (" + r.why +
+                       ")");
+        }
+        Reached(r, "new generation " + generation);
+        r.generation = generation;
+        r.generationStartMs = info.takenMs;
+        r.lastShipMs = info.takenMs;
+      }
+      lastCounter_ = counter;
+    } catch (const std::exception &failure) {
+      LocalProblem(failure.what());
+    }
+    Prune();
+  }
+
+  void Publish() {
+    std::lock_guard lock(figures_.mutex);
+    const std::int64_t now = NowMs();
+    for (std::size_t i = 0; i < replicas_.size(); ++i) {
+      const Replica &r = replicas_[i];
+      Figures::One &f = figures_.replicas[i];
+      f.lastShipMs = r.lastShipMs;
+      f.generationStartMs = r.generation.empty() ? 0 : r.generationStartMs;
+      f.errors = r.errors;
+      f.away = r.away || (r.generation.empty() && !localProblem_.empty());
+      f.reason = r.away ? r.reason : (r.generation.empty() ? "no generation yet" : "");
+      f.lagSeconds = 0;
+      f.lagBytes = 0;
+      if (!head_.known) continue;
+      if (r.generation.empty()) {
+        f.lagBytes = std::uint64_t(head_.position.frame) * head_.position.header.FrameBytes();
+      } else if (!Current(r)) {
+        const std::uint32_t from = r.headLog == head_.log ? r.position.frame : 0;
+        f.lagBytes = std::uint64_t(head_.position.frame - std::min(from, head_.position.frame)) *
+                     head_.position.header.FrameBytes();
+        if (const Mark *m = OldestUnshipped(r)) f.lagSeconds = double(now - m->seenMs) / 1000.0;
+      }
+    }
+  }
+
+  const ReplicaSettings &settings_;
+  std::vector<Replica> replicas_;
+  service::DatabasePath &database_;
+  OperatorConsole &console_;
+  Figures &figures_;
+
+  SqliteConnection connection_;
+  std::string connectionPath_;
+  std::uint64_t maintenanceSeen_ = 0;
+  std::string localProblem_;
+  Head head_;
+  std::deque<Mark> marks_;
+  std::optional<LogEnd> restartPoint_;  // the log was folded whole at this point
+  std::optional<LogEnd> previousEnd_;   // where the previous log ended
+  Clock::time_point nextCheckpoint_;
+  std::int64_t lastGenerationMs_ = 0;
+  bool rollbackNoted_ = false;
+  std::optional<std::uint32_t> lastCounter_;
+  Clock::time_point lastRollbackSnapshot_;
+};
+
+Replicator::Replicator(ReplicaSettings settings, std::vector<std::unique_ptr<ReplicaStore>> stores,
+                       std::shared_ptr<service::DatabasePath> database, OperatorConsole &console)
+    : settings_(std::move(settings)), database_(std::move(database)), console_(console),
+      figures_(std::make_shared<Figures>()) {
+  std::vector<Replica> replicas;
+  for (std::size_t i = 0; i < settings_.replicas.size() && i < stores.size(); ++i) {
+    Replica r;
+    r.setting = settings_.replicas[i];
+    r.store = std::move(stores[i]);
+    replicas.push_back(std::move(r));
+    Figures::One figures;
+    figures.name = settings_.replicas[i].name;
+    figures.target = settings_.replicas[i].target;
+    figures_->replicas.push_back(std::move(figures));
+  }
+  worker_ = std::make_unique<Worker>(settings_, std::move(replicas), *database_, console_, *figures_);
+}
+
+Replicator::~Replicator() { Stop(); }
+
+void Replicator::Start() {
+  if (thread_.joinable()) return;
+  database_->Connections().SetServerCheckpoints(true);
+  {
+    std::lock_guard lock(stopMutex_);
+    stopping_ = false;
+  }
+  thread_ = std::thread([this] {
+    std::unique_lock lock(stopMutex_);
+    while (!stopping_) {
+      lock.unlock();
+      const bool behind = worker_->Step();
+      lock.lock();
+      if (behind) continue;
+      stopWake_.wait_for(lock, std::min<std::chrono::milliseconds>(kPoll, settings_.interval / 2),
+                         [this] { return stopping_; });
+    }
+  });
+  drill_ = std::thread([this] { Drill(); });
+}
+
+void Replicator::Stop() {
+  {
+    std::lock_guard lock(stopMutex_);
+    stopping_ = true;
+  }
+  stopWake_.notify_all();
+  if (thread_.joinable()) {
+    thread_.join();
+    worker_->Flush();
+  }
+  if (drill_.joinable()) drill_.join();
+  database_->Connections().SetServerCheckpoints(false);
+}
+
+void Replicator::Drill() {
+  auto wait = settings_.firstDrillAfter;
+  for (;;) {
+    {
+      std::unique_lock lock(stopMutex_);
+      if (stopWake_.wait_for(lock, wait, [this] { return stopping_; })) return;
+    }
+    wait = settings_.drillEvery;
+    const ReplicaTarget &newest = settings_.replicas.front();
+    const std::filesystem::path file = std::filesystem::temp_directory_path() /
+                                       ("quelvar-drill-" + std::to_string(::getpid()) + ".db3");
+    std::error_code ec;
+    std::filesystem::remove(file, ec);
+    try {
+      auto store = OpenStore(newest.target, settings_.s3);
+      const auto started = Clock::now();
+      const RestoreOutcome outcome = RestoreFromReplica(*store, std::nullopt, file);
+      console_.log("Replication: restore drill of " + newest.name + " passed: generation " + outcome.generation +
+                   ", last commit " + LocalMomentText(outcome.lastCommitMs) + ", " +
+                   std::to_string(outcome.segments) + " segment(s), " + Seconds(Clock::now() - started));
+      std::lock_guard lock(figures_->mutex);
+      figures_->lastGoodDrillMs = NowMs();
+    } catch (const std::exception &failure) {
+      console_.log("Replication: restore drill of " + newest.name + " --> " + failure.what());
+      std::lock_guard lock(figures_->mutex);
+      ++figures_->drillFailures;
+    }
+    std::filesystem::remove(file, ec);
+  }
+}
+
+std::string Replicator::MetricsText() const {
+  std::lock_guard lock(figures_->mutex);
+  const std::int64_t now = NowMs();
+  std::string out;
+  auto family = [&](const char *name, const char *type, const char *help) {
+    out += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
+  };
+  auto each = [&](const char *name, auto value) {
+    for (const Figures::One &f : figures_->replicas) {
+      const auto v = value(f);
+      if (!v) continue;
+      char number[64];
+      std::snprintf(number, sizeof number, "%.3f", *v);
+      std::string text = number;
+      while (text.back() == '0') text.pop_back();
+      if (text.back() == '.') text.pop_back();
+      out += std::string(name) + "{replica=\"" + f.name + "\"} " + text + "\n";
+    }
+  };
+  using Value = std::optional<double>;
+  family("quelvar_replica_lag_seconds", "gauge", "Age of the oldest commit not yet shipped to the replica.");
+  each("quelvar_replica_lag_seconds", [](const Figures::One &f) { return Value(f.lagSeconds); });
+  family("quelvar_replica_lag_bytes", "gauge", "Log bytes not yet shipped to the replica.");
+  each("quelvar_replica_lag_bytes", [](const Figures::One &f) { return Value(double(f.lagBytes)); });
+  family("quelvar_replica_last_shipped_timestamp_seconds", "gauge", "When the replica last received an object.");
+  each("quelvar_replica_last_shipped_timestamp_seconds", [](const Figures::One &f) {
+    return f.lastShipMs ? Value(double(f.lastShipMs) / 1000.0) : Value();
+  });
+  family("quelvar_replica_generation_age_seconds", "gauge", "Age of the replica's current generation.");
+  each("quelvar_replica_generation_age_seconds", [now](const Figures::One &f) {
+    return f.generationStartMs ? Value(double(now - f.generationStartMs) / 1000.0) : Value();
+  });
+  family("quelvar_replica_errors_total", "counter", "Failed requests to the replica.");
+  each("quelvar_replica_errors_total", [](const Figures::One &f) { return Value(double(f.errors)); });
+  family("quelvar_replica_up", "gauge", "1 while the replica is reachable and in a generation.");
+  each("quelvar_replica_up", [](const Figures::One &f) { return Value(f.away ? 0.0 : 1.0); });
+  if (figures_->lastGoodDrillMs != 0) {
+    family("quelvar_replica_drill_age_seconds", "gauge", "Age of the last restore drill that passed.");
+    char text[64];
+    std::snprintf(text, sizeof text, "%.3f", double(now - figures_->lastGoodDrillMs) / 1000.0);
+    out += std::string("quelvar_replica_drill_age_seconds ") + text + "\n";
+  }
+  family("quelvar_replica_drill_failures_total", "counter", "Restore drills that failed.");
+  out += "quelvar_replica_drill_failures_total " + std::to_string(figures_->drillFailures) + "\n";
+  return out;
+}
+
+std::string Replicator::HealthNote() const {
+  std::lock_guard lock(figures_->mutex);
+  const std::int64_t now = NowMs();
+  std::string out;
+  for (const Figures::One &f : figures_->replicas) {
+    const bool late = f.lagSeconds * 1000 > double(settings_.interval.count()) * 2 + 2000;
+    if (!f.away && !late) continue;
+    out += "replica " + f.name + " (" + f.target + ") lags";
+    if (f.lastShipMs) out += ": last shipped " + std::to_string((now - f.lastShipMs) / 1000) + " s ago";
+    if (!f.reason.empty()) out += " (" + f.reason + ")";
+    out += "\n";
+  }
+  return out;
+}
+
+}  // namespace quelvar::replica

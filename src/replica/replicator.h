@@ -1,0 +1,92 @@
+#pragma once
+// Continuous replication of the live database to up to two replicas (folders
+// or S3-compatible buckets), on a thread of its own.
+//
+// A generation is a snapshot of the database followed by an ordered series of
+// log segments. The server folds the log back into the database itself (the
+// engine's automatic checkpoint is off on every connection: see
+// ConnectionPool::SetServerCheckpoints), and only once every replica that is
+// in continuity holds every frame: the last frames are shipped and the
+// checkpoint runs under the writers' lock, so no frame is folded before it is
+// shipped. The replicator keeps a connection of its own open, so the file is
+// never folded as its last connection closes.
+//
+// Each poll (every 50 ms at most) reads the commits added to the log; a
+// replica is sent a segment once its oldest unshipped commit has waited half
+// the interval. Whatever breaks continuity starts a new generation with a new
+// snapshot for the replicas concerned: the start of the server, a restore,
+// the integrity check or compaction (a maintenance hold on the pool), a log
+// restarted without the replicator's checkpoint, a replica that was away past
+// the log bound, a snapshot older than a day.
+//
+// A replica that fails is "away": the saves go on, the log is kept for it up
+// to the bound, one log line at the start of the outage and one at recovery.
+// Past the bound the server folds the log anyway and that replica starts a new
+// generation when it is back. Generations whose successor started before the
+// retention are removed, never the current one.
+//
+// With the rollback journal there is no log to ship: each replica gets a new
+// generation (a snapshot) when the database has changed, at most every 60
+// intervals (a minute by default).
+//
+// Once a day (and a few minutes after start) a drill restores the newest
+// replica into a temporary file and checks it; the outcome is logged.
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "replica/replica_settings.h"
+#include "replica/replica_store.h"
+#include "service/database_path.h"
+#include "service/operator_console.h"
+
+namespace quelvar::replica {
+
+class Replicator {
+ public:
+  // `stores` in the order of `settings.replicas`. Log lines go to `console`.
+  Replicator(ReplicaSettings settings, std::vector<std::unique_ptr<ReplicaStore>> stores,
+             std::shared_ptr<service::DatabasePath> database, OperatorConsole &console);
+  ~Replicator();  // Stop()
+  Replicator(const Replicator &) = delete;
+  Replicator &operator=(const Replicator &) = delete;
+
+  // Turns the engine's automatic checkpoint off on the pool and starts the
+  // thread.
+  void Start();
+  // Ends the thread (after the step in progress), ships what is left to the
+  // reachable replicas, and gives checkpoints back to the engine.
+  void Stop();
+
+  // The figures for GET /metrics, Prometheus text, one block per replica.
+  std::string MetricsText() const;
+  // "" when every replica is current; otherwise one line per replica that lags.
+  std::string HealthNote() const;
+
+ private:
+  struct Replica;
+  struct Figures;
+  class Worker;
+
+  ReplicaSettings settings_;
+  std::shared_ptr<service::DatabasePath> database_;
+  OperatorConsole &console_;
+  std::unique_ptr<Worker> worker_;
+  std::thread thread_;
+  std::thread drill_;
+  std::mutex stopMutex_;
+  std::condition_variable stopWake_;
+  bool stopping_ = false;
+  std::shared_ptr<Figures> figures_;
+
+  void Drill();
+};
+
+}  // namespace quelvar::replica

@@ -1,0 +1,249 @@
+// The replicator and the restore in one process, against a folder replica:
+// writes through the pool's writer lock (as requests make them), the log
+// folded and restarted by the replicator, a maintenance hold, a replica that
+// goes away and comes back.
+
+#include "replica/replicator.h"
+
+#include <sqlite3.h>
+
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "data/shipped_schema.h"
+#include "replica/folder_store.h"
+#include "replica/replica_restore.h"
+#include "replica/wal_format.h"
+#include "temp_dir.h"
+
+namespace quelvar::replica {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct RecordingConsole : OperatorConsole {
+  void countModule() override {}
+  void log(std::string entry) override {
+    std::lock_guard lock(mutex);
+    entries += entry + "\n";
+  }
+  std::string Entries() {
+    std::lock_guard lock(mutex);
+    return entries;
+  }
+  std::mutex mutex;
+  std::string entries;
+};
+
+std::string Text(const std::string& file, const std::string& sql) {
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_stmt* stmt = nullptr;
+  std::string out = "<error>";
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK) {
+    out = sqlite3_step(stmt) == SQLITE_ROW && sqlite3_column_text(stmt, 0)
+              ? reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0))
+              : "<none>";
+  }
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
+  return out;
+}
+
+class InProcessReplication : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    database_ = dir_.File("QuelvarDB.db3");
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(database_.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "PRAGMA journal_mode = WAL", nullptr, nullptr, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, std::string(ShippedSchema()).c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    std::filesystem::create_directories(dir_.path() / "replica");
+    path_ = std::make_shared<service::DatabasePath>(database_);
+  }
+  void TearDown() override {
+    if (replicator_) replicator_->Stop();
+  }
+
+  void StartReplication(std::chrono::milliseconds interval = 100ms) {
+    ReplicaSettings settings;
+    settings.replicas = {{"Replica1", (dir_.path() / "replica").string()}};
+    settings.interval = interval;
+    settings.firstDrillAfter = 1h;
+    std::vector<std::unique_ptr<ReplicaStore>> stores;
+    stores.push_back(std::make_unique<FolderStore>(dir_.path() / "replica"));
+    replicator_ = std::make_unique<Replicator>(settings, std::move(stores), path_, console_);
+    replicator_->Start();
+  }
+
+  // One write transaction as a request makes it: under the writers' lock, on
+  // a pooled connection.
+  void Save(const std::string& sql) {
+    ConnectionPool& pool = path_->Connections();
+    WriterHold hold;
+    ASSERT_TRUE(hold.Acquire(pool.Writers(), 10s));
+    ConnectionPool::Loan loan = pool.Borrow(database_);
+    ASSERT_EQ(sqlite3_exec(loan.connection.get(), ("BEGIN;" + sql + ";COMMIT").c_str(), nullptr, nullptr, nullptr),
+              SQLITE_OK)
+        << sqlite3_errmsg(loan.connection.get());
+    pool.Return(std::move(loan));
+  }
+
+  // Waits until the replica holds every commit so far.
+  bool CaughtUp() {
+    std::this_thread::sleep_for(300ms);
+    for (int i = 0; i < 200; ++i) {
+      const std::string m = replicator_->MetricsText();
+      if (m.find("quelvar_replica_lag_bytes{replica=\"Replica1\"} 0\n") != std::string::npos &&
+          m.find("quelvar_replica_up{replica=\"Replica1\"} 1\n") != std::string::npos) {
+        return true;
+      }
+      std::this_thread::sleep_for(50ms);
+    }
+    return false;
+  }
+
+  std::string Restore(std::optional<std::int64_t> at = std::nullopt) {
+    const std::string file = dir_.File("restored-" + std::to_string(++restores_) + ".db3");
+    FolderStore store(dir_.path() / "replica");
+    last_ = RestoreFromReplica(store, at, file);
+    return file;
+  }
+
+  std::size_t Generations() {
+    std::size_t n = 0;
+    for (auto& entry : std::filesystem::directory_iterator(dir_.path() / "replica" / "generations")) {
+      n += entry.is_directory();
+    }
+    return n;
+  }
+
+  testing::TempDir dir_;
+  std::string database_;
+  std::shared_ptr<service::DatabasePath> path_;
+  RecordingConsole console_;
+  std::unique_ptr<Replicator> replicator_;
+  RestoreOutcome last_;
+  int restores_ = 0;
+};
+
+TEST_F(InProcessReplication, TheLogIsFoldedAndRestartedWithoutBreakingTheGeneration) {
+  StartReplication();
+  // Enough transactions for several checkpoints (one every 1,000 frames) and
+  // log restarts, in bursts.
+  for (int i = 1; i <= 2500; ++i) {
+    Save("INSERT INTO T06_GRUP (T06_NumGrupo, T06_Grupo) VALUES (" + std::to_string(i) + ", 'g" +
+         std::to_string(i) + "')");
+    if (i % 100 == 0) std::this_thread::sleep_for(100ms);
+  }
+  ASSERT_TRUE(CaughtUp()) << console_.Entries();
+  // The log was folded back and started again: the current one holds only
+  // the last of the commits.
+  const auto header = ReadWalHeader(database_ + "-wal");
+  ASSERT_TRUE(header);
+  EXPECT_LT(ReadCommittedFrames(database_ + "-wal", StartOf(*header), std::size_t(1) << 30, false).commits.size(),
+            1000u);
+  EXPECT_EQ(Generations(), 1u) << console_.Entries();
+  const std::string file = Restore();
+  EXPECT_EQ(last_.stop, "");
+  EXPECT_GT(last_.segments, 1u);
+  EXPECT_EQ(Text(file, "SELECT count(*) FROM T06_GRUP"), "2500");
+  EXPECT_EQ(Text(file, "PRAGMA integrity_check"), "ok");
+}
+
+TEST_F(InProcessReplication, AMaintenanceHoldStartsANewGeneration) {
+  StartReplication();
+  Save("INSERT INTO T06_GRUP (T06_NumGrupo, T06_Grupo) VALUES (1, 'a')");
+  ASSERT_TRUE(CaughtUp());
+  EXPECT_EQ(Generations(), 1u);
+  {
+    ConnectionPool::MaintenanceHold hold(path_->Connections());
+    // What a compaction does outside the writers' lock: the log folded and
+    // emptied behind the replicator's back.
+    sqlite3* db = nullptr;
+    sqlite3_open(database_.c_str(), &db);
+    sqlite3_exec(db, "INSERT INTO T06_GRUP (T06_NumGrupo, T06_Grupo) VALUES (2, 'b'); VACUUM", nullptr, nullptr,
+                 nullptr);
+    sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    sqlite3_close(db);
+  }
+  Save("INSERT INTO T06_GRUP (T06_NumGrupo, T06_Grupo) VALUES (3, 'c')");
+  ASSERT_TRUE(CaughtUp());
+  EXPECT_EQ(Generations(), 2u) << console_.Entries();
+  EXPECT_NE(console_.Entries().find("started (a restore or an integrity check changed the database file)"),
+            std::string::npos)
+      << console_.Entries();
+  EXPECT_EQ(Text(Restore(), "SELECT group_concat(T06_Grupo) FROM T06_GRUP"), "a,b,c");
+}
+
+TEST_F(InProcessReplication, AReplicaAwayGetsTheLogKeptAndOneLineEachWay) {
+  StartReplication();
+  Save("INSERT INTO T06_GRUP (T06_NumGrupo, T06_Grupo) VALUES (1, 'a')");
+  ASSERT_TRUE(CaughtUp());
+  // The disk goes: the folder is not there.
+  std::filesystem::rename(dir_.path() / "replica", dir_.path() / "unplugged");
+  for (int i = 2; i <= 20; ++i) {
+    Save("INSERT INTO T06_GRUP (T06_NumGrupo, T06_Grupo) VALUES (" + std::to_string(i) + ", 'x" + std::to_string(i) +
+         "')");
+    std::this_thread::sleep_for(20ms);
+  }
+  std::this_thread::sleep_for(1500ms);
+  EXPECT_NE(replicator_->HealthNote().find("replica Replica1 ("), std::string::npos);
+  std::filesystem::rename(dir_.path() / "unplugged", dir_.path() / "replica");
+  ASSERT_TRUE(CaughtUp()) << console_.Entries();
+  EXPECT_EQ(replicator_->HealthNote(), "");
+  const std::string log = console_.Entries();
+  auto count = [&log](const std::string& text) {
+    int n = 0;
+    for (auto at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("is unreachable"), 1) << log;
+  EXPECT_EQ(count("is back after"), 1) << log;
+  EXPECT_EQ(count("continuity kept"), 1) << log;
+  EXPECT_EQ(Generations(), 1u);
+  EXPECT_EQ(Text(Restore(), "SELECT count(*) FROM T06_GRUP"), "20");
+}
+
+TEST_F(InProcessReplication, ARestoreStopsAtTheMomentAndAtADamagedSegment) {
+  StartReplication();
+  Save("INSERT INTO T06_GRUP (T06_NumGrupo, T06_Grupo) VALUES (1, 'a')");
+  ASSERT_TRUE(CaughtUp());
+  const auto between = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::system_clock::now().time_since_epoch())
+                           .count();
+  std::this_thread::sleep_for(200ms);
+  Save("INSERT INTO T06_GRUP (T06_NumGrupo, T06_Grupo) VALUES (2, 'b')");
+  ASSERT_TRUE(CaughtUp());
+  Save("INSERT INTO T06_GRUP (T06_NumGrupo, T06_Grupo) VALUES (3, 'c')");
+  ASSERT_TRUE(CaughtUp());
+  EXPECT_EQ(Text(Restore(between), "SELECT group_concat(T06_Grupo) FROM T06_GRUP"), "a");
+  EXPECT_LE(last_.lastCommitMs, between);
+  EXPECT_EQ(Text(Restore(), "SELECT group_concat(T06_Grupo) FROM T06_GRUP"), "a,b,c");
+  // The newest segment damaged: the replay keeps what comes before it and says why.
+  std::filesystem::path newest;
+  for (auto& g : std::filesystem::directory_iterator(dir_.path() / "replica" / "generations")) {
+    for (auto& f : std::filesystem::directory_iterator(g.path())) {
+      if (f.path().filename() != "snapshot" && (newest.empty() || f.path() > newest)) newest = f.path();
+    }
+  }
+  ASSERT_FALSE(newest.empty());
+  std::filesystem::resize_file(newest, std::filesystem::file_size(newest) - 3);
+  EXPECT_EQ(Text(Restore(), "SELECT group_concat(T06_Grupo) FROM T06_GRUP"), "a,b");
+  EXPECT_NE(last_.stop.find("damaged or incomplete"), std::string::npos) << last_.stop;
+  // An existing file is never written over.
+  const std::string existing = dir_.File("restored-1.db3");
+  const auto size = std::filesystem::file_size(existing);
+  FolderStore store(dir_.path() / "replica");
+  EXPECT_THROW(RestoreFromReplica(store, std::nullopt, existing), std::runtime_error);
+  EXPECT_EQ(std::filesystem::file_size(existing), size);
+}
+
+}  // namespace
+}  // namespace quelvar::replica
