@@ -233,7 +233,7 @@ TEST(ServiceMonitor, CountsARequestUnderTheGroupAndEventItReached) {
   NamingHandler inner;
   ServiceMonitor monitor(inner, catalogue, metrics,
                          MonitorSources{std::make_shared<DatabasePath>((folder.path() / "db.db3").string()),
-                                        folder.path() / "Backup", {}, {}});
+                                        folder.path() / "Backup", {}, {}, {}, {}});
   HttpRequest request;
   request.requestType = RequestType::Post;
   request.path = "/Sobre";  // the group travels in a field
