@@ -88,6 +88,7 @@ struct Listener::Impl {
   explicit Impl(RequestHandler& h) : handler(&h) {}
 
   std::atomic<RequestHandler*> handler;
+  std::atomic<OperatorEntrance*> entrance{nullptr};
   std::atomic<std::uint16_t> port{0};
   std::atomic<std::uint16_t> boundPort{0};
   std::atomic<std::uint16_t> boundTlsPort{0};
@@ -473,6 +474,7 @@ struct Listener::Impl {
                             budget,
                             throttle,
                             *handler.load(),
+                            entrance.load(),
                             [this](std::chrono::milliseconds delay) {
                               std::unique_lock lock(mutex);
                               stopping.wait_for(lock, delay, [this] { return closing; });
@@ -506,6 +508,8 @@ Listener::~Listener() {
 }
 
 void Listener::SetHandler(RequestHandler& handler) { impl_->handler = &handler; }
+
+void Listener::SetEntrance(OperatorEntrance* entrance) { impl_->entrance = entrance; }
 
 void Listener::SetPort(std::uint16_t port) { impl_->port = port; }
 
