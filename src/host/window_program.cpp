@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "host/backup_schedule.h"
+#include "host/panel_wiring.h"
 #include "host/qt_console.h"
 #include "host/server_control.h"
 #include "host/server_window.h"
@@ -24,12 +25,14 @@ int RunOperatorWindow(int argc, char** argv, const std::filesystem::path& progra
   ApplyVisualStyle(application);
 
   QtOperatorConsole console;
-  ServerControl server(console, programFolder, selfUpdate);
+  panel::RecentLog recentLog(console, PanelLevelOf);
+  ServerControl server(recentLog, programFolder, selfUpdate);
+  PanelWiring panel(server, recentLog);
   BackupScheduler backups(server);
   try {
     backups.Start(ReadBackupSchedule(programFolder));
   } catch (const std::exception& failure) {
-    console.log(std::string("Backup automático --> \r") + failure.what());
+    recentLog.log(std::string("Backup automático --> \r") + failure.what());
   }
   // Closing the window stops the listener, then ends the process at once:
   // requests in progress and open connections are cut off.

@@ -22,7 +22,9 @@ inline constexpr std::string_view kRestoreUnconfirmed =
     "Restauração não confirmada: digite o nome do arquivo de backup exatamente como aparece na lista.";
 inline constexpr std::string_view kNoReplica = "Nenhuma réplica configurada.";
 
-// The operator-log entries of the panel: "Painel --> " + who + what.
-inline constexpr std::string_view kLogPrefix = "Painel --> ";
+// The operator-log entries of the panel: kLogPrefix + who + what; a failure
+// of the panel's own work starts with kFailurePrefix (logged as an error).
+inline constexpr std::string_view kLogPrefix = "Painel: ";
+inline constexpr std::string_view kFailurePrefix = "Painel --> ";
 
 }  // namespace quelvar::panel
