@@ -135,8 +135,6 @@ std::string CheckPanelSettings(const std::vector<std::pair<std::string, std::str
         if (!value.empty() && !Digits(value)) return label + "use um número inteiro, ou deixe vazio.";
         break;
       case Kind::Text:
-        if (value.empty()) return label + "não pode ficar vazio.";
-        break;
       case Kind::PanelUser:
       case Kind::Path:
       case Kind::Schedule:
