@@ -17,6 +17,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
 ./scripts/install_missing.sh libasan8 libubsan1 libtsan2
+# The operator panel's browser tests: Chromium, its driver and Selenium.
+./scripts/install_missing.sh chromium chromium-driver python3-selenium
 
 jobs="${JOBS:-2}"
 stages=("$@")

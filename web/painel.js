@@ -104,7 +104,10 @@
     const element = $(id);
     const width = Math.max(280, element.clientWidth || 600);
     if (!charts[id]) {
-      charts[id] = new uPlot({ width: width, height: 200, series: series, axes: [{}, {}] }, data, element);
+      const clock = (seconds) => new Date(seconds * 1000).toLocaleTimeString('pt-BR', { hour: '2-digit', minute: '2-digit' });
+      const time = { label: 'Hora', value: (u, v) => (v == null ? '--' : clock(v)) };
+      const axes = [{ values: (u, ticks) => ticks.map(clock) }, {}];
+      charts[id] = new uPlot({ width: width, height: 200, series: [time].concat(series.slice(1)), axes: axes }, data, element);
     } else {
       charts[id].setSize({ width: width, height: 200 });
       charts[id].setData(data);

@@ -209,6 +209,8 @@ class Panel(unittest.TestCase):
         self.assertIn(b"Entrar no painel", page)
 
     def test_03_login_opens_the_state_page_with_its_charts(self):
+        for _ in range(3):
+            self.assertEqual(self.server.desktop_request("/DWServerEventsT03_CONF/GETEVENTS")[0], 200)
         self.open_panel()
         self.login()
         self.visible("app")
@@ -217,6 +219,9 @@ class Panel(unittest.TestCase):
         self.wait(lambda b: len(b.find_elements(By.CSS_SELECTOR, "#grafico-pedidos canvas")) == 1)
         self.wait(lambda b: len(b.find_elements(By.CSS_SELECTOR, "#grafico-latencia canvas")) == 1)
         self.assertIn("Nenhuma réplica configurada.", self.element("estado-dados").text)
+        status, body = self.fetch("api/estado")
+        self.assertEqual(status, 200)
+        self.assertGreaterEqual(sum(minute["pedidos"] for minute in json.loads(body)["minutos"]), 3)
         self.screenshot("estado")
 
     def test_04_the_log_shows_a_desktop_request_live(self):
