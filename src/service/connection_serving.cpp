@@ -300,6 +300,7 @@ std::size_t ServeRequest(Stream& stream, TimedStream& timed, const CloseAfterRep
   if (const int status = HeaderRefusal(head, View(head.target()))) { Refuse(stream, close, status); return 0; }
 
   auto loginFailed = [&scope] {
+    scope.roster.Refused(scope.peer.ip, "credenciais recusadas");
     const auto delay = scope.throttle.RecordFailure(scope.peer.ip);
     if (delay.count() > 0) scope.pause(delay);
   };
@@ -363,6 +364,7 @@ std::size_t ServeRequest(Stream& stream, TimedStream& timed, const CloseAfterRep
       reply = EmptyReply();
     } else {
       request.requestType = *type;
+      scope.roster.Requested(scope.peer.ip);
       const auto started = std::chrono::steady_clock::now();
       try {
         if (entrance != nullptr) {

@@ -103,6 +103,7 @@ struct Listener::Impl {
   BodyBudget budget{ListenerLimits{}.bodyBudget};
   LoginThrottle throttle;
   AddressSlots slots;
+  ConnectionRoster roster;
 
   // Owned by the thread that calls SetActive.
   asio::io_context io;  // runs nothing; the sockets need one
@@ -475,6 +476,7 @@ struct Listener::Impl {
                             throttle,
                             *handler.load(),
                             entrance.load(),
+                            roster,
                             [this](std::chrono::milliseconds delay) {
                               std::unique_lock lock(mutex);
                               stopping.wait_for(lock, delay, [this] { return closing; });
@@ -486,6 +488,11 @@ struct Listener::Impl {
       peerIp = scope.peer.ip;
       // One address may hold only so many connections: the next is closed at once.
       counted = slots.TryTake(peerIp, scope.options->limits.maxConnectionsPerAddress);
+      if (counted) {
+        roster.Opened(peerIp);
+      } else {
+        roster.Refused(peerIp, "conexões demais deste endereço");
+      }
       if (counted && ServeConnection(fd, io.get_executor(), tls, scope) >= kTrimAfterBytes) {
         // A large reply leaves free memory behind: hand it back to the system.
         ::malloc_trim(0);
@@ -494,7 +501,10 @@ struct Listener::Impl {
       // A failure outside the handler (out of memory while reading, a socket
       // error raised as an exception) ends the connection.
     }
-    if (counted) slots.Give(peerIp);
+    if (counted) {
+      slots.Give(peerIp);
+      roster.Closed(peerIp);
+    }
   }
 };
 
@@ -554,6 +564,8 @@ DescriptorBudget Listener::Descriptors() const {
 }
 
 std::size_t Listener::OpenConnections() const { return impl_->openCount.load(); }
+
+const ConnectionRoster& Listener::Roster() const { return impl_->roster; }
 
 std::size_t Listener::Threads() const { return impl_->threads.load(); }
 

@@ -60,6 +60,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "service/connection_roster.h"
 #include "service/descriptor_budget.h"
 #include "service/listener_error.h"
 #include "service/protocol_limits.h"
@@ -134,6 +135,8 @@ class Listener {
 
   // Connections currently open (accepted and not yet finished).
   std::size_t OpenConnections() const;
+  // The clients connected now and the last refusals.
+  const ConnectionRoster& Roster() const;
   // The listener's threads: those serving a connection and those waiting in
   // accept() for the next.
   std::size_t Threads() const;

@@ -313,9 +313,16 @@ class Panel(unittest.TestCase):
         self.assertIn("Porta=%d\n" % self.server.port, text)
         self.assertIn("SenhaPainel=pbkdf2-sha256$", text)
 
-    def test_10_connections_page(self):
+    def test_10_connections_page_lists_clients_and_refusals(self):
+        request = urllib.request.Request(self.server.url("/DWServerEventsT03_CONF/GETEVENTS"))
+        request.add_header("Authorization", "Basic " + base64.b64encode(b"varosa:errada").decode())
+        with self.assertRaises(urllib.error.HTTPError) as refused:
+            urllib.request.urlopen(request, timeout=WAIT)
+        self.assertEqual(refused.exception.code, 401)
         self.page("conexoes")
         self.text_in("conexoes-abertas", "Conexões abertas agora:")
+        self.text_in("tabela-recusas", "credenciais recusadas")
+        self.text_in("tabela-clientes", "127.0.0.1")  # the page's own request
         self.screenshot("conexoes")
 
     def test_11_phone_width(self):
