@@ -39,7 +39,11 @@ TJSONParam& AddParam(TDWParams& params, std::string_view name, TObjectDirection 
 
 bool IsBackupName(const std::string& name) {
   constexpr std::string_view kExtension = ".db3";
-  return tools::IsPlainFileName(name) && name.size() > kExtension.size() &&
+  // No control characters nor quotes either: the name goes into a header of the download.
+  const bool tame = std::none_of(name.begin(), name.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7f || c == '"';
+  });
+  return tame && tools::IsPlainFileName(name) && name.size() > kExtension.size() &&
          EqualsIgnoreCase(std::string_view(name).substr(name.size() - kExtension.size()), kExtension);
 }
 
@@ -61,30 +65,25 @@ std::vector<BackupFile> PanelTools::Backups() const {
   return files;
 }
 
-std::string PanelTools::Backup(const std::string& name) {
+std::string PanelTools::RunEvent(void (*event)(TDM&, TDWParams&, std::string&),
+                                 const std::vector<std::pair<std::string_view, std::string>>& inputs) {
   std::lock_guard guard(acting_);
   TDM dm(*sources_.console, sources_.databasePath, sources_.programFolder);
   TDWParams params;
-  AddParam(params, "Destino1", TObjectDirection::odIN).SetAsString(name);
-  AddParam(params, "Destino2", TObjectDirection::odIN).SetAsString("");
+  for (const auto& [name, value] : inputs) AddParam(params, name, TObjectDirection::odIN).SetAsString(value);
   AddParam(params, "Resposta", TObjectDirection::odOUT);
   std::string result;
-  tools::Backup(dm, params, result);
-  const std::string answer = params.Item("Resposta").GetAsString();
+  event(dm, params, result);
+  return params.Item("Resposta").GetAsString();
+}
+
+std::string PanelTools::Backup(const std::string& name) {
+  const std::string answer = RunEvent(tools::Backup, {{"Destino1", name}, {"Destino2", ""}});
   if (answer.rfind("Backup gerado", 0) == 0) Remember(true);
   return answer;
 }
 
-std::string PanelTools::Restore(const std::string& name) {
-  std::lock_guard guard(acting_);
-  TDM dm(*sources_.console, sources_.databasePath, sources_.programFolder);
-  TDWParams params;
-  AddParam(params, "Origem", TObjectDirection::odIN).SetAsString(name);
-  AddParam(params, "Resposta", TObjectDirection::odOUT);
-  std::string result;
-  tools::Restore(dm, params, result);
-  return params.Item("Resposta").GetAsString();
-}
+std::string PanelTools::Restore(const std::string& name) { return RunEvent(tools::Restore, {{"Origem", name}}); }
 
 std::string PanelTools::Check() {
   std::lock_guard guard(acting_);

@@ -10,9 +10,16 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "panel/panel_sources.h"
+
+namespace quelvar {
+class TDM;
+class TDWParams;
+}  // namespace quelvar
 
 namespace quelvar::panel {
 
@@ -54,6 +61,10 @@ class PanelTools {
 
  private:
   void Remember(bool ok);
+  // Runs a desktop event on a module of its own with these string inputs and
+  // returns its "Resposta".
+  std::string RunEvent(void (*event)(TDM&, TDWParams&, std::string&),
+                       const std::vector<std::pair<std::string_view, std::string>>& inputs);
 
   const PanelSources& sources_;
   // One action at a time: they would only queue on the database's locks.
@@ -62,7 +73,8 @@ class PanelTools {
   std::optional<IntegrityResult> lastIntegrity_;
 };
 
-// True for a plain file name ending in ".db3" (any letter case).
+// True for a plain file name ending in ".db3" (any letter case), without
+// control characters or double quotes.
 bool IsBackupName(const std::string& name);
 
 }  // namespace quelvar::panel

@@ -323,6 +323,13 @@ std::size_t ServeRequest(Stream& stream, TimedStream& timed, const CloseAfterRep
   BudgetHold hold(scope.budget);
   if (!parser.is_done()) {
     const auto announced = parser.content_length();
+    if (entrance != nullptr) {
+      if (announced.value_or(0) > kMaxEntranceBodyBytes) {
+        Refuse(stream, close, 413, AfterRefusedBody(announced));
+        return 0;
+      }
+      parser.body_limit(kMaxEntranceBodyBytes);
+    }
     const std::uint64_t reading = buffer.capacity() + kBodyReadAhead;
     if (!hold.TryTake(reading + announced.value_or(0))) {
       Refuse(stream, close, 503, AfterRefusedBody(announced));

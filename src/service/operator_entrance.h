@@ -8,15 +8,20 @@
 // took, for its figures.
 //
 // Everything else of the listener's gate holds for the door's requests too:
-// the header limits and deadlines, the body budget and rate, the method filter.
+// the header limits and deadlines, the body budget and rate, the method filter;
+// and since no credential has been checked before their body is read, that
+// body may hold at most kMaxEntranceBodyBytes (413 otherwise).
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <string_view>
 
 #include "service/http_exchange.h"
 
 namespace quelvar::service {
+
+inline constexpr std::uint64_t kMaxEntranceBodyBytes = 64 * 1024;
 
 // What the door learns of the connection beside the request.
 struct EntranceContext {

@@ -208,6 +208,20 @@ class Panel(unittest.TestCase):
         self.assertEqual(status, 200)
         self.assertIn(b"Entrar no painel", page)
 
+    def test_02_bodies_sent_to_the_panel_are_small(self):
+        """No credential is checked before the panel reads a body: a large one is refused unread."""
+        def exchange(head, body=b""):
+            with socket.create_connection(("127.0.0.1", self.server.port), timeout=WAIT) as s:
+                s.sendall(head + body)
+                return s.recv(64).split(b"\r\n")[0]
+        head = b"POST /painel/api/entrar HTTP/1.1\r\nHost: x\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+        self.assertEqual(exchange(head + b"Content-Length: 10000000\r\n\r\n"), b"HTTP/1.1 413 Payload Too Large")
+        chunk = b"%x\r\n" % 70000 + b"a" * 70000 + b"\r\n0\r\n\r\n"
+        self.assertEqual(exchange(head + b"Transfer-Encoding: chunked\r\n\r\n", chunk),
+                         b"HTTP/1.1 413 Payload Too Large")
+        self.assertEqual(exchange(head + b"Content-Length: 21\r\n\r\n", b"usuario=a&senha=b&x=y"),
+                         b"HTTP/1.1 401 Unauthorized")
+
     def test_03_login_opens_the_state_page_with_its_charts(self):
         for _ in range(3):
             self.assertEqual(self.server.desktop_request("/DWServerEventsT03_CONF/GETEVENTS")[0], 200)
@@ -250,6 +264,10 @@ class Panel(unittest.TestCase):
         self.assertIn("Backup gerado com sucesso.", self.text_in("resposta-backup", "Backup gerado"))
         self.text_in("tabela-backups", "PeloPainel.db3")
         self.assertTrue(os.path.isfile(os.path.join(self.server.folder, "Backup", "PeloPainel.db3")))
+        link = self.browser.find_element(By.LINK_TEXT, "PeloPainel.db3")
+        status, body = self.fetch(link.get_attribute("href"))
+        self.assertEqual(status, 200)
+        self.assertTrue(body.startswith("SQLite format 3"))
         self.screenshot("backups")
 
     def test_06_restore_needs_the_typed_confirmation(self):
