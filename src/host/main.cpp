@@ -253,6 +253,7 @@ int RunHeadless(const std::filesystem::path& programFolder, const sigset_t& sign
   // The graceful stop: no new connections; the requests in flight get up to
   // kStopGrace to finish; whatever is left then is cut off as the process ends.
   server.StopAccepting();
+  panel.Wake();
   const std::size_t open = server.OpenConnections();
   std::string note = std::string(SignalName(received));
   if (open > 0) {

@@ -26,6 +26,10 @@ class PanelWiring {
   PanelWiring(const PanelWiring&) = delete;
   PanelWiring& operator=(const PanelWiring&) = delete;
 
+  // Ends the waits of the panel's live log, so that a graceful stop does not
+  // wait for them.
+  void Wake() { door_.Wake(); }
+
  private:
   panel::SettingsOutcome WriteSettings(const std::vector<std::pair<std::string, std::string>>& values);
   void Restarts();
