@@ -331,6 +331,29 @@ class Panel(unittest.TestCase):
         self.assertIn("Porta=%d\n" % self.server.port, text)
         self.assertIn("SenhaPainel=pbkdf2-sha256$", text)
 
+    def test_09b_a_change_that_restarts_the_listener_says_so_and_restarts_it(self):
+        self.browser.refresh()
+        self.page("configuracao")
+        failures = self.visible("campo-FalhasLogin")
+        failures.clear()
+        failures.send_keys("30")
+        self.element("gravar").click()
+        self.assertIn("FalhasLogin reinicia o servidor", self.text_in("aviso-reinicio", "FalhasLogin"))
+        with open(self.server.config_file()) as f:
+            self.assertNotIn("FalhasLogin", f.read())  # nothing written before the second click
+        self.element("gravar").click()
+        self.text_in("resposta-configuracao", "será reiniciado")
+        deadline = time.time() + WAIT
+        while "servidor reiniciado com a nova configuração" not in self.server.log_text():
+            self.assertLess(time.time(), deadline, self.server.log_text())
+            time.sleep(0.2)
+        with open(self.server.config_file()) as f:
+            self.assertIn("FalhasLogin=30\n", f.read())
+        # The same port, the same session.
+        self.browser.refresh()
+        self.page("estado")
+        self.text_in("estado-dados", "Versão")
+
     def test_10_connections_page_lists_clients_and_refusals(self):
         request = urllib.request.Request(self.server.url("/DWServerEventsT03_CONF/GETEVENTS"))
         request.add_header("Authorization", "Basic " + base64.b64encode(b"varosa:errada").decode())
