@@ -114,8 +114,8 @@
     }
   }
 
-  loaders.estado = async function () {
-    const state = (await api('estado')).body;
+  loaders.estado = async function (background) {
+    const state = (await api(background ? 'estado?fundo=1' : 'estado')).body;
     const rows = [
       ['Versão', state.versao],
       ['No ar há', durationText(state.agora - state.inicio)],
@@ -143,7 +143,7 @@
     chart('grafico-latencia', [{}, { label: 'Média (ms)', stroke: '#2a8a3a' }, { label: 'Maior (ms)', stroke: '#c0392b' }],
       [times, state.minutos.map((m) => m.mediaMs), state.minutos.map((m) => m.maiorMs)]);
   };
-  setInterval(() => { if (formToken && current === 'estado') loaders.estado().catch(() => {}); }, 10000);
+  setInterval(() => { if (formToken && current === 'estado') loaders.estado(true).catch(() => {}); }, 10000);
 
   // Registro: live through the event stream; the newest first.
   function drawEntries() {
@@ -167,6 +167,13 @@
   function startStream() {
     if (stream) return;
     stream = new EventSource('api/registro/eventos');
+    // A refused stream (the session ended) is not retried by the browser: see why.
+    stream.onerror = () => {
+      if (stream && stream.readyState === EventSource.CLOSED) {
+        stream = null;
+        api('sessao?fundo=1').then(() => startStream()).catch(() => {});
+      }
+    };
     stream.addEventListener('entrada', (event) => {
       const entry = JSON.parse(event.data);
       if (entries.length && entries[entries.length - 1].n >= entry.n) return;

@@ -136,8 +136,11 @@ void PanelDoor::Api(std::string_view route, const HttpRequest& request, HttpRepl
     Login(request, reply, context);
     return;
   }
+  // What the pages ask by themselves (the live log, the state's refresh) does
+  // not count as the operator's use: an open tab alone keeps no session alive.
+  const bool background = route == "registro/eventos" || FormFields(request.query).count("fundo") != 0;
   const auto token = CookieValue(request, kSessionCookie);
-  const auto session = token ? sessions_.Use(*token) : std::nullopt;
+  const auto session = token ? sessions_.Use(*token, SessionStore::Clock::now(), !background) : std::nullopt;
   if (!session) {
     Message(reply, 401, kSessionNeeded);
     return;
@@ -168,13 +171,17 @@ void PanelDoor::Login(const HttpRequest& request, HttpReply& reply, const servic
     return found == fields.end() ? std::string() : found->second;
   };
   const std::string user = field("usuario");
-  Slot verifying(verifying_, kMaxVerifying);
-  if (!verifying.Taken()) {
-    Message(reply, 503, kBusy);
-    return;
+  bool accepted = false;
+  {
+    // The slot is given back before a refusal waits out its slowdown.
+    Slot verifying(verifying_, kMaxVerifying);
+    if (!verifying.Taken()) {
+      Message(reply, 503, kBusy);
+      return;
+    }
+    const PanelCredentials credentials = sources_.credentials();
+    accepted = user == credentials.user && VerifyPassword(field("senha"), credentials.passwordHash);
   }
-  const PanelCredentials credentials = sources_.credentials();
-  const bool accepted = user == credentials.user && VerifyPassword(field("senha"), credentials.passwordHash);
   if (!accepted) {
     log_.log(std::string(kLogPrefix) + "entrada recusada para \"" + user.substr(0, 64) + "\" (" + request.peerIp +
              ")");

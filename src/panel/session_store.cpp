@@ -25,7 +25,7 @@ Session SessionStore::Open(std::string user, std::string address, Clock::time_po
   return session;
 }
 
-std::optional<Session> SessionStore::Use(std::string_view token, Clock::time_point now) {
+std::optional<Session> SessionStore::Use(std::string_view token, Clock::time_point now, bool refresh) {
   std::lock_guard guard(lock_);
   const auto found = entries_.find(token);
   if (found == entries_.end()) return std::nullopt;
@@ -33,7 +33,7 @@ std::optional<Session> SessionStore::Use(std::string_view token, Clock::time_poi
     entries_.erase(found);
     return std::nullopt;
   }
-  found->second.lastUse = now;
+  if (refresh) found->second.lastUse = now;
   return found->second.session;
 }
 

@@ -30,9 +30,10 @@ class SessionStore {
 
   // A new session for `user` from `address`.
   Session Open(std::string user, std::string address, Clock::time_point now = Clock::now());
-  // The live session of `token`, its idle time started again; nothing when
-  // the token is unknown or its session has expired (it is then forgotten).
-  std::optional<Session> Use(std::string_view token, Clock::time_point now = Clock::now());
+  // The live session of `token`, its idle time started again (unless
+  // `refresh` is false); nothing when the token is unknown or its session has
+  // expired (it is then forgotten).
+  std::optional<Session> Use(std::string_view token, Clock::time_point now = Clock::now(), bool refresh = true);
   // Ends the session of `token` (nothing when there is none).
   void Close(std::string_view token);
   // Sessions alive at `now`.

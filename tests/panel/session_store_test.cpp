@@ -46,6 +46,15 @@ TEST(SessionStore, ExpiresAfterItsIdleTimeAndUseStartsItAgain) {
   EXPECT_EQ(store.Live(start + 179s), 0u);
 }
 
+TEST(SessionStore, ALookWithoutRefreshLeavesTheIdleTimeRunning) {
+  SessionStore store(4, 60s);
+  const Clock::time_point start{};
+  const Session session = store.Open("u", "a", start);
+  EXPECT_TRUE(store.Use(session.token, start + 30s, false));
+  EXPECT_TRUE(store.Use(session.token, start + 59s, false));
+  EXPECT_FALSE(store.Use(session.token, start + 60s, false));
+}
+
 TEST(SessionStore, ALoginBeyondTheBoundEndsTheLeastRecentlyUsedSession) {
   SessionStore store(3, 600s);
   const Clock::time_point start{};
