@@ -33,17 +33,7 @@ panel::PanelSources SourcesOf(ServerControl& server) {
   sources.version = [] { return std::string(QUELVAR_VERSION) + " (Quelvar " + std::string(kServerVersion) + ")"; };
   sources.openConnections = [&server] { return server.OpenConnections(); };
   sources.readSettings = [folder] { return ReadPanelSettings(folder); };
-  const service::ConnectionRoster& roster = server.Listener().Roster();
-  sources.connections = [&roster] {
-    std::vector<panel::ConnectionLine> lines;
-    for (const auto& client : roster.Clients()) lines.push_back({client.address, client.since, client.requests});
-    return lines;
-  };
-  sources.refusals = [&roster] {
-    std::vector<panel::RefusalLine> lines;
-    for (const auto& refusal : roster.Refusals()) lines.push_back({refusal.when, refusal.address, refusal.reason});
-    return lines;
-  };
+  sources.roster = &server.Listener().Roster();
   return sources;
 }
 

@@ -150,13 +150,13 @@ std::string PanelDoor::ConnectionsJson() const {
   json.BeginObject();
   json.Key("abertas").Integer(static_cast<std::int64_t>(sources_.openConnections ? sources_.openConnections() : 0));
   json.Key("clientes");
-  if (sources_.connections) {
+  if (sources_.roster != nullptr) {
     json.BeginArray();
-    for (const ConnectionLine& line : sources_.connections()) {
+    for (const auto& client : sources_.roster->Clients()) {
       json.BeginObject()
-          .Key("endereco").String(line.address)
-          .Key("desde").Integer(line.since)
-          .Key("pedidos").Integer(static_cast<std::int64_t>(line.requests))
+          .Key("endereco").String(client.address)
+          .Key("desde").Integer(client.since)
+          .Key("pedidos").Integer(static_cast<std::int64_t>(client.requests))
           .EndObject();
     }
     json.EndArray();
@@ -164,13 +164,13 @@ std::string PanelDoor::ConnectionsJson() const {
     json.Null();
   }
   json.Key("recusas");
-  if (sources_.refusals) {
+  if (sources_.roster != nullptr) {
     json.BeginArray();
-    for (const RefusalLine& line : sources_.refusals()) {
+    for (const auto& refusal : sources_.roster->Refusals()) {
       json.BeginObject()
-          .Key("quando").Integer(line.when)
-          .Key("endereco").String(line.address)
-          .Key("motivo").String(line.reason)
+          .Key("quando").Integer(refusal.when)
+          .Key("endereco").String(refusal.address)
+          .Key("motivo").String(refusal.reason)
           .EndObject();
     }
     json.EndArray();

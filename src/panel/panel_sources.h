@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "service/connection_roster.h"
 #include "service/database_path.h"
 #include "service/operator_console.h"
 
@@ -44,20 +45,6 @@ struct ReplicaLine {
   std::string state;
 };
 
-// A client connected now.
-struct ConnectionLine {
-  std::string address;
-  std::time_t since = 0;
-  std::uint64_t requests = 0;
-};
-
-// A connection or request refused lately.
-struct RefusalLine {
-  std::time_t when = 0;
-  std::string address;
-  std::string reason;
-};
-
 struct PanelSources {
   // The service modules' console (the request counter and the operator log),
   // the configured database and the program folder: what the backup,
@@ -76,10 +63,8 @@ struct PanelSources {
   std::function<SettingsOutcome(const std::vector<std::pair<std::string, std::string>>& values)> writeSettings;
   // The replicas' state; not set when no replication is wired.
   std::function<std::vector<ReplicaLine>()> replicas;
-  // The clients connected now and the last refusals; not set when the
-  // listener offers none.
-  std::function<std::vector<ConnectionLine>()> connections;
-  std::function<std::vector<RefusalLine>()> refusals;
+  // The clients connected now and the last refusals, when the listener keeps them.
+  const service::ConnectionRoster* roster = nullptr;
 };
 
 }  // namespace quelvar::panel
