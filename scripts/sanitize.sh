@@ -25,7 +25,7 @@ stages=("$@")
 ((${#stages[@]})) || stages=(asan tsan)
 
 # Suites and tests that run threads or concurrent requests (ctest -R).
-tsan_tests='Concurren|Parallel|Threads|WriterLock|ConnectionPool|LongRead|SharedText|HeadlessConsole|EventServiceTest|ListenerTest|SingleInstance|DuringRestores|LoadAndCrash|MixedLoad'
+tsan_tests='Concurren|Parallel|Threads|WriterLock|ConnectionPool|LongRead|SharedText|HeadlessConsole|EventServiceTest|ListenerTest|SingleInstance|DuringRestores|LoadAndCrash|MixedLoad|RecentLog'
 export QUELVAR_LOAD_SECONDS="${QUELVAR_LOAD_SECONDS:-5}"
 # Half-open connections held by the connection-cap test (4,300 otherwise).
 export QUELVAR_HALF_OPEN="${QUELVAR_HALF_OPEN:-800}"
