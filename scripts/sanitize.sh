@@ -18,13 +18,15 @@ cd "$(dirname "$0")/.."
 ./scripts/deps.sh
 ./scripts/install_test_services.sh
 ./scripts/install_missing.sh libasan8 libubsan1 libtsan2
+# The operator panel's browser tests: Chromium, its driver and Selenium.
+./scripts/install_missing.sh chromium chromium-driver python3-selenium
 
 jobs="${JOBS:-2}"
 stages=("$@")
 ((${#stages[@]})) || stages=(asan tsan)
 
 # Suites and tests that run threads or concurrent requests (ctest -R).
-tsan_tests='Concurren|Parallel|Threads|WriterLock|ConnectionPool|LongRead|SharedText|HeadlessConsole|EventServiceTest|ListenerTest|SingleInstance|DuringRestores|LoadAndCrash|MixedLoad|Replication'
+tsan_tests='Concurren|Parallel|Threads|WriterLock|ConnectionPool|LongRead|SharedText|HeadlessConsole|EventServiceTest|ListenerTest|SingleInstance|DuringRestores|LoadAndCrash|MixedLoad|Replication|RecentLog'
 export QUELVAR_LOAD_SECONDS="${QUELVAR_LOAD_SECONDS:-5}"
 # Half-open connections held by the connection-cap test (4,300 otherwise).
 export QUELVAR_HALF_OPEN="${QUELVAR_HALF_OPEN:-800}"

@@ -5,4 +5,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/build.sh
 ./scripts/install_test_services.sh
+# The operator panel's browser tests: Chromium, its driver and Selenium.
+./scripts/install_missing.sh chromium chromium-driver python3-selenium
 ctest --test-dir build --output-on-failure -j2

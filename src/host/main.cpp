@@ -11,6 +11,7 @@
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,6 +26,9 @@
 #include "host/replica_config.h"
 #include "host/replication_start.h"
 #include "host/log_format.h"
+#include "host/panel_wiring.h"
+#include "panel/password_hash.h"
+#include "panel/recent_log.h"
 #include "host/host_texts.h"
 #include "host/server_control.h"
 #include "host/settings.h"
@@ -80,6 +84,9 @@ constexpr std::string_view kUsage =
     "                     into the new file given with --to, as of the newest\n"
     "                     commit at or before --at (local time; default: the\n"
     "                     newest); prints the generation and the last commit\n"
+    "                     restored\n"
+    "  --hash-password    read the operator panel's password from standard input\n"
+    "                     and print the value of SenhaPainel for Config1.ini\n"
     "  --version          print the version and exit\n"
     "  --help             print this text and exit\n"
     "\n";
@@ -90,6 +97,7 @@ struct Options {
   bool version = false;
   bool help = false;
   bool selfUpdate = true;
+  bool hashPassword = false;
   std::optional<std::filesystem::path> dataFolder;
   std::optional<std::string> restoreSource;
   std::optional<std::string> restoreAt;
@@ -115,6 +123,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       options.restoreTo = argv[++i];
     } else if (arg == "--no-self-update") {
       options.selfUpdate = false;
+    } else if (arg == "--hash-password") {
+      options.hashPassword = true;
     } else if (arg == "--version") {
       options.version = true;
     } else if (arg == "--help" || arg == "-h") {
@@ -254,7 +264,9 @@ int RunHeadless(const std::filesystem::path& programFolder, const sigset_t& sign
   }
 
   HeadlessConsole console;
-  ServerControl server(console, programFolder, selfUpdate);
+  quelvar::panel::RecentLog recentLog(console, quelvar::host::PanelLevelOf);
+  ServerControl server(recentLog, programFolder, selfUpdate);
+  quelvar::host::PanelWiring panel(server, recentLog);
   server.SetDatabasePath(values.localDb);
   server.SetPort(values.port);
   try {
@@ -308,6 +320,7 @@ int RunHeadless(const std::filesystem::path& programFolder, const sigset_t& sign
   // The graceful stop: no new connections; the requests in flight get up to
   // kStopGrace to finish; whatever is left then is cut off as the process ends.
   server.StopAccepting();
+  panel.Wake();
   const std::size_t open = server.OpenConnections();
   std::string note = std::string(SignalName(received));
   if (open > 0) {
@@ -338,6 +351,20 @@ void RaiseOpenFileLimit() {
   }
 }
 
+// --hash-password: the password is the whole of standard input, without one
+// final line break.
+int HashPassword() {
+  std::string password((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+  if (!password.empty() && password.back() == '\n') password.pop_back();
+  if (!password.empty() && password.back() == '\r') password.pop_back();
+  if (password.empty()) {
+    std::cerr << "quelvar-server: no password on standard input\n";
+    return kExitUsage;
+  }
+  std::cout << quelvar::panel::HashPassword(password) << "\n";
+  return 0;
+}
+
 #ifdef QUELVAR_WITH_WINDOW
 // A display the window can open on.
 bool DisplayAvailable() {
@@ -361,6 +388,7 @@ int main(int argc, char** argv) {
     std::cout << kUsage << kWindowNote;
     return 0;
   }
+  if (options.hashPassword) return HashPassword();
   if (options.version) {
     std::cout << "quelvar-server " << QUELVAR_VERSION << " (Quelvar " << quelvar::host::kServerVersion << ")\n";
     return 0;

@@ -14,6 +14,7 @@
 #include "host/headless_console.h"
 #include "host/qt_text.h"
 #include "host/settings.h"
+#include "host/panel_wiring.h"
 #include "host/qt_console.h"
 #include "host/replica_config.h"
 #include "host/replication_start.h"
@@ -59,17 +60,19 @@ int RunOperatorWindow(int argc, char** argv, const std::filesystem::path& progra
   HeadlessConsole standardError;
   QtOperatorConsole console;
   console.EchoTo(&standardError);
-  ServerControl server(console, programFolder, selfUpdate);
+  panel::RecentLog recentLog(console, PanelLevelOf);
+  ServerControl server(recentLog, programFolder, selfUpdate);
+  PanelWiring panel(server, recentLog);
   BackupScheduler backups(server);
   std::shared_ptr<replica::Replicator> replication;
   // Closing the window stops the listener, then ends the process at once:
   // requests in progress and open connections are cut off.
   TFormServer000 window(server, console, [] { std::_Exit(0); });
-  StartBackupsWithTheListener(window, backups, console, programFolder, [&] {
+  StartBackupsWithTheListener(window, backups, recentLog, programFolder, [&] {
     try {
       replication = StartReplication(server, ReadReplicaSettings(programFolder));
     } catch (const std::exception& failure) {
-      console.log(std::string("Replication --> the replication cannot start: ") + failure.what());
+      recentLog.log(std::string("Replication --> the replication cannot start: ") + failure.what());
     }
   });
 

@@ -228,6 +228,9 @@ HttpRequest BuildRequest(std::string requestLine, RequestMessage& message, const
   return request;
 }
 
+// The path of a request target, without its query.
+std::string_view PathOf(std::string_view target) { return target.substr(0, target.find('?')); }
+
 // The refusal a header block earns before its credentials are looked at, or 0.
 int HeaderRefusal(const RequestMessage& head, std::string_view target) {
   std::size_t lines = 0;
@@ -301,20 +304,37 @@ std::size_t ServeRequest(Stream& stream, TimedStream& timed, const CloseAfterRep
   auto& head = parser.get();
   if (const int status = HeaderRefusal(head, View(head.target()))) { Refuse(stream, close, status); return 0; }
 
-  const auto authorization = head.find(http::field::authorization);
-  const Credentials credentials = ParseAuthorization(
-      authorization == head.end() ? std::nullopt : std::optional<std::string_view>(View(authorization->value())));
-  if (credentials.kind == Credentials::Kind::OtherScheme) return 0;  // closed without a reply
-  if (!IsAuthorized(credentials, options.user, options.password)) {
+  auto loginFailed = [&scope] {
+    scope.roster.Refused(scope.peer.ip, "credenciais recusadas");
     const auto delay = scope.throttle.RecordFailure(scope.peer.ip);
     if (delay.count() > 0) scope.pause(delay);
-    if (WriteReply(stream, UnauthorizedReply())) close(false, {});
-    return 0;
+  };
+  // The operator's door takes its own paths before any credential is looked at.
+  OperatorEntrance* const entrance =
+      scope.entrance != nullptr && scope.entrance->Takes(PathOf(View(head.target()))) ? scope.entrance : nullptr;
+  Credentials credentials;
+  if (entrance == nullptr) {
+    const auto authorization = head.find(http::field::authorization);
+    credentials = ParseAuthorization(
+        authorization == head.end() ? std::nullopt : std::optional<std::string_view>(View(authorization->value())));
+    if (credentials.kind == Credentials::Kind::OtherScheme) return 0;  // closed without a reply
+    if (!IsAuthorized(credentials, options.user, options.password)) {
+      loginFailed();
+      if (WriteReply(stream, UnauthorizedReply())) close(false, {});
+      return 0;
+    }
   }
 
   BudgetHold hold(scope.budget);
   if (!parser.is_done()) {
     const auto announced = parser.content_length();
+    if (entrance != nullptr) {
+      if (announced.value_or(0) > kMaxEntranceBodyBytes) {
+        Refuse(stream, close, 413, AfterRefusedBody(announced));
+        return 0;
+      }
+      parser.body_limit(kMaxEntranceBodyBytes);
+    }
     const std::uint64_t reading = buffer.capacity() + kBodyReadAhead;
     if (!hold.TryTake(reading + announced.value_or(0) * (1 + kHandlingCopies))) {
       Refuse(stream, close, 503, AfterRefusedBody(announced));
@@ -362,12 +382,21 @@ std::size_t ServeRequest(Stream& stream, TimedStream& timed, const CloseAfterRep
       reply = EmptyReply();
     } else {
       request.requestType = *type;
+      scope.roster.Requested(scope.peer.ip);
+      const auto started = std::chrono::steady_clock::now();
       try {
-        scope.handler.Handle(request, reply);
+        if (entrance != nullptr) {
+          entrance->Handle(request, reply, {!std::is_same_v<Stream, TimedStream>, loginFailed});
+        } else {
+          scope.handler.Handle(request, reply);
+        }
       } catch (const std::exception& failure) {
         reply = FailureReply(500, failure.what());
       } catch (...) {
         reply = FailureReply(500, "Unknown failure");
+      }
+      if (entrance == nullptr && scope.entrance != nullptr) {
+        scope.entrance->Served(reply.status, std::chrono::steady_clock::now() - started);
       }
     }
   }

@@ -15,9 +15,11 @@
 #include <boost/asio/ssl/context.hpp>
 
 #include "service/body_budget.h"
+#include "service/connection_roster.h"
 #include "service/http_exchange.h"
 #include "service/listener_options.h"
 #include "service/login_throttle.h"
+#include "service/operator_entrance.h"
 #include "service/peer_address.h"
 
 namespace quelvar::service {
@@ -28,6 +30,10 @@ struct ConnectionScope {
   BodyBudget& budget;
   LoginThrottle& throttle;
   RequestHandler& handler;
+  // The operator's door (operator_entrance.h), when one is set.
+  OperatorEntrance* entrance;
+  // Told of each request and of refused credentials.
+  ConnectionRoster& roster;
   // Waits for the given time unless the listener stops first.
   std::function<void(std::chrono::milliseconds)> pause;
   Peer peer;

@@ -89,6 +89,7 @@ struct Listener::Impl {
   explicit Impl(RequestHandler& h) : handler(&h) {}
 
   std::atomic<RequestHandler*> handler;
+  std::atomic<OperatorEntrance*> entrance{nullptr};
   std::atomic<std::uint16_t> port{0};
   std::atomic<std::uint16_t> boundPort{0};
   std::atomic<std::uint16_t> boundTlsPort{0};
@@ -103,6 +104,7 @@ struct Listener::Impl {
   BodyBudget budget{ListenerLimits{}.bodyBudget};
   LoginThrottle throttle;
   AddressSlots slots;
+  ConnectionRoster roster;
 
   // Owned by the thread that calls SetActive.
   asio::io_context io;  // runs nothing; the sockets need one
@@ -474,6 +476,8 @@ struct Listener::Impl {
                             budget,
                             throttle,
                             *handler.load(),
+                            entrance.load(),
+                            roster,
                             [this](std::chrono::milliseconds delay) {
                               std::unique_lock lock(mutex);
                               stopping.wait_for(lock, delay, [this] { return closing; });
@@ -485,6 +489,11 @@ struct Listener::Impl {
       peerIp = scope.peer.ip;
       // One address may hold only so many connections: the next is closed at once.
       counted = slots.TryTake(peerIp, scope.options->limits.maxConnectionsPerAddress);
+      if (counted) {
+        roster.Opened(peerIp);
+      } else {
+        roster.Refused(peerIp, "conexões demais deste endereço");
+      }
       if (counted && ServeConnection(fd, io.get_executor(), tls, scope) >= kTrimAfterBytes) {
         // A large reply leaves free memory behind: hand it back to the system.
         ::malloc_trim(0);
@@ -493,7 +502,10 @@ struct Listener::Impl {
       // A failure outside the handler (out of memory while reading, a socket
       // error raised as an exception) ends the connection.
     }
-    if (counted) slots.Give(peerIp);
+    if (counted) {
+      slots.Give(peerIp);
+      roster.Closed(peerIp);
+    }
   }
 };
 
@@ -507,6 +519,8 @@ Listener::~Listener() {
 }
 
 void Listener::SetHandler(RequestHandler& handler) { impl_->handler = &handler; }
+
+void Listener::SetEntrance(OperatorEntrance* entrance) { impl_->entrance = entrance; }
 
 void Listener::SetPort(std::uint16_t port) { impl_->port = port; }
 
@@ -555,6 +569,8 @@ DescriptorBudget Listener::Descriptors() const {
 }
 
 std::size_t Listener::OpenConnections() const { return impl_->openCount.load(); }
+
+const ConnectionRoster& Listener::Roster() const { return impl_->roster; }
 
 std::size_t Listener::Threads() const { return impl_->threads.load(); }
 

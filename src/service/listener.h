@@ -30,7 +30,8 @@
 //   4. an Authorization header with a scheme other than Basic closes the
 //      connection without a reply; missing or wrong credentials get the fixed
 //      401 (delayed when the address has failed too often, see LoginThrottle)
-//      and the connection closes: the body is never read;
+//      and the connection closes: the body is never read (requests under the
+//      operator's door, see SetEntrance, skip this step and go to the door);
 //   5. the body is read: its bytes are taken from the total body budget first
 //      (503 when it is spent); it must keep the minimum average rate; a
 //      url-encoded form over kMaxQueryPairs pairs gets 413;
@@ -60,11 +61,13 @@
 #include <stdexcept>
 #include <string>
 
+#include "service/connection_roster.h"
 #include "service/descriptor_budget.h"
 #include "service/listener_error.h"
 #include "service/protocol_limits.h"
 #include "service/http_exchange.h"
 #include "service/listener_options.h"
+#include "service/operator_entrance.h"
 
 namespace quelvar::service {
 
@@ -86,6 +89,10 @@ class Listener {
   // The handler used for requests accepted from now on. Meant to be set while
   // the listener is inactive.
   void SetHandler(RequestHandler& handler);
+
+  // The operator's door (operator_entrance.h) for requests accepted from now
+  // on; nullptr: none. It must outlive the listener (or its activation).
+  void SetEntrance(OperatorEntrance* entrance);
 
   // Port used by the next activation; 0 lets the system choose one.
   void SetPort(std::uint16_t port);
@@ -132,6 +139,8 @@ class Listener {
 
   // Connections currently open (accepted and not yet finished).
   std::size_t OpenConnections() const;
+  // The clients connected now and the last refusals.
+  const ConnectionRoster& Roster() const;
   // The listener's threads: those serving a connection and those waiting in
   // accept() for the next.
   std::size_t Threads() const;

@@ -1,0 +1,124 @@
+#include "host/panel_wiring.h"
+
+#include <chrono>
+#include <exception>
+#include <fstream>
+#include <sstream>
+
+#include "host/log_format.h"
+#include "host/panel_settings.h"
+#include "host/settings.h"
+#include "panel/panel_texts.h"
+
+namespace quelvar::host {
+namespace {
+
+// The answer leaves before the listener it went through is restarted.
+constexpr std::chrono::milliseconds kRestartDelay{1000};
+
+std::string FileText(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+panel::PanelSources SourcesOf(ServerControl& server) {
+  panel::PanelSources sources;
+  sources.console = &server.ModuleConsole();
+  sources.databasePath = server.SharedDatabasePath();
+  sources.programFolder = server.ProgramFolder();
+  const std::filesystem::path folder = server.ProgramFolder();
+  sources.credentials = [folder] { return ReadPanelCredentials(folder); };
+  sources.version = [] { return std::string(QUELVAR_VERSION) + " (Quelvar " + std::string(kServerVersion) + ")"; };
+  sources.openConnections = [&server] { return server.OpenConnections(); };
+  sources.readSettings = [folder] { return ReadPanelSettings(folder); };
+  sources.roster = &server.Listener().Roster();
+  return sources;
+}
+
+}  // namespace
+
+std::string PanelLevelOf(std::string_view entry) { return std::string(LevelName(LevelOfEntry(entry))); }
+
+PanelWiring::PanelWiring(ServerControl& server, panel::RecentLog& log)
+    : server_(server),
+      log_(log),
+      door_(
+          [this, &server] {
+            panel::PanelSources sources = SourcesOf(server);
+            sources.writeSettings = [this](const auto& values) { return WriteSettings(values); };
+            return sources;
+          }(),
+          log, ReadPanelIdleTime(server.ProgramFolder())),
+      restarter_([this] { Restarts(); }) {
+  server_.Listener().SetEntrance(&door_);
+}
+
+PanelWiring::~PanelWiring() {
+  {
+    std::lock_guard guard(lock_);
+    stopping_ = true;
+  }
+  wake_.notify_all();
+  restarter_.join();
+  door_.Wake();
+  server_.Stop();
+  server_.Listener().SetEntrance(nullptr);
+}
+
+panel::SettingsOutcome PanelWiring::WriteSettings(const std::vector<std::pair<std::string, std::string>>& values) {
+  const std::filesystem::path folder = server_.ProgramFolder();
+  const std::string problem = CheckPanelSettings(values, folder);
+  if (!problem.empty()) return {false, problem};
+  const std::string before = FileText(folder / std::string(kConfigFileName));
+  bool restart = false;
+  try {
+    restart = WritePanelSettings(values, folder);
+  } catch (const std::exception& failure) {
+    return {false, failure.what()};
+  }
+  if (!restart) {
+    return {true, "Configuração gravada. Um novo horário de backup automático vale a partir do próximo início do "
+                  "servidor."};
+  }
+  {
+    std::lock_guard guard(lock_);
+    if (!pendingRestart_) pendingRestart_ = before;
+  }
+  wake_.notify_all();
+  return {true, "Configuração gravada. O servidor será reiniciado em instantes com a nova configuração."};
+}
+
+void PanelWiring::Restarts() {
+  std::unique_lock guard(lock_);
+  for (;;) {
+    wake_.wait(guard, [this] { return stopping_ || pendingRestart_.has_value(); });
+    if (stopping_) return;
+    wake_.wait_for(guard, kRestartDelay, [this] { return stopping_; });
+    if (stopping_) return;
+    const std::string before = std::move(*pendingRestart_);
+    pendingRestart_.reset();
+    guard.unlock();
+    const std::filesystem::path file = server_.ProgramFolder() / std::string(kConfigFileName);
+    door_.Wake();
+    try {
+      server_.SetPort(PortFromText(IniFile::Load(file).Get(kConfigSection, kPortKey).value_or("")));
+      server_.Start();
+      log_.log(std::string(panel::kLogPrefix) + "servidor reiniciado com a nova configuração");
+    } catch (const std::exception& failure) {
+      log_.log(std::string(panel::kFailurePrefix) + "o servidor não reiniciou com a nova configuração: " +
+               failure.what() + "\rA configuração anterior foi restaurada.");
+      try {
+        IniFile::FromText(before).Save(file);
+        server_.SetPort(PortFromText(IniFile::Load(file).Get(kConfigSection, kPortKey).value_or("")));
+        server_.Start();
+      } catch (const std::exception& again) {
+        log_.log(std::string(panel::kFailurePrefix) + "o servidor não reiniciou: " + again.what());
+      }
+    }
+    guard.lock();
+  }
+}
+
+}  // namespace quelvar::host
