@@ -53,7 +53,8 @@ std::string PanelDoor::StateJson() const {
   } else {
     json.Key("integridade").Null();
   }
-  if (const auto age = service::NewestFileAgeSeconds(tools_.BackupFolder())) {
+  // Every file of the folder counts here, whatever made it.
+  if (const auto age = service::NewestFileAgeSeconds(tools_.BackupFolder(), service::BackupKind::Manual, {})) {
     json.Key("idadeBackup").Number(*age);
   } else {
     json.Key("idadeBackup").Null();
