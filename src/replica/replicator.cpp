@@ -127,6 +127,13 @@ struct Replicator::Replica {
   Clock::time_point nextTry;
   Clock::duration backoff = kRetryFirst;
   std::string reason;
+  // A segment whose upload failed: sent again as it was (an object is never
+  // written with other bytes), before anything after it.
+  struct Pending {
+    std::shared_ptr<const std::vector<std::uint8_t>> object;
+    WalCommit last;
+  };
+  std::optional<Pending> pending;
   // Figures.
   std::int64_t lastShipMs = 0;
   std::uint64_t errors = 0;
@@ -331,6 +338,7 @@ class Replicator::Worker {
   // it follows the log into the next one where the replicator folded it.
   bool Due(Replica &r, bool force) {
     if (r.generation.empty() || !head_.known || !MayTry(r)) return false;
+    if (r.pending) return true;
     if (r.headLog != head_.log) {
       if (previousEnd_ && previousEnd_->log == r.headLog && r.headLog + 1 == head_.log &&
           previousEnd_->position.frame == r.position.frame &&
@@ -361,6 +369,10 @@ class Replicator::Worker {
     std::vector<Job> jobs;
     for (Replica &r : replicas_) {
       if (!Due(r, force)) continue;
+      if (r.pending) {
+        jobs.push_back({&r, r.pending->object, r.pending->last, {}});
+        continue;
+      }
       const Job *same = nullptr;
       for (const Job &j : jobs) {
         const Replica &o = *j.replica;
@@ -407,10 +419,12 @@ class Replicator::Worker {
     for (Job &job : jobs) {
       Replica &r = *job.replica;
       if (!job.failure.empty()) {
+        r.pending = Replica::Pending{job.object, job.last};
         Away(r, job.failure);
         ok = false;
         continue;
       }
+      r.pending.reset();
       r.position.frame = job.last.frame;
       r.position.checksum = job.last.checksum;
       ++r.nextSegment;
@@ -469,6 +483,7 @@ class Replicator::Worker {
       }
       r->generation = generation;
       r->generationStartMs = info.takenMs;
+      r->pending.reset();
       r->nextSegment = 1;
       r->headLog = at.log;
       r->segmentLog = 0;
