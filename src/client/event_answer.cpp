@@ -49,13 +49,22 @@ bool Sent(const std::vector<std::string>& sentNames, std::string_view name) {
 
 }  // namespace
 
-EventAnswer ReadEventAnswer(const HttpAnswer& http, const std::vector<std::string>& sentNames) {
+EventAnswer ReadEventAnswer(const HttpAnswer& http, const std::vector<std::string>& sentNames,
+                            std::string_view group, std::string_view event) {
   EventAnswer answer;
   answer.status = http.status;
+  if (http.status == 401) {
+    // The body is the server's fixed page, of no use to a person.
+    answer.failed = true;
+    answer.failureReason = "wrong user or password (HTTP 401)";
+    return answer;
+  }
   if (http.status >= 400) {
     answer.failed = true;
     answer.failureReason = "HTTP " + std::to_string(http.status) + " " + ReasonText(http.reason);
     if (!Trim(http.body).empty()) answer.failureReason += ": " + std::string(Trim(http.body));
+    if (http.status == 404 && !event.empty())
+      answer.failureReason += " (no event '" + std::string(event) + "' in group '" + std::string(group) + "')";
     return answer;
   }
   const std::string_view body = Trim(http.body);
@@ -99,7 +108,9 @@ EventAnswer ReadEventAnswer(const HttpAnswer& http, const std::vector<std::strin
     } else if (EqualsIgnoreCase(out.name, "Tabela") && !out.isTable && Trim(out.text).empty() &&
                !Sent(sentNames, out.name)) {
       answer.failed = true;
-      answer.failureReason = "the query answered an empty Tabela";
+      answer.failureReason =
+          "the query answered an empty Tabela; the server's log holds the reason, in an entry that begins with "
+          "the query's option or event name and \" --> \"";
     }
   }
   return answer;

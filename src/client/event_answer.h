@@ -31,11 +31,14 @@ struct EventAnswer {
 // The failure texts of the business procedures begin so.
 inline constexpr std::string_view kFailurePrefix = "Ocorreu um erro";
 
-// Reads an HTTP answer. `sentNames` are the parameters the call brought: a
-// "Tabela" output that comes back empty although the call did not send one
-// (a query that failed) counts as a failure. A status of 400 or more is a
-// failure whose reason is the reason phrase, Base64-decoded when it decodes
-// to text.
-EventAnswer ReadEventAnswer(const HttpAnswer& http, const std::vector<std::string>& sentNames);
+// Reads an HTTP answer to a call of `event` in `group`. `sentNames` are the
+// parameters the call brought: a "Tabela" output that comes back empty
+// although the call did not send one (a query that failed) counts as a
+// failure, whose reason the server keeps in its operator log. A status of 400
+// or more is a failure: 401 "wrong user or password (HTTP 401)"; others the
+// status and the reason phrase (Base64-decoded when it decodes to text), a
+// 404 also naming the group and event asked for.
+EventAnswer ReadEventAnswer(const HttpAnswer& http, const std::vector<std::string>& sentNames,
+                            std::string_view group = {}, std::string_view event = {});
 
 }  // namespace quelvar::client

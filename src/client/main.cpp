@@ -89,7 +89,8 @@ int CallOne(const ClientOptions& options) {
   const std::vector<DeclaredEvent> events = DeclaredEvents(options);
   const CallParameters call = PlanCallParameters(options.group, FindDeclaredEvent(events, options.event), inputs);
   EventAnswer answer =
-      ReadEventAnswer(CallEvent(options.server, options.group, options.event, call.fields), call.sentNames);
+      ReadEventAnswer(CallEvent(options.server, options.group, options.event, call.fields), call.sentNames,
+                      options.group, options.event);
   // A failure is told once, on standard error; the other outputs still print.
   if (answer.failed) {
     std::erase_if(answer.outputs, [&answer](const OutputValue& o) { return !o.isTable && o.text == answer.failureReason; });

@@ -140,6 +140,14 @@ void MemTable::OpenOn(std::shared_ptr<const RowStore> rows) {
   RebuildOrder();
 }
 
+std::vector<std::pair<std::string, std::size_t>> MemTable::EmptiedValues() const {
+  std::vector<std::pair<std::string, std::size_t>> fields;
+  const std::vector<std::size_t>& emptied = rows_->Emptied();
+  for (std::size_t i = 0; i < emptied.size() && i < defs_.size(); ++i)
+    if (emptied[i] > 0) fields.emplace_back(defs_[i].name, emptied[i]);
+  return fields;
+}
+
 RowStore& MemTable::WritableRows() {
   if (rows_.use_count() != 1) rows_ = std::make_shared<RowStore>(*rows_);
   // Every store is made non-const (by this table or by a query) and is only

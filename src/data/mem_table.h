@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "data/row_store.h"
@@ -54,6 +55,9 @@ class MemTable {
   // Opens the table on `rows` (as many columns as there are fields), in their
   // order or the sort in force; cursor on the first row.
   void OpenOn(std::shared_ptr<const RowStore> rows);
+  // The fields whose rows came with values left empty (their type could not
+  // hold them), in field order, with how many.
+  std::vector<std::pair<std::string, std::size_t>> EmptiedValues() const;
 
   // Appending: Append starts a row with every field null, SetValue fills it,
   // Post stores it at the end. Raises Error when the table is closed.

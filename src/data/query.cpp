@@ -9,6 +9,7 @@
 #include "data/sql_params.h"
 #include "formats/errors.h"
 #include "formats/text_codec.h"
+#include "formats/wire_values.h"
 
 namespace quelvar {
 
@@ -93,10 +94,28 @@ FieldDef ColumnField(sqlite3* db, sqlite3_stmt* statement, int column, int first
   return def;
 }
 
+bool IsIntegerField(TFieldType type) {
+  return type == ftSmallint || type == ftInteger || type == ftLargeint || type == ftWord || type == ftShortint ||
+         type == ftByte || type == ftLongWord || type == ftAutoInc;
+}
+
+// Whether a number field can hold `text` (a text or blob value): it reads as
+// a number of the field's kind.
+bool NumberFieldHolds(TFieldType type, std::string_view text) {
+  try {
+    if (IsIntegerField(type)) static_cast<void>(ParseInt64(text));
+    else static_cast<void>(ParseFloat(text));
+    return true;
+  } catch (const ConversionError&) {
+    return false;
+  }
+}
+
 // Stores column `column` of the current row as the field of type `type`
 // holds it: values keep their storage class, except that date fields hold a
-// date-time (or null for anything but a stored date text) and boolean fields
-// a boolean (or null).
+// date-time (or null for anything but a stored date text), boolean fields a
+// boolean (or null), and number fields no text or blob that does not read as
+// a number (left empty and counted in the store).
 void StoreColumn(sqlite3_stmt* st, int column, TFieldType type, RowStore& rows) {
   const int storage = sqlite3_column_type(st, column);
   if (storage == SQLITE_NULL) {
@@ -132,14 +151,20 @@ void StoreColumn(sqlite3_stmt* st, int column, TFieldType type, RowStore& rows) 
       default: rows.AddNull(); return;
     }
   }
+  const bool number = IsIntegerField(type) || IsFloatField(type);
   switch (storage) {
     case SQLITE_INTEGER: rows.AddInteger(sqlite3_column_int64(st, column)); return;
     case SQLITE_FLOAT: rows.AddFloat(sqlite3_column_double(st, column)); return;
-    case SQLITE_TEXT: rows.AddText(text()); return;
+    case SQLITE_TEXT:
+      if (number && !NumberFieldHolds(type, text())) return rows.AddEmptied(column);
+      rows.AddText(text());
+      return;
     case SQLITE_BLOB: {
       const auto* blob = static_cast<const char*>(sqlite3_column_blob(st, column));
       const int size = sqlite3_column_bytes(st, column);
-      rows.AddBytes(blob ? std::string_view(blob, static_cast<std::size_t>(size)) : std::string_view());
+      const std::string_view bytes = blob ? std::string_view(blob, static_cast<std::size_t>(size)) : std::string_view();
+      if (number && !NumberFieldHolds(type, bytes)) return rows.AddEmptied(column);
+      rows.AddBytes(bytes);
       return;
     }
     default: rows.AddNull(); return;

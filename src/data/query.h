@@ -139,7 +139,9 @@ class Query {
   // with the query's (name, type, size, precision, scale, required,
   // read-only; no key or auto-increment marks, float types with their default
   // precision), open it on every row in order (the rows are shared, not
-  // copied), cursor on the first row. The query stays open. Raises Error when
+  // copied), cursor on the first row. A value its field's type could not hold
+  // is already empty, without an error; the table tells which fields lost
+  // values (MemTable::EmptiedValues). The query stays open. Raises Error when
   // the query is not open.
   void LoadInto(MemTable& table) const;
 

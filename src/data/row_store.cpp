@@ -97,6 +97,12 @@ void RowStore::Add(const Variant& value) {
   }
 }
 
+void RowStore::AddEmptied(int column) {
+  AddNull();
+  if (emptied_.empty()) emptied_.resize(columns_);
+  ++emptied_.at(static_cast<std::size_t>(column));
+}
+
 void RowStore::Reserve(std::size_t rows, std::size_t bytes) {
   cells_.reserve(cells_.size() + rows * columns_);
   bytes_.reserve(bytes_.size() + bytes);

@@ -3,7 +3,9 @@
 // is a 16-byte cell (its kind and number, or the place of its bytes); the
 // bytes of every text and blob sit one after another in a single buffer. A
 // query fills one store as it steps its statement, and a MemTable loaded from
-// the query shares that same store instead of copying it.
+// the query shares that same store instead of copying it. A store also counts,
+// per column, the values its filler left empty because the column's type could
+// not hold them.
 
 #include <cstddef>
 #include <cstdint>
@@ -54,6 +56,12 @@ class RowStore {
   // Room for `rows` more rows and `bytes` more bytes of text.
   void Reserve(std::size_t rows, std::size_t bytes);
 
+  // Appends a null in place of a value of `column` that its type cannot hold,
+  // and counts it.
+  void AddEmptied(int column);
+  // Values left empty, per column (empty when there were none).
+  const std::vector<std::size_t>& Emptied() const { return emptied_; }
+
  private:
   struct Cell {
     std::uint8_t kind;
@@ -74,6 +82,7 @@ class RowStore {
   std::size_t rows_ = 0;  // only for a table without columns
   std::vector<Cell> cells_;
   std::string bytes_;
+  std::vector<std::size_t> emptied_;
 };
 
 }  // namespace quelvar

@@ -23,6 +23,19 @@ constexpr std::string_view kIntegrityFailure = "Erro no teste de validade do ban
 constexpr std::string_view kFailureEntry = "Backup automático --> \r";
 constexpr std::string_view kReportEntry = "Backup automático MSG: \r";
 
+// The console of a scheduled run: its service module counts on the operator's
+// counter as every module does, but not among the requests of the figures;
+// its log entries go through the figures as every entry.
+class ScheduledConsole final : public OperatorConsole {
+ public:
+  explicit ScheduledConsole(ServerControl& server) : server_(server) {}
+  void countModule() override { server_.Console().countModule(); }
+  void log(std::string entry) override { server_.ModuleConsole().log(std::move(entry)); }
+
+ private:
+  ServerControl& server_;
+};
+
 std::optional<int> SmallNumber(std::string_view text, int low, int high) {
   if (text.empty() || text.size() > 9) return std::nullopt;
   int value = 0;
@@ -89,25 +102,36 @@ std::string AutomaticBackupName(std::time_t when) {
   return std::string(kPrefix) + date + std::string(kSuffix);
 }
 
+std::string IntervalBackupName(const fs::path& folder, std::time_t when) {
+  return tools::TimedBackupName(folder, kPrefix, when);
+}
+
 bool IsAutomaticBackupName(std::string_view name) {
-  if (name.size() != kPrefix.size() + 10 + kSuffix.size()) return false;
+  auto digits = [](std::string_view text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  if (name.size() < kPrefix.size() + 10 + kSuffix.size()) return false;
   if (name.substr(0, kPrefix.size()) != kPrefix || name.substr(name.size() - kSuffix.size()) != kSuffix) return false;
   const std::string_view date = name.substr(kPrefix.size(), 10);
   for (std::size_t i = 0; i < date.size(); ++i) {
     const bool dash = i == 4 || i == 7;
     if (dash ? date[i] != '-' : (date[i] < '0' || date[i] > '9')) return false;
   }
-  return true;
+  // The daily name ends here; an interval run's name goes on with "-HHMMSS",
+  // and "-N" when two runs fell in the same second.
+  std::string_view rest = name.substr(kPrefix.size() + 10, name.size() - kPrefix.size() - 10 - kSuffix.size());
+  if (rest.empty()) return true;
+  if (rest.size() < 7 || rest[0] != '-' || !digits(rest.substr(1, 6))) return false;
+  rest.remove_prefix(7);
+  return rest.empty() || (rest[0] == '-' && digits(rest.substr(1)));
 }
 
 std::vector<fs::path> AutomaticBackups(const fs::path& folder) {
-  std::vector<fs::path> found = tools::DatedBackups(folder, kPrefix, std::time(nullptr));
-  std::erase_if(found, [](const fs::path& file) { return !IsAutomaticBackupName(file.filename().string()); });
-  return found;
+  return tools::BackupsNamed(folder, IsAutomaticBackupName);
 }
 
-std::vector<std::string> PruneAutomaticBackups(const fs::path& folder, int keep, const fs::path& justWritten) {
-  return tools::PruneDatedBackups(folder, kPrefix, keep, justWritten, std::time(nullptr));
+std::vector<std::string> PruneAutomaticBackups(const fs::path& folder, int keep, std::string_view justWritten) {
+  return tools::PruneBackups(folder, IsAutomaticBackupName, keep, justWritten);
 }
 
 bool AutomaticBackupDue(const fs::path& folder) {
@@ -169,11 +193,11 @@ void BackupScheduler::Stop() {
   if (worker_.joinable()) worker_.join();
 }
 
-bool BackupScheduler::RunOnce(int keep) {
-  OperatorConsole& console = server_.ModuleConsole();
+bool BackupScheduler::RunOnce(const BackupSchedule& schedule) {
+  ScheduledConsole console(server_);
   const std::time_t now = std::time(nullptr);
-  const std::string name = AutomaticBackupName(now);
   const fs::path folder = server_.ProgramFolder() / "Backup";
+  const std::string name = schedule.interval ? IntervalBackupName(folder, now) : AutomaticBackupName(now);
   bool written = false;
   try {
     TDM dm(console, server_.SharedDatabasePath(), server_.ProgramFolder());
@@ -185,7 +209,7 @@ bool BackupScheduler::RunOnce(int keep) {
     const auto size = fs::file_size(folder / name, ec);
     std::string report = "gravado " + (folder / name).string();
     if (!ec) report += " (" + std::to_string(size) + " bytes)";
-    const auto removed = PruneAutomaticBackups(folder, keep, folder / name);
+    const auto removed = PruneAutomaticBackups(folder, schedule.keep, name);
     if (!removed.empty()) {
       report += "; removidos:";
       for (const std::string& old : removed) report += " " + old;
@@ -202,7 +226,7 @@ bool BackupScheduler::RunOnce(int keep) {
 void BackupScheduler::Work(BackupSchedule schedule) {
   using Clock = std::chrono::system_clock;
   const fs::path folder = server_.ProgramFolder() / "Backup";
-  if (AutomaticBackupDue(folder)) RunOnce(schedule.keep);
+  if (AutomaticBackupDue(folder)) RunOnce(schedule);
   Clock::time_point next = schedule.interval
                                ? Clock::now() + *schedule.interval
                                : Clock::from_time_t(NextDailyRun(std::time(nullptr), schedule.hour, schedule.minute));
@@ -214,7 +238,7 @@ void BackupScheduler::Work(BackupSchedule schedule) {
     if (stopping_) return;
     if (Clock::now() < next) continue;
     guard.unlock();
-    RunOnce(schedule.keep);
+    RunOnce(schedule);
     guard.lock();
     next = schedule.interval ? Clock::now() + *schedule.interval
                              : Clock::from_time_t(NextDailyRun(std::time(nullptr), schedule.hour, schedule.minute));

@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include <exception>
+#include <filesystem>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -26,8 +27,8 @@ namespace quelvar::host {
 namespace {
 
 constexpr int kLowestPort = 1;
-constexpr int kHighestPort = 9000;  // so at most four digits can be typed
-constexpr std::string_view kTypedPortMessage = "Porta inválida: informe um número de 1 a 9000.";
+constexpr int kHighestPort = 65535;  // every port, so no digit typed is ever dropped
+constexpr std::string_view kTypedPortMessage = "Porta inválida: informe um número de 1 a 65535.";
 
 }  // namespace
 
@@ -131,10 +132,21 @@ bool TFormServer_Config::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TFormServer_Config::Browse() {
-  const QString chosen = QFileDialog::getOpenFileName(this, QStringLiteral("Banco de Dados"),
-                                                      QtText(FolderText(server_.ProgramFolder())),
-                                                      FileDialogFilter(kDatabaseFileFilter));
-  if (!chosen.isEmpty()) frArquivo_->setText(chosen);
+  // Qt's own dialog, so that its texts are ours, wide enough for the names.
+  QFileDialog chooser(this, QStringLiteral("Banco de Dados"), QtText(FolderText(server_.ProgramFolder())),
+                      FileDialogFilter(kDatabaseFileFilter));
+  chooser.setOption(QFileDialog::DontUseNativeDialog);
+  chooser.setFileMode(QFileDialog::ExistingFile);
+  chooser.setAcceptMode(QFileDialog::AcceptOpen);
+  chooser.setLabelText(QFileDialog::LookIn, QStringLiteral("Examinar:"));
+  chooser.setLabelText(QFileDialog::FileName, QStringLiteral("Nome do arquivo:"));
+  chooser.setLabelText(QFileDialog::FileType, QStringLiteral("Arquivos do tipo:"));
+  chooser.setLabelText(QFileDialog::Accept, QStringLiteral("Abrir"));
+  chooser.setLabelText(QFileDialog::Reject, QStringLiteral("Cancelar"));
+  chooser.resize(760, 460);
+  if (chooser.exec() == QDialog::Accepted && !chooser.selectedFiles().isEmpty()) {
+    frArquivo_->setText(chooser.selectedFiles().front());
+  }
 }
 
 void TFormServer_Config::BotaoOKClick() {
@@ -148,6 +160,14 @@ void TFormServer_Config::BotaoOKClick() {
   }
   if (!IsServicePort(port)) {
     ShowErrorDialog(this, QtText(kPortInvalidMessage));
+    return;
+  }
+  // A database file that is not there would leave the window looking well
+  // while every request fails.
+  std::filesystem::path file(path);
+  if (file.is_relative()) file = server_.ProgramFolder() / file;
+  if (!DatabaseFileExists(file.string())) {
+    ShowErrorDialog(this, QtText(kDatabaseMissingMessage));
     return;
   }
   const std::string portText = portChanged ? frPorta_->text().trimmed().toStdString() : std::to_string(port);

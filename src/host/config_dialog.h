@@ -1,14 +1,15 @@
 #pragma once
 // `TFormServer_Config`, the configuration dialog: the database file
-// (`frArquivo`, with a browse button) and the port (`frPorta`: what the
-// operator types is held to 1-9000, at most four digits). The port field
-// shows the configured port as it is, even one the field could not take
-// (65000, say; an unusable port 0 shows an empty field), and confirming the
+// (`frArquivo`, with a browse button whose file chooser speaks Portuguese)
+// and the port (`frPorta`: what the operator types is held to 1-65535, and
+// no digit of a port is ever dropped). The port field shows the configured
+// port as it is (an unusable port 0 shows an empty field), and confirming the
 // dialog keeps that port unless the operator changed the field.
 // Created for one showing and destroyed when it closes; modal, centred on its
 // parent, no buttons in the title bar.
 //
-// `BotaoOK` writes both values into Config1.ini, sets them as `vLocalDB` and
+// `BotaoOK` refuses a database file that does not exist (the start-up's
+// message; the dialog stays open), else writes both values into Config1.ini, sets them as `vLocalDB` and
 // `vPorta`, restarts the listener through the `restartListener` action given
 // at construction, and closes. A failure to write the file shows the error
 // and changes nothing; a failed restart (already shown to the operator by

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "inventory/dispatch.h"
+
 namespace quelvar::host {
 
 std::string_view LevelName(LogLevel level) {
@@ -35,6 +37,9 @@ int JournalPriority(LogLevel level) {
 LogLevel LevelOfEntry(std::string_view entry) {
   if (entry.find(" --> ") != std::string_view::npos) return LogLevel::Error;
   if (entry.rfind("Validate MSG:", 0) == 0) return LogLevel::Warning;
+  if (const auto at = entry.find(" MSG: \r"); at != std::string_view::npos &&
+      entry.substr(at + 7).starts_with(inventory::kEmptiedValuesWarning))
+    return LogLevel::Warning;
   return LogLevel::Info;
 }
 

@@ -27,8 +27,9 @@ int JournalPriority(LogLevel level);
 
 // The level of an operator-log entry written by the request handlers and the
 // maintenance tools: a failure ("Option --> message", "Backup Error --> ...")
-// is an error, a line of a failed integrity report ("Validate MSG: ...") a
-// warning, anything else information.
+// is an error, a line of a failed integrity report ("Validate MSG: ...") and
+// a query's values left empty ("Option MSG: \rValores que ...") warnings,
+// anything else information.
 LogLevel LevelOfEntry(std::string_view entry);
 
 // Indentation of continuation lines.

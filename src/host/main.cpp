@@ -310,13 +310,22 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   RaiseOpenFileLimit();
 
+#ifdef QUELVAR_WITH_WINDOW
+  const bool windowMode = !options.headless && DisplayAvailable();
+#else
+  [[maybe_unused]] const bool windowMode = false;
+#endif
   try {
     quelvar::host::SingleInstanceLock instance;
     switch (instance.Acquire()) {
       case quelvar::host::SingleInstanceLock::Outcome::HeldElsewhere:
-        // Another copy runs: leave it alone and say so in one line.
+        // Another copy runs: leave it alone and say so in one line (and, on a
+        // desktop, in a message box the person who started this one sees).
         std::cerr << "quelvar-server: another copy is already running (it holds the lock file "
                   << quelvar::host::SingleInstanceLock::LockPath().string() << "); this one ends.\n";
+#ifdef QUELVAR_WITH_WINDOW
+        if (windowMode) quelvar::host::ShowStartupMessage(argc, argv, quelvar::host::kAlreadyRunningMessage, false);
+#endif
         return 0;
       case quelvar::host::SingleInstanceLock::Outcome::Unavailable:
         std::cerr << "quelvar-server: warning: single-instance lock not held: " << instance.error() << "\n";
@@ -330,13 +339,18 @@ int main(int argc, char** argv) {
         options.selfUpdate ? quelvar::service::SelfUpdate::On : quelvar::service::SelfUpdate::Off;
     if (options.createDatabase) CreateDatabase(programFolder);
 #ifdef QUELVAR_WITH_WINDOW
-    if (!options.headless && DisplayAvailable()) {
-      return quelvar::host::RunOperatorWindow(argc, argv, programFolder, signals, selfUpdate);
-    }
+    if (windowMode) return quelvar::host::RunOperatorWindow(argc, argv, programFolder, signals, selfUpdate);
 #endif
     return RunHeadless(programFolder, signals, selfUpdate);
   } catch (const std::exception& failure) {
     std::cerr << "quelvar-server: " << failure.what() << "\n";
+#ifdef QUELVAR_WITH_WINDOW
+    // On a desktop nobody reads standard error: the failure is shown before the program ends.
+    if (windowMode) {
+      quelvar::host::ShowStartupMessage(argc, argv,
+                                        std::string(quelvar::host::kStartupFailureMessage) + failure.what(), true);
+    }
+#endif
     return kExitFailure;
   }
 }

@@ -1,5 +1,6 @@
 #include "host/qt_console.h"
 
+#include <QDateTime>
 #include <QMetaObject>
 #include <QString>
 
@@ -15,9 +16,11 @@ void QtOperatorConsole::countModule() {
 }
 
 void QtOperatorConsole::log(std::string entry) {
+  if (echo_ != nullptr) echo_->log(entry);
+  QString time = QDateTime::currentDateTime().toString(QStringLiteral("dd/MM/yyyy hh:mm:ss"));
   {
     std::lock_guard lock(entriesMutex_);
-    pendingEntries_.push_back(std::move(entry));
+    pendingEntries_.emplace_back(std::move(entry), std::move(time));
   }
   ScheduleFlush();
 }
@@ -32,7 +35,7 @@ void QtOperatorConsole::ScheduleFlush() {
 
 void QtOperatorConsole::Flush() {
   flushPosted_.store(false);
-  std::vector<std::string> entries;
+  std::vector<std::pair<std::string, QString>> entries;
   {
     std::lock_guard lock(entriesMutex_);
     entries.swap(pendingEntries_);
@@ -41,9 +44,14 @@ void QtOperatorConsole::Flush() {
   if (modules != 0) emit modulesCounted(modules);
   if (!entries.empty()) {
     QStringList texts;
+    QStringList times;
     texts.reserve(static_cast<qsizetype>(entries.size()));
-    for (const std::string& entry : entries) texts.push_back(QString::fromStdString(entry));
-    emit entriesLogged(texts);
+    times.reserve(static_cast<qsizetype>(entries.size()));
+    for (auto& [entry, time] : entries) {
+      texts.push_back(QString::fromStdString(entry));
+      times.push_back(std::move(time));
+    }
+    emit entriesLogged(texts, times);
   }
 }
 

@@ -5,7 +5,9 @@
 // thread. The flush hands everything recorded so far over in one go through
 // the signals below, on the window's thread: no increment is lost, entries
 // keep their order and each arrives whole, and no request ever waits for the
-// window to draw.
+// window to draw. Each entry carries the local time it was logged at, and
+// goes at once, whole, to the echo console when one is set (standard error in
+// window mode, as in the headless run).
 
 #include <QObject>
 #include <QStringList>
@@ -13,6 +15,7 @@
 #include <atomic>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "service/operator_console.h"
@@ -24,6 +27,9 @@ class QtOperatorConsole final : public QObject, public OperatorConsole {
 
  public:
   explicit QtOperatorConsole(QObject* parent = nullptr);
+  // Also writes every entry to `echo` (not its counter); set before any
+  // request runs.
+  void EchoTo(OperatorConsole* echo) { echo_ = echo; }
 
   void countModule() override;              // any thread
   void log(std::string entry) override;     // any thread
@@ -31,8 +37,9 @@ class QtOperatorConsole final : public QObject, public OperatorConsole {
  signals:
   // `count` service modules were created since the last signal.
   void modulesCounted(int count);
-  // Log entries in the order they were written, carriage returns kept.
-  void entriesLogged(const QStringList& entries);
+  // Log entries in the order they were written, carriage returns kept, and
+  // the local time of each ("dd/MM/yyyy hh:mm:ss").
+  void entriesLogged(const QStringList& entries, const QStringList& times);
 
  private:
   void ScheduleFlush();
@@ -40,7 +47,8 @@ class QtOperatorConsole final : public QObject, public OperatorConsole {
 
   std::atomic<int> pendingModules_{0};
   std::mutex entriesMutex_;
-  std::vector<std::string> pendingEntries_;
+  std::vector<std::pair<std::string, QString>> pendingEntries_;  // entry, time
+  OperatorConsole* echo_ = nullptr;
   std::atomic<bool> flushPosted_{false};
 };
 

@@ -3,9 +3,11 @@
 #include <exception>
 #include <utility>
 
+#include "host/backup_schedule.h"
 #include "host/journal_settings.h"
 #include "host/listener_settings.h"
 #include "host/settings.h"
+#include "tools/restore.h"
 
 namespace quelvar::host {
 
@@ -17,6 +19,19 @@ std::string ServerCaption(std::string_view version, int port) {
   return caption;
 }
 
+namespace {
+
+// The schedule's backups are automatic; the copies a restore keeps and the
+// hidden files of copies in progress are no backups of the operator's.
+service::BackupKind BackupKindOf(std::string_view name) {
+  if (IsAutomaticBackupName(name)) return service::BackupKind::Automatic;
+  if (name.empty() || name.front() == '.' || name.starts_with(tools::kBeforeRestorePrefix))
+    return service::BackupKind::Neither;
+  return service::BackupKind::Manual;
+}
+
+}  // namespace
+
 ServerControl::ServerControl(OperatorConsole& console, std::filesystem::path programFolder,
                              service::SelfUpdate selfUpdate)
     : console_(console),
@@ -27,8 +42,15 @@ ServerControl::ServerControl(OperatorConsole& console, std::filesystem::path pro
                service::StandardHandlers(selfUpdate)),
       monitor_(service_, service_.Catalogue(), metrics_,
                service::MonitorSources{databasePath_, programFolder_ / "Backup",
-                                       [this] { return listener_.OpenConnections(); }}),
-      listener_(monitor_) {}
+                                       [this] { return listener_.OpenConnections(); }, BackupKindOf}),
+      listener_(monitor_) {
+  // Refused credentials are logged by address and count, never with what was tried.
+  listener_.SetLoginFailureReport([this](const std::string& address, std::size_t failures) {
+    meteredConsole_.log("Login --> \r" + std::to_string(failures) +
+                        (failures == 1 ? " tentativa" : " tentativas") +
+                        " de acesso com usuário ou senha errados de " + address);
+  });
+}
 
 ServerControl::~ServerControl() { listener_.SetActive(false); }
 

@@ -20,6 +20,8 @@
 #include <climits>
 #include <cstdint>
 #include <exception>
+#include <optional>
+#include <string>
 #include <utility>
 
 #include "data/tdm.h"
@@ -172,7 +174,12 @@ void TFormServer000::FormShow() {
   try {
     settings = ReadStartupSettings(folder);
   } catch (const std::exception& failure) {
+    // Without its settings the program cannot serve: it says why and ends,
+    // rather than stay without a listener (and, minimised, out of sight).
+    if (isMinimized() || !isVisible()) showNormal();
     ShowError(QtText(failure.what()));
+    server_.Stop();
+    if (endProgram_) endProgram_();
     return;
   }
   server_.SetDatabasePath(settings.values.localDb);
@@ -182,6 +189,19 @@ void TFormServer000::FormShow() {
     BotaoOKClick();
     return;
   }
+  // A first start has just written the defaults: the dialog shows them for
+  // the operator to confirm or correct.
+  if (settings.createdDefaults) {
+    try {
+      settings = ReadStartupSettings(folder);
+      server_.SetDatabasePath(settings.values.localDb);
+      server_.SetPort(settings.values.port);
+    } catch (const std::exception&) {
+      // The cleared values stay.
+    }
+  }
+  // Until the listener has started, the caption names the configured port.
+  if (IsServicePort(server_.Port())) setWindowTitle(QtText(ServerCaption(kServerVersion, server_.Port())));
   // The operator has to act: bring the window up under the message.
   if (isMinimized() || !isVisible()) showNormal();
   QMessageBox message(QMessageBox::NoIcon, QApplication::applicationName(),
@@ -196,10 +216,13 @@ bool TFormServer000::BotaoOKClick() {
   try {
     server_.Start();
   } catch (const std::exception& failure) {
+    // The window stays in sight, for the operator to correct the settings.
+    if (isMinimized() || !isVisible()) showNormal();
     ShowError(QtText(failure.what()));
     return false;
   }
   setWindowTitle(QtText(server_.Caption()));
+  if (afterFirstStart_) std::exchange(afterFirstStart_, nullptr)();
   return true;
 }
 
@@ -209,18 +232,19 @@ void TFormServer000::BotaoConfigClick() {
 }
 
 template <typename Action>
-void TFormServer000::RunMenuAction(Action action) {
+std::optional<std::string> TFormServer000::RunMenuAction(Action action) {
   QApplication::setOverrideCursor(Qt::WaitCursor);
+  std::string answer;
   try {
     TDM dm(console_, server_.SharedDatabasePath(), server_.ProgramFolder());
-    std::string answer;  // not shown: the operator sees the log and the errors
     action(dm, answer);
   } catch (const std::exception& failure) {
     QApplication::restoreOverrideCursor();
     ShowError(QtText(failure.what()));
-    return;
+    return std::nullopt;
   }
   QApplication::restoreOverrideCursor();
+  return answer;
 }
 
 void TFormServer000::VerificaIntegridadeClick() {
@@ -228,7 +252,14 @@ void TFormServer000::VerificaIntegridadeClick() {
 }
 
 void TFormServer000::BackupClick() {
-  RunMenuAction([](TDM& dm, std::string& answer) { tools::GeraBackup(dm, kMenuBackupFileName, {}, answer); });
+  const auto answer =
+      RunMenuAction([](TDM& dm, std::string& text) { tools::GeraBackup(dm, kMenuBackupFileName, {}, text); });
+  if (!answer) return;
+  // Where it wrote, as the event's answer says it (the module is gone by now).
+  QMessageBox box(QMessageBox::Information, QApplication::applicationName(), DisplayedText(QtText(*answer)),
+                  QMessageBox::Ok, this);
+  box.setObjectName("BackupAnswer");
+  box.exec();
 }
 
 void TFormServer000::Memo1DblClick() { memo1_->clear(); }
@@ -268,8 +299,13 @@ void TFormServer000::AddModules(int count) {
   frQtdAcessos_->setValue(static_cast<std::int32_t>(next));
 }
 
-void TFormServer000::AppendEntries(const QStringList& entries) {
-  for (const QString& entry : entries) memo1_->appendPlainText(DisplayedText(entry));
+void TFormServer000::AppendEntries(const QStringList& entries, const QStringList& times) {
+  // Each entry under its time, an empty line before the next.
+  for (qsizetype i = 0; i < entries.size(); ++i) {
+    if (!memo1_->document()->isEmpty()) memo1_->appendPlainText(QString());
+    memo1_->appendPlainText(QLatin1Char('[') + times.value(i) + QLatin1Char(']'));
+    memo1_->appendPlainText(DisplayedText(entries[i]));
+  }
 }
 
 void TFormServer000::ShowMenu(QWidget* source, const QPoint& position) {

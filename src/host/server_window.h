@@ -17,6 +17,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <optional>
 #include <string>
 
 class QAction;
@@ -56,6 +57,10 @@ class TFormServer000 final : public QWidget {
   // The error dialog every failure of an operator action ends in.
   void ShowError(const QString& message);
 
+  // Runs `action` once, right after the listener has first started (the
+  // database path is set by then).
+  void SetAfterFirstStart(std::function<void()> action) { afterFirstStart_ = std::move(action); }
+
  public slots:
   void FormShow();
   void BotaoConfigClick();
@@ -73,16 +78,19 @@ class TFormServer000 final : public QWidget {
  private:
   void BuildWidgets();
   void AddModules(int count);
-  void AppendEntries(const QStringList& entries);
+  void AppendEntries(const QStringList& entries, const QStringList& times);
   void ShowMenu(QWidget* source, const QPoint& position);
   void MoveToTray();
+  // Runs a menu action on a module of its own; its answer, or nothing after
+  // a failure (shown to the operator).
   template <typename Action>
-  void RunMenuAction(Action action);
+  std::optional<std::string> RunMenuAction(Action action);
 
   ServerControl& server_;
   QtOperatorConsole& console_;
   std::function<void()> endProgram_;
   bool shownOnce_ = false;
+  std::function<void()> afterFirstStart_;
 
   QLabel* label1_ = nullptr;
   QSpinBox* frQtdAcessos_ = nullptr;

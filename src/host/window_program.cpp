@@ -1,6 +1,7 @@
 #include "host/window_program.h"
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QMetaObject>
 #include <QScreen>
 
@@ -10,6 +11,9 @@
 #include <thread>
 
 #include "host/backup_schedule.h"
+#include "host/headless_console.h"
+#include "host/qt_text.h"
+#include "host/settings.h"
 #include "host/qt_console.h"
 #include "host/server_control.h"
 #include "host/server_window.h"
@@ -17,23 +21,47 @@
 
 namespace quelvar::host {
 
+void StartBackupsWithTheListener(TFormServer000& window, BackupScheduler& backups, OperatorConsole& console,
+                                 const std::filesystem::path& programFolder) {
+  window.SetAfterFirstStart([&backups, &console, programFolder] {
+    try {
+      backups.Start(ReadBackupSchedule(programFolder));
+    } catch (const std::exception& failure) {
+      console.log(std::string("Backup automático --> \r") + failure.what());
+    }
+  });
+}
+
+void ShowStartupMessageBox(const std::string& text, bool failure) {
+  QMessageBox box(failure ? QMessageBox::Critical : QMessageBox::Information, QString::fromUtf8(kApplicationTitle),
+                  QtText(WithLineBreaks(text)), QMessageBox::Ok);
+  box.setObjectName("StartupMessage");
+  box.exec();
+}
+
+void ShowStartupMessage(int argc, char** argv, const std::string& text, bool failure) {
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
+  ApplyVisualStyle(application);
+  ShowStartupMessageBox(text, failure);
+}
+
 int RunOperatorWindow(int argc, char** argv, const std::filesystem::path& programFolder, const sigset_t& blockedSignals,
                       service::SelfUpdate selfUpdate) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
   ApplyVisualStyle(application);
 
+  // The log also goes to standard error (the journal when run as a unit), as in the headless run.
+  HeadlessConsole standardError;
   QtOperatorConsole console;
+  console.EchoTo(&standardError);
   ServerControl server(console, programFolder, selfUpdate);
   BackupScheduler backups(server);
-  try {
-    backups.Start(ReadBackupSchedule(programFolder));
-  } catch (const std::exception& failure) {
-    console.log(std::string("Backup automático --> \r") + failure.what());
-  }
   // Closing the window stops the listener, then ends the process at once:
   // requests in progress and open connections are cut off.
   TFormServer000 window(server, console, [] { std::_Exit(0); });
+  StartBackupsWithTheListener(window, backups, console, programFolder);
 
   std::thread([&window, blockedSignals] {
     for (;;) {

@@ -7,6 +7,7 @@
 #include <signal.h>
 
 #include <filesystem>
+#include <string>
 
 #include "service/standard_handlers.h"
 
@@ -14,6 +15,36 @@ namespace quelvar::host {
 
 // The application title.
 inline constexpr char kApplicationTitle[] = "Quelvar 1.5 - Servidor";
+
+class BackupScheduler;
+class TFormServer000;
+}  // namespace quelvar::host
+
+namespace quelvar {
+class OperatorConsole;
+}
+
+namespace quelvar::host {
+
+// Starts the scheduled backups of `programFolder` once `window` has first
+// started the listener, so that they run on the configured database; a
+// schedule that cannot be read is logged on `console`.
+void StartBackupsWithTheListener(TFormServer000& window, BackupScheduler& backups, OperatorConsole& console,
+                                 const std::filesystem::path& programFolder);
+
+// Said by a second copy started while one runs, which then ends.
+inline constexpr char kAlreadyRunningMessage[] =
+    "O Servidor do Quelvar já está aberto neste computador.\r\rProcure-o na área de notificação ou na barra de "
+    "tarefas.";
+// Begins the message of a start-up failure before the window exists.
+inline constexpr char kStartupFailureMessage[] = "O Servidor do Quelvar não pôde iniciar:\r";
+
+// A modal message box with `text` ("\r" line breaks) on the running
+// application: a warning when `failure`, else information.
+void ShowStartupMessageBox(const std::string& text, bool failure);
+// The same for a program that has no application yet: makes one, shows the
+// box, returns when it is closed.
+void ShowStartupMessage(int argc, char** argv, const std::string& text, bool failure);
 
 // Runs the window until it is closed, which ends the process with code 0.
 // `blockedSignals` are blocked in every thread already; the signal thread takes

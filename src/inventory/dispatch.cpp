@@ -44,6 +44,17 @@ const Row* FindOption(std::span<const Row> table, std::string_view option) {
   throw Error("Opção desconhecida no servidor: " + std::string(option));
 }
 
+// One warning for a result whose rows came with values their field's type
+// could not hold (left empty): which fields, and how many values each.
+void LogEmptiedValues(const TDM& dm, std::string_view pOpcao, const MemTable& result) {
+  const auto emptied = result.EmptiedValues();
+  if (emptied.empty()) return;
+  std::string entry = std::string(pOpcao) + " MSG: \r" + std::string(kEmptiedValuesWarning);
+  for (std::size_t i = 0; i < emptied.size(); ++i)
+    entry += (i == 0 ? " " : ", ") + emptied[i].first + " (" + std::to_string(emptied[i].second) + ")";
+  dm.Log(std::move(entry));
+}
+
 }  // namespace
 
 EncodedText Consulta(TDM& dm, std::string_view pOpcao, std::string_view pFiltro, bool pDesat,
@@ -53,6 +64,7 @@ EncodedText Consulta(TDM& dm, std::string_view pOpcao, std::string_view pFiltro,
     if (!entry) ThrowUnknownOption(pOpcao);
     const QueryArgs args{std::string(pFiltro), pDesat, std::string(pData1), std::string(pData2)};
     MemTable& result = entry->run(dm, args);
+    LogEmptiedValues(dm, pOpcao, result);
     return DatasetHolderText(result, "temp", true, dm.Encoding);
   } catch (const std::exception& e) {
     dm.Log(std::string(pOpcao) + " --> \r" + e.what());

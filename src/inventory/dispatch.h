@@ -49,10 +49,15 @@ struct DeleteOption {
   DeleteProcedure run;
 };
 
+// Begins the text of the warning a query logs (option + " MSG: \r" + this +
+// " FIELD (N), ...") when its rows came with values their field's type could
+// not hold, which the answer carries empty.
+inline constexpr std::string_view kEmptiedValuesWarning = "Valores que o tipo do campo não comporta ficaram vazios:";
+
 // The dataset JSON of the selected procedure's result, or "" after a failure
 // (logged as option + " --> \r" + message). The text comes in its encoded
 // form, made once while the rows are written; callers store it with
-// TJSONParam::SetAsString.
+// TJSONParam::SetAsString. Values left empty are logged as above, once.
 EncodedText Consulta(TDM& dm, std::string_view pOpcao, std::string_view pFiltro, bool pDesat,
                      std::string_view pData1, std::string_view pData2);
 

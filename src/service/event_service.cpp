@@ -34,18 +34,25 @@ EventService::EventService(OperatorConsole& console, std::filesystem::path progr
       dispatcher_(catalogue_, handlers_, console, std::move(databasePath), std::move(programFolder)) {}
 
 void EventService::Handle(const HttpRequest& request, HttpReply& reply) {
+  Reached reached;
   try {
-    Serve(request, reply);
+    Serve(request, reply, reached);
   } catch (const std::exception& failure) {
     reply = FailureReply(500, failure.what());
   } catch (...) {
     reply = FailureReply(500, "Erro desconhecido no servidor.");
   }
+  reply.group = std::move(reached.group);
+  reply.event = std::move(reached.event);
 }
 
-void EventService::Serve(const HttpRequest& request, HttpReply& reply) {
+void EventService::Serve(const HttpRequest& request, HttpReply& reply, Reached& reached) {
   IntakeOutcome intake = ReadRequestParams(request, intakeSettings_);
   DispatchRequest dispatchRequest = DispatchRequestOf(request);
+  if (const auto match = catalogue_.FindEvent(intake.groupName, intake.eventName); match.event) {
+    reached.group = match.group->Name();
+    reached.event = match.event->Name;
+  }
 
   if (intake.flags.asynchronous) {
     WriteAsyncAcknowledgement(intake.flags, kServiceEncoding, reply);

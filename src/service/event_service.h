@@ -41,12 +41,17 @@ class EventService final : public RequestHandler {
   EventService(const EventService&) = delete;
   EventService& operator=(const EventService&) = delete;
 
+  // Also names, in the reply, the group and event the request reached.
   void Handle(const HttpRequest& request, HttpReply& reply) override;
 
   const EventCatalogue& Catalogue() const { return catalogue_; }
 
  private:
-  void Serve(const HttpRequest& request, HttpReply& reply);
+  struct Reached {
+    std::string group;
+    std::string event;
+  };
+  void Serve(const HttpRequest& request, HttpReply& reply, Reached& reached);
 
   const EventCatalogue catalogue_;
   const HandlerRegistry handlers_;

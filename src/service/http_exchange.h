@@ -48,6 +48,11 @@ struct HttpReply {
   // written and before the connection is closed (the event of an
   // asynchronous call, acknowledged first). Empty for most replies.
   std::function<void()> afterWrite;
+  // The catalogue's names of the group and event the request reached, however
+  // it named them (path or field), for the server's figures; empty when it
+  // reached no event. Never written to the client.
+  std::string group;
+  std::string event;
 };
 
 // Handles one authenticated request whose method is one of GET, POST, PUT,

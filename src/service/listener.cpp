@@ -516,6 +516,10 @@ void Listener::SetOptions(const ListenerOptions& options) { impl_->Publish(optio
 
 ListenerOptions Listener::Options() const { return *impl_->CurrentOptions(); }
 
+void Listener::SetLoginFailureReport(std::function<void(const std::string& address, std::size_t failures)> report) {
+  impl_->throttle.SetReport(std::move(report));
+}
+
 void Listener::SetActive(bool active) {
   if (active) {
     impl_->Start();

@@ -55,6 +55,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -94,6 +95,9 @@ class Listener {
   // (the limits also by connections accepted from now on).
   void SetOptions(const ListenerOptions& options);
   ListenerOptions Options() const;
+  // Told of refused credentials, at most once per client address per minute:
+  // the address and the failures since its last report (LoginThrottle).
+  void SetLoginFailureReport(std::function<void(const std::string& address, std::size_t failures)> report);
 
   // true: drops any earlier binding, binds the port on the configured address
   // (every local address when none: IPv6 dual-stack, IPv4 when IPv6 is

@@ -11,20 +11,42 @@ void LoginThrottle::SetRules(const Rules& rules) {
   rules_ = rules;
 }
 
-std::chrono::milliseconds LoginThrottle::RecordFailure(const std::string& address, Clock::time_point now) {
+void LoginThrottle::SetReport(Report report) {
   std::lock_guard lock(mutex_);
-  auto found = entries_.find(address);
-  if (found == entries_.end()) {
-    if (entries_.size() >= rules_.maxAddresses) Forget(now);
-    found = entries_.emplace(address, Entry{now, 0}).first;
-  } else if (now - found->second.windowStart >= rules_.window) {
-    found->second = Entry{now, 0};
+  report_ = report ? std::make_shared<const Report>(std::move(report)) : nullptr;
+}
+
+std::chrono::milliseconds LoginThrottle::RecordFailure(const std::string& address, Clock::time_point now) {
+  std::shared_ptr<const Report> report;
+  std::size_t reported = 0;
+  std::chrono::milliseconds delay{0};
+  {
+    std::lock_guard lock(mutex_);
+    auto found = entries_.find(address);
+    if (found == entries_.end()) {
+      if (entries_.size() >= rules_.maxAddresses) Forget(now);
+      found = entries_.emplace(address, Entry{}).first;
+      found->second.windowStart = now;
+    } else if (now - found->second.windowStart >= rules_.window) {
+      found->second.windowStart = now;
+      found->second.failures = 0;
+    }
+    Entry& entry = found->second;
+    const std::size_t failures = ++entry.failures;
+    ++entry.unreported;
+    if (!entry.reportedAt || now - *entry.reportedAt >= rules_.window) {
+      entry.reportedAt = now;
+      reported = entry.unreported;
+      entry.unreported = 0;
+      report = report_;
+    }
+    if (failures > rules_.freeFailures) {
+      const std::size_t doublings = std::min<std::size_t>(failures - rules_.freeFailures - 1, 30);
+      delay = std::min(rules_.firstDelay * (std::int64_t{1} << doublings), rules_.maxDelay);
+    }
   }
-  const std::size_t failures = ++found->second.failures;
-  if (failures <= rules_.freeFailures) return std::chrono::milliseconds{0};
-  const std::size_t doublings = std::min<std::size_t>(failures - rules_.freeFailures - 1, 30);
-  const auto delay = rules_.firstDelay * (std::int64_t{1} << doublings);
-  return std::min(delay, rules_.maxDelay);
+  if (report) (*report)(address, reported);
+  return delay;
 }
 
 // Drops every address whose window has passed; when that frees too little,

@@ -121,9 +121,13 @@ std::string ServiceMetrics::Render(const Gauges& gauges) const {
   Family(out, "quelvar_database_size_bytes", "gauge", "Size of the database file and its write-ahead log.");
   Sample(out, "quelvar_database_size_bytes", std::to_string(gauges.databaseBytes));
   Family(out, "quelvar_backup_newest_age_seconds", "gauge",
-         "Age of the newest file in the backup folder (absent when there is none).");
-  if (gauges.newestBackupAgeSeconds) {
-    Sample(out, "quelvar_backup_newest_age_seconds", Number(*gauges.newestBackupAgeSeconds));
+         "Age of the newest backup in the backup folder, automatic (scheduled) and manual apart "
+         "(absent when there is none).");
+  if (gauges.newestAutomaticBackupAgeSeconds) {
+    Sample(out, "quelvar_backup_newest_age_seconds{kind=\"automatic\"}", Number(*gauges.newestAutomaticBackupAgeSeconds));
+  }
+  if (gauges.newestManualBackupAgeSeconds) {
+    Sample(out, "quelvar_backup_newest_age_seconds{kind=\"manual\"}", Number(*gauges.newestManualBackupAgeSeconds));
   }
   Family(out, "quelvar_integrity_check_ok", "gauge",
          "Last integrity check: 1 passed, 0 failed (absent until one has run).");

@@ -11,7 +11,8 @@
 //   quelvar_service_modules_total                service modules created (the request counter)
 //   quelvar_log_entries_total, quelvar_log_bytes_total   operator-log entries and their size
 //   quelvar_database_size_bytes                  database file plus its write-ahead log
-//   quelvar_backup_newest_age_seconds            age of the newest file in Backup/ (absent: none)
+//   quelvar_backup_newest_age_seconds{kind}      age of the newest backup in Backup/, "automatic" (the
+//                                                schedule's) and "manual" (the Backup event's) apart (absent: none)
 //   quelvar_integrity_check_ok                   last integrity check: 1 passed, 0 failed (absent: none yet)
 //   quelvar_integrity_check_timestamp_seconds    when it ran
 //   quelvar_scheduled_backup_last_ok, quelvar_scheduled_backup_timestamp_seconds
@@ -52,7 +53,8 @@ class ServiceMetrics {
   struct Gauges {
     std::size_t connectionsOpen = 0;
     std::uint64_t databaseBytes = 0;
-    std::optional<double> newestBackupAgeSeconds;
+    std::optional<double> newestAutomaticBackupAgeSeconds;
+    std::optional<double> newestManualBackupAgeSeconds;
   };
   std::string Render(const Gauges& gauges) const;
 

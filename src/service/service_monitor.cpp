@@ -65,12 +65,14 @@ std::uint64_t DatabaseBytes(const std::string& databaseFile) {
   return total;
 }
 
-std::optional<double> NewestFileAgeSeconds(const fs::path& folder) {
+std::optional<double> NewestFileAgeSeconds(const fs::path& folder, BackupKind kind,
+                                           const std::function<BackupKind(std::string_view name)>& kindOf) {
   std::error_code ec;
   std::optional<fs::file_time_type> newest;
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     std::error_code entryError;
     if (!it->is_regular_file(entryError)) continue;
+    if ((kindOf ? kindOf(it->path().filename().string()) : BackupKind::Manual) != kind) continue;
     const auto modified = it->last_write_time(entryError);
     if (!entryError && (!newest || modified > *newest)) newest = modified;
   }
@@ -96,6 +98,10 @@ void ServiceMonitor::Handle(const HttpRequest& request, HttpReply& reply) {
     throw;
   }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  if (!reply.event.empty()) {
+    metrics_.RecordRequest(reply.group, reply.event, reply.status, seconds, request.body.size(), reply.body.size());
+    return;
+  }
   const auto [group, event] = RequestLabels(catalogue_, request.path);
   metrics_.RecordRequest(group, event, reply.status, seconds, request.body.size(), reply.body.size());
 }
@@ -114,7 +120,10 @@ void ServiceMonitor::Metrics(HttpReply& reply) const {
   ServiceMetrics::Gauges gauges;
   if (sources_.openConnections) gauges.connectionsOpen = sources_.openConnections();
   gauges.databaseBytes = DatabaseBytes(*sources_.databasePath->get());
-  gauges.newestBackupAgeSeconds = NewestFileAgeSeconds(sources_.backupFolder);
+  gauges.newestAutomaticBackupAgeSeconds =
+      NewestFileAgeSeconds(sources_.backupFolder, BackupKind::Automatic, sources_.backupKind);
+  gauges.newestManualBackupAgeSeconds =
+      NewestFileAgeSeconds(sources_.backupFolder, BackupKind::Manual, sources_.backupKind);
   reply = HttpReply{};
   reply.status = 200;
   reply.contentType = "text/plain; version=0.0.4";

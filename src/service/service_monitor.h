@@ -15,7 +15,9 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "service/database_path.h"
@@ -28,10 +30,15 @@ namespace quelvar::service {
 inline constexpr std::string_view kHealthPath = "/healthz";
 inline constexpr std::string_view kMetricsPath = "/metrics";
 
+enum class BackupKind { Automatic, Manual, Neither };
+
 struct MonitorSources {
   std::shared_ptr<DatabasePath> databasePath;
   std::filesystem::path backupFolder;
   std::function<std::size_t()> openConnections;  // may be empty
+  // The kind of a file of the backup folder, by its name (may be empty: every
+  // file counts as a manual backup).
+  std::function<BackupKind(std::string_view name)> backupKind;
 };
 
 // The labels of a request path: the catalogue's group and event names it
@@ -40,8 +47,10 @@ std::pair<std::string, std::string> RequestLabels(const EventCatalogue& catalogu
 
 // Size of a database file and its "-wal" side file; 0 for what is missing.
 std::uint64_t DatabaseBytes(const std::string& databaseFile);
-// Age in seconds of the most recently modified regular file in `folder`.
-std::optional<double> NewestFileAgeSeconds(const std::filesystem::path& folder);
+// Age in seconds of the most recently modified regular file in `folder` of
+// that kind (every file is of kind Manual when `kindOf` is empty).
+std::optional<double> NewestFileAgeSeconds(const std::filesystem::path& folder, BackupKind kind,
+                                           const std::function<BackupKind(std::string_view name)>& kindOf);
 
 class ServiceMonitor final : public RequestHandler {
  public:

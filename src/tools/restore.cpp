@@ -4,9 +4,11 @@
 
 #include <array>
 #include <chrono>
+#include <ctime>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <system_error>
 #include <vector>
 
@@ -16,10 +18,12 @@
 #include "data/tdm.h"
 #include "data/writer_lock.h"
 #include "formats/errors.h"
+#include "service/protected_files.h"
 #include "tools/backup_files.h"
 #include "tools/backup_writer.h"
 #include "tools/database_check.h"
 #include "tools/online_copy.h"
+#include "tools/safety_settings.h"
 
 namespace quelvar::tools {
 
@@ -77,6 +81,32 @@ bool HasTable(sqlite3* db, const std::string& table) {
   return rc == SQLITE_ROW;
 }
 
+// BackupAutomaticoManter of Config1.ini, or the default when it is not a number from 1 to 100000.
+int BackupsKept(const fs::path& programFolder) {
+  const std::optional<std::string> text = SettingsValue(programFolder, kBackupsKeptKey);
+  int kept = 0;
+  if (!text || text->empty() || text->size() > 6) return kDefaultBackupsKept;
+  for (char c : *text) {
+    if (c < '0' || c > '9') return kDefaultBackupsKept;
+    kept = kept * 10 + (c - '0');
+  }
+  return kept >= 1 && kept <= 100000 ? kept : kDefaultBackupsKept;
+}
+
+// Copies the live database, as it is before a restore replaces it, into the
+// backup folder as "AntesDoRestore-<date-time>.db3"; the restore does not go
+// on without that copy.
+fs::path KeepReplacedDatabase(const TDM& dm) {
+  const fs::path folder = BackupFolder(dm);
+  const fs::path kept = folder / TimedBackupName(folder, kBeforeRestorePrefix, std::time(nullptr));
+  try {
+    WriteBackupSafely(dm.DatabaseFile(), kept, service::ProtectedFiles(dm.DatabaseFile(), dm.ProgramFolder()));
+  } catch (const std::exception& e) {
+    ThrowCopyFailure(std::string(kRestoreNotKept) + e.what());
+  }
+  return kept;
+}
+
 }  // namespace
 
 void RequireRestorableDatabase(const fs::path& file) {
@@ -111,7 +141,7 @@ void RequireRestorableDatabase(const fs::path& file) {
 
 void RestauraBackup(TDM& dm, const std::string& fileName, std::string& answer) {
   dm.Database1.Close();
-  if (!IsPlainFileName(fileName)) ThrowCopyFailure(std::make_error_code(std::errc::invalid_argument).message());
+  if (!IsPlainFileName(fileName)) ThrowCopyFailure(std::string(kRestoreBadName) + fileName);
   const fs::path source = BackupFolder(dm) / fileName;
   RequireRestorableDatabase(source);
   // No connection opened before the copy is used after it, and no save of
@@ -120,6 +150,7 @@ void RestauraBackup(TDM& dm, const std::string& fileName, std::string& answer) {
   WriterHold writer;
   if (!writer.Acquire(dm.Database1.Pool().Writers(), std::chrono::milliseconds(Database::kBusyTimeoutMs)))
     ThrowCopyFailure(EngineError(SQLITE_BUSY, sqlite3_errstr(SQLITE_BUSY)).what());
+  const fs::path kept = KeepReplacedDatabase(dm);
   try {
     OnlineCopy(source.string(), dm.DatabaseFile(), CopyTarget::kExisting);
     // The live file is no backup: a later backup may never replace it.
@@ -127,6 +158,16 @@ void RestauraBackup(TDM& dm, const std::string& fileName, std::string& answer) {
   } catch (const std::exception& e) {
     ThrowCopyFailure(e.what());
   }
+  std::string entry = "Restore MSG: \rbanco restaurado de " + fileName + " a pedido de " + dm.ClientInfo.ip +
+                      "; o banco substituído foi guardado em " + kept.string();
+  const auto removed = PruneBackups(
+      BackupFolder(dm), [](std::string_view name) { return name.starts_with(kBeforeRestorePrefix); },
+      BackupsKept(dm.ProgramFolder()), kept.filename().string());
+  if (!removed.empty()) {
+    entry += "; removidos:";
+    for (const std::string& old : removed) entry += " " + old;
+  }
+  dm.Log(std::move(entry));
   answer = "OK";
 }
 

@@ -3,7 +3,10 @@
 // database. The copy goes through the engine's online backup into the live
 // file, under the engine's locks: requests running meanwhile see the old
 // database or the restored one, and a failed restore leaves the live file
-// unchanged.
+// unchanged. Before the copy, the database it replaces is kept in the backup
+// folder as "AntesDoRestore-<date-time>.db3" (through the safe backup writer;
+// without that copy there is no restore), and a restore that succeeds leaves
+// one log entry naming the source file, the client's address and the copy.
 
 #include <filesystem>
 #include <string>
@@ -18,11 +21,16 @@ class TDM;
 namespace quelvar::tools {
 
 // Reasons a backup file is refused as a restore source.
+inline constexpr std::string_view kRestoreBadName = "nome de arquivo de backup inválido (só um nome da pasta Backup): ";
 inline constexpr std::string_view kRestoreEmpty = "o arquivo de backup está vazio";
 inline constexpr std::string_view kRestoreNotDatabase = "o arquivo de backup não é um banco de dados";
 inline constexpr std::string_view kRestoreIncomplete = "o arquivo de backup está incompleto";
 inline constexpr std::string_view kRestoreUnsound = "o arquivo de backup não passou no teste de validade";
 inline constexpr std::string_view kRestoreMissingTable = "o arquivo de backup não tem a tabela ";
+inline constexpr std::string_view kRestoreNotKept = "o banco atual não pôde ser guardado antes da restauração: ";
+
+// The name prefix of the copies a restore keeps of the database it replaces.
+inline constexpr std::string_view kBeforeRestorePrefix = "AntesDoRestore-";
 
 // Returns when `file` may replace the live database: a regular, non-empty
 // database file as long as its header says, passing the engine's integrity

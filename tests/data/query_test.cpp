@@ -459,6 +459,35 @@ TEST_F(QueryTest, RowsAffected) {
   }
 }
 
+// A value its field's type cannot hold (a text in a number column written by
+// another program) is left empty in the record set, and counted per field;
+// values the type can hold are kept as they are.
+TEST_F(QueryTest, ValuesTheFieldTypeCannotHoldAreLeftEmptyAndCounted) {
+  Exec("create table m(n INTEGER, r REAL, s SMALLINT, t TEXT)");
+  Exec("insert into m values (1, 1.5, 2, 'a'), ('abc', 'x,y', '12', 'b'), (' 7 ', '2,5', x'01', 3)");
+  struct Case {
+    const char* sql;
+    std::vector<std::string> texts;  // AsString of each row of the first column, "<null>" for null
+    std::vector<std::pair<std::string, std::size_t>> emptied;
+  } cases[] = {
+      {"select column1 as X from (values (1), ('abc'))", {"1", "<null>"}, {{"X", 1}}},
+      {"select column1 as X from (values (1.5), ('abc'), ('2,5'))", {"1,5", "<null>", "2,5"}, {{"X", 1}}},
+      {"select column1 as X from (values ('abc'), (1))", {"abc", "1"}, {}},
+      {"select n as X, r, s, t from m", {"1", "<null>", "7"}, {{"X", 1}, {"r", 1}, {"s", 1}}},
+      {"select n as X from m where n <> 'abc'", {"1", "7"}, {}},
+  };
+  for (const Case& c : cases) {
+    Select(c.sql);
+    MemTable table;
+    q.LoadInto(table);
+    std::vector<std::string> texts;
+    for (table.First(); !table.Eof(); table.Next())
+      texts.push_back(table.IsNull("X") ? "<null>" : table.AsString("X"));
+    EXPECT_EQ(texts, c.texts) << c.sql;
+    EXPECT_EQ(table.EmptiedValues(), c.emptied) << c.sql;
+  }
+}
+
 TEST_F(QueryTest, EngineErrorsCarryTheirCode) {
   Exec("create table t(k integer primary key)");
   q.Add("insert into t values (1), (1)");

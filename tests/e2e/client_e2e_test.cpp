@@ -235,7 +235,14 @@ TEST_F(Client, FailuresGiveANonZeroExitAndTheMessage) {
        4,
        "Ocorreu um erro na gravação no banco de dados.\nUm grupo com esta descrição já foi cadastrado anteriormente."},
       {{std::string(kTools), "QueryDinamica", "SQL=Select * From NaoExiste"}, 4, "empty Tabela"},
+      {{std::string(kTools), "QueryDinamica", "SQL=Select * From NaoExiste"}, 4, "log holds the reason"},
       {{std::string(kGroups), "NaoExiste"}, 3, "HTTP 404"},
+      {{std::string(kGroups), "NaoExiste"}, 3, "no event 'NaoExiste' in group '" + std::string(kGroups) + "'"},
+      {{"--password", "errada", std::string(kGroups), "Consulta"}, 3, "wrong user or password (HTTP 401)"},
+      {{std::string(kTools), "Restore", "Origem=../x"},
+       4,
+       "Ocorreu um erro ao restaurar o backup. \nOcorreu um erro na cópia do backup.\nMensagem original: "
+       "nome de arquivo de backup inválido (só um nome da pasta Backup): ../x"},
       {{"events", "GrupoQueNaoExiste"}, 4, "There is more than one ServerEvent."},
       {{std::string(kGroups), "Exclui", "NumGrupo:int=abc"}, 1, "'abc' is not a valid int value"},
       {{std::string(kGroups), "Exclui", "NumGrupo:inteiro=1"}, 1, "unknown value type 'inteiro'"},
@@ -246,6 +253,7 @@ TEST_F(Client, FailuresGiveANonZeroExitAndTheMessage) {
     const ClientRun run = Run(c.args);
     EXPECT_EQ(run.exitCode, c.exitCode) << c.args.back() << "\n" << run.out << run.err;
     EXPECT_NE(run.err.find(c.errContains), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("<html"), std::string::npos) << run.err;
   }
   EXPECT_EQ(Groups("Select count(*) From T06_GRUP"), "1");
 }

@@ -344,6 +344,13 @@ TEST(Hostile, FailedLoginsSlowDownTheirAddressOnly) {
     EXPECT_GE(took, step.atLeast);
     EXPECT_LT(took, step.under);
   }
+  // The operator log tells of the first failure of each address at once
+  // (later ones come as a count, at most once a minute), never what was tried.
+  const std::string log = server->OperatorLog();
+  EXPECT_EQ(Occurrences(log, "Login --> \r1 tentativa de acesso com usuário ou senha errados de 127.0.0.1"), 1u) << log;
+  EXPECT_EQ(Occurrences(log, "Login --> \r1 tentativa de acesso com usuário ou senha errados de 127.0.0.2"), 1u) << log;
+  EXPECT_EQ(Occurrences(log, "Login --> "), 2u) << log;
+  EXPECT_EQ(log.find("guess"), std::string::npos) << log;
 }
 
 // ---------------------------------------------------------------------------

@@ -161,25 +161,31 @@ TEST(Operations, ScheduledBackupsCatchUpRunOnTheirIntervalAndPruneOnlyTheirOwn) 
   }
   server.StartWithFreshDatabase();
   ASSERT_TRUE(server.WaitUntilAccepting()) << server.Stderr();
-  const std::string today = TodaysAutomaticBackup();
+  // Interval runs are named by their time: "Automatico-YYYY-MM-DD-HHMMSS.db3".
+  const std::string todayStem = TodaysAutomaticBackup().substr(0, std::string("Automatico-YYYY-MM-DD").size());
   // The catch-up at start, then at least one run on the interval.
-  ASSERT_TRUE(server.WaitForStderr("gravado " + (backups / today).string())) << server.Stderr();
-  for (int i = 0; i < 500 && Count(server.Stderr(), "gravado ") < 2; ++i) std::this_thread::sleep_for(10ms);
-  EXPECT_GE(Count(server.Stderr(), "gravado "), 2u) << server.Stderr();
+  ASSERT_TRUE(server.WaitForStderr("gravado " + (backups / todayStem).string() + "-")) << server.Stderr();
+  for (int i = 0; i < 3000 && Count(server.Stderr(), "gravado ") < 3; ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_GE(Count(server.Stderr(), "gravado "), 3u) << server.Stderr();
   const ParsedReply page = Get(server.port(), "/metrics");
   EXPECT_EQ(server.Stop(), 0);
 
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(backups)) names.push_back(entry.path().filename().string());
+  // Each run kept its own file; the two newest automatic backups stay, with
+  // every file of another name.
+  std::vector<std::string> names, timed;
+  for (const auto& entry : fs::directory_iterator(backups)) {
+    const std::string name = entry.path().filename().string();
+    (name.rfind(todayStem + "-", 0) == 0 ? timed : names).push_back(name);
+  }
   std::sort(names.begin(), names.end());
-  std::vector<std::string> expected = {"Automatico-2019-12-31.bkp", "Automatico-2020-01-02.db3",
-                                       "Automatico-velho.db3", "Diario.db3", today};
-  std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(names, expected);
+  EXPECT_EQ(names, (std::vector<std::string>{"Automatico-2019-12-31.bkp", "Automatico-velho.db3", "Diario.db3"}));
+  ASSERT_EQ(timed.size(), 2u) << server.Stderr();
+  std::sort(timed.begin(), timed.end());
+  const std::string today = timed.back();
   EXPECT_NE(server.OperatorLog().find("Backup automático MSG: \rgravado " + (backups / today).string()),
             std::string::npos);
-  EXPECT_NE(server.OperatorLog().find("; removidos: Automatico-2020-01-01.db3"), std::string::npos)
-      << server.OperatorLog();
+  EXPECT_NE(server.OperatorLog().find("Automatico-2020-01-01.db3"), std::string::npos) << server.OperatorLog();
+  EXPECT_NE(server.OperatorLog().find("Automatico-2020-01-02.db3"), std::string::npos) << server.OperatorLog();
   // The copy is a whole database with the schema.
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open_v2((backups / today).c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
@@ -187,7 +193,13 @@ TEST(Operations, ScheduledBackupsCatchUpRunOnTheirIntervalAndPruneOnlyTheirOwn) 
   sqlite3_close(db);
   EXPECT_NE(page.body.find("\nquelvar_scheduled_backup_last_ok 1\n"), std::string::npos) << page.body;
   EXPECT_NE(page.body.find("\nquelvar_integrity_check_ok 1\n"), std::string::npos) << page.body;
-  EXPECT_TRUE(std::regex_search(page.body, std::regex(R"(\nquelvar_backup_newest_age_seconds \d)"))) << page.body;
+  EXPECT_TRUE(std::regex_search(page.body, std::regex(R"(\nquelvar_backup_newest_age_seconds\{kind="automatic"\} \d)")))
+      << page.body;
+  // Diario.db3, two days old, is the newest manual backup.
+  EXPECT_TRUE(std::regex_search(page.body, std::regex(R"(\nquelvar_backup_newest_age_seconds\{kind="manual"\} 17\d{4})")))
+      << page.body;
+  // The scheduled runs are no requests.
+  EXPECT_NE(page.body.find("\nquelvar_service_modules_total 0\n"), std::string::npos) << page.body;
 }
 
 TEST(Operations, NoCatchUpWhenAnAutomaticBackupIsYoungerThanADay) {

@@ -268,6 +268,12 @@ std::string ServerProcess::Stderr() const { return ReadFile(root_ / "stderr.txt"
 
 std::string ServerProcess::OperatorLog() const { return OperatorLogEntries(Stderr()); }
 
+std::size_t Occurrences(std::string_view text, std::string_view what) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(what); at != std::string_view::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
 std::string OperatorLogEntries(std::string_view logText) {
   static const std::regex kEntryStart(
       R"(^\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}\.\d{3}[+-]\d{2}:\d{2} (ERROR|WARNING|INFO)( |$))");

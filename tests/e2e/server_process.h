@@ -31,6 +31,9 @@ std::uint16_t FreeLoopbackPort();
 // four blanks continues the one before; any other line stands for itself.
 std::string OperatorLogEntries(std::string_view logText);
 
+// How many times `what` occurs in `text` (overlapping occurrences counted).
+std::size_t Occurrences(std::string_view text, std::string_view what);
+
 class ServerProcess {
  public:
   struct Options {

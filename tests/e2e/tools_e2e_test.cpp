@@ -4,6 +4,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <ctime>
@@ -147,6 +148,18 @@ class Tools : public ::testing::Test {
     EXPECT_EQ(reply.status, 200) << reply.body;
     return reply.Text("Tabela");
   }
+  // The copies of replaced databases a restore kept, by name.
+  std::vector<fs::path> KeptBeforeRestore() const {
+    std::vector<fs::path> kept;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(BackupFolder(), ec)) {
+      const std::string name = entry.path().filename().string();
+      if (name.rfind("AntesDoRestore-", 0) == 0 && name.size() > 4 && name.substr(name.size() - 4) == ".db3")
+        kept.push_back(entry.path());
+    }
+    std::sort(kept.begin(), kept.end());
+    return kept;
+  }
   // Leaves free pages in the file, which a compaction removes.
   void LeaveFreePages() {
     ASSERT_TRUE(Exec(Db(),
@@ -287,6 +300,17 @@ TEST_F(Tools, RestorePutsTheBackupBackInPlace) {
   EXPECT_EQ(SqlText(Db(), "Select count(*) From sqlite_master Where name = 'Nova'"), "0");
   EXPECT_EQ(SqlText(Db(), "PRAGMA integrity_check"), "ok");
   EXPECT_EQ(Decode(FreeQuery("Select T03_Rodape From T03_CONF")).AsString("T03_Rodape"), "antes");
+
+  // The database it replaced is kept beside the backups, and the log says
+  // who restored what.
+  const std::vector<fs::path> kept = KeptBeforeRestore();
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(SqlText(kept[0].string(), "Select T03_Rodape From T03_CONF"), "depois");
+  EXPECT_EQ(SqlText(kept[0].string(), "Select count(*) From sqlite_master Where name = 'Nova'"), "1");
+  EXPECT_EQ(Count(server_.OperatorLog(), "Restore MSG: \rbanco restaurado de Volta.db3 a pedido de 127.0.0.1; "
+                                         "o banco substituído foi guardado em " + kept[0].string()),
+            1u)
+      << server_.OperatorLog();
 }
 
 TEST_F(Tools, FailedRestoresLeaveTheLiveFileByteIdentical) {
@@ -297,13 +321,17 @@ TEST_F(Tools, FailedRestoresLeaveTheLiveFileByteIdentical) {
   const std::string before = DatabaseContent(Db());
 
   EXPECT_EQ(Restore("Falta.db3"), kRestoreFailure + kCopyFailure + "No such file or directory");
+  EXPECT_EQ(Restore("../x"), kRestoreFailure + kCopyFailure +
+                                "nome de arquivo de backup inválido (só um nome da pasta Backup): ../x");
   for (const std::string name : {"Lixo.db3", "../Fora.db3", "..", ""}) {
     const std::string answer = Restore(name);
     EXPECT_EQ(answer.rfind(kRestoreFailure + kCopyFailure, 0), 0u) << name << ": " << answer;
     EXPECT_GT(answer.size(), (kRestoreFailure + kCopyFailure).size()) << name;
   }
   EXPECT_EQ(DatabaseContent(Db()), before);
-  EXPECT_EQ(Count(server_.OperatorLog(), "Restore --> \r" + kCopyFailure), 5u) << server_.OperatorLog();
+  EXPECT_EQ(Count(server_.OperatorLog(), "Restore --> \r" + kCopyFailure), 6u) << server_.OperatorLog();
+  EXPECT_TRUE(KeptBeforeRestore().empty());
+  EXPECT_EQ(Count(server_.OperatorLog(), "Restore MSG: "), 0u) << server_.OperatorLog();
 }
 
 TEST_F(Tools, RequestsDuringRestoresSeeTheOldOrTheRestoredDatabase) {
@@ -336,6 +364,8 @@ TEST_F(Tools, RequestsDuringRestoresSeeTheOldOrTheRestoredDatabase) {
   EXPECT_TRUE(unexpected.empty()) << unexpected.front();
   EXPECT_EQ(SqlText(Db(), "Select T03_Rodape From T03_CONF"), "grande");
   EXPECT_EQ(SqlText(Db(), "PRAGMA integrity_check"), "ok");
+  // Restores within the same second keep each replaced database.
+  EXPECT_EQ(KeptBeforeRestore().size(), 6u);
 }
 
 TEST_F(Tools, ReordenaOnASoundDatabaseAnswersOkAndCompactsTheFile) {
@@ -381,6 +411,23 @@ TEST_F(Tools, FreeQueryReturnsItsResultOrAnEmptyTableWithOneLogEntry) {
   EXPECT_EQ(Count(server_.OperatorLog(), "QueryDinamica --> \r"), 1u) << server_.OperatorLog();
   EXPECT_NE(server_.OperatorLog().find("QueryDinamica --> \r[SQLite] near \"selec\": syntax error"), std::string::npos)
       << server_.OperatorLog();
+}
+
+// A value the field's type cannot hold (the first row typed the column as a
+// number) is answered empty, and the request leaves one warning in the log.
+TEST_F(Tools, FreeQueryLeavesValuesItsFieldsCannotHoldEmptyWithOneWarning) {
+  MemTable t = Decode(FreeQuery("select column1 as X, column2 as Y from (values (1, 2.5), ('abc', 'd'), (3, 'e'))"));
+  ASSERT_EQ(t.RecordCount(), 3);
+  std::vector<std::string> xs;
+  for (t.First(); !t.Eof(); t.Next()) xs.push_back(t.IsNull("X") ? "<null>" : t.AsString("X"));
+  EXPECT_EQ(xs, (std::vector<std::string>{"1", "<null>", "3"}));
+  EXPECT_EQ(Count(server_.OperatorLog(), "QueryDinamica MSG: \rValores que o tipo do campo não comporta ficaram vazios: X (1), Y (2)"), 1u)
+      << server_.OperatorLog();
+  EXPECT_EQ(Count(server_.OperatorLog(), "QueryDinamica"), 1u) << server_.OperatorLog();
+  EXPECT_EQ(Count(server_.Stderr(), " WARNING QueryDinamica MSG:"), 1u) << server_.Stderr();
+
+  Decode(FreeQuery("select 1 as X"));
+  EXPECT_EQ(Count(server_.OperatorLog(), "QueryDinamica"), 1u) << server_.OperatorLog();
 }
 
 }  // namespace

@@ -89,6 +89,11 @@ TEST(BackupSchedule, OnlyItsOwnNamesAreAutomaticBackups) {
       {"Automatico-2026-12-1a.db3", false},  {"Automatico-2026_12_10.db3", false},
       {"Diario.db3", false},                 {"AvulsoBackup.bkp", false},
       {"Automatico-2026-12-10.bkp", false},  {"XAutomatico-2026-12-10.db3", false},
+      // an interval run's name carries its time, and a number when two fell in one second
+      {"Automatico-2026-12-10-083000.db3", true},   {"Automatico-2026-12-10-083000-2.db3", true},
+      {"Automatico-2026-12-10-0830.db3", false},    {"Automatico-2026-12-10-08300a.db3", false},
+      {"Automatico-2026-12-10-083000-.db3", false}, {"Automatico-2026-12-10-083000-x.db3", false},
+      {"Automatico-2026-12-10083000.db3", false},
   };
   for (const auto& [name, automatic] : cases) EXPECT_EQ(IsAutomaticBackupName(name), automatic) << name;
 }
@@ -102,7 +107,7 @@ TEST(BackupSchedule, PruningKeepsTheNewestAutomaticBackupsAndTouchesNothingElse)
     fs::last_write_time(folder.path() / name, fs::file_time_type::clock::now() - std::chrono::hours(24 * age++));
   }
   fs::create_directory(folder.path() / "Automatico-2020-01-01.db3");  // a folder is not a backup
-  const fs::path justWritten = folder.path() / "Automatico-2026-12-10.db3";
+  const std::string justWritten = "Automatico-2026-12-10.db3";
   const auto removed = PruneAutomaticBackups(folder.path(), 2, justWritten);
   EXPECT_EQ(std::set<std::string>(removed.begin(), removed.end()),
             (std::set<std::string>{"Automatico-2026-11-30.db3", "Automatico-2025-12-31.db3"}));
@@ -119,7 +124,7 @@ TEST(BackupSchedule, FutureDatedNamesNeverOutliveTheFileJustWritten) {
   for (const char* name : {"Automatico-2099-01-01.db3", "Automatico-2099-01-02.db3"}) Touch(folder.path() / name);
   const fs::path today = folder.path() / AutomaticBackupName(std::time(nullptr));
   Touch(today);
-  EXPECT_TRUE(PruneAutomaticBackups(folder.path(), 1, today).empty());
+  EXPECT_TRUE(PruneAutomaticBackups(folder.path(), 1, today.filename().string()).empty());
   EXPECT_TRUE(fs::exists(today));
   EXPECT_EQ(AutomaticBackups(folder.path()), std::vector<fs::path>{today});
 }
@@ -157,6 +162,12 @@ TEST(BackupSchedule, NextDailyRunIsTheNextOccurrenceOfTheTime) {
   };
   for (const Case& c : cases) EXPECT_EQ(NextDailyRun(c.now, c.hour, c.minute), c.expected) << c.hour << ":" << c.minute;
   EXPECT_EQ(AutomaticBackupName(midnightUtc), "Automatico-2026-12-09.db3");
+  // An interval run names its time; a second run in the same second does not overwrite the first.
+  TempFolder folder;
+  const std::string first = IntervalBackupName(folder.path(), midnightUtc);
+  EXPECT_EQ(first, "Automatico-2026-12-09-210000.db3");
+  Touch(folder.path() / first);
+  EXPECT_EQ(IntervalBackupName(folder.path(), midnightUtc), "Automatico-2026-12-09-210000-2.db3");
   if (saved) {
     ::setenv("TZ", restore.c_str(), 1);
   } else {

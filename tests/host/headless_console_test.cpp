@@ -196,6 +196,9 @@ TEST(LogFormat, LevelsOfTheEntriesTheServerWrites) {
       {"Validate MSG: \rrow 3 missing from index", LogLevel::Warning},
       {"Backup MSG: \r", LogLevel::Info},
       {"AtualizaServidor MSG: \rAtualizado", LogLevel::Info},
+      {"QueryDinamica MSG: \rValores que o tipo do campo não comporta ficaram vazios: X (1)", LogLevel::Warning},
+      {"ConsultaMaterial MSG: \rValores que o tipo do campo não comporta ficaram vazios: T04_Peso (2)",
+       LogLevel::Warning},
       {"", LogLevel::Info},
   };
   for (const auto& [entry, level] : cases) {

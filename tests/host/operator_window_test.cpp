@@ -4,12 +4,14 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
@@ -33,6 +35,7 @@
 #include <vector>
 
 #include "event_client.h"
+#include "host/backup_schedule.h"
 #include "host/computer_name.h"
 #include "host/config_dialog.h"
 #include "host/database_bootstrap.h"
@@ -40,6 +43,7 @@
 #include "host/server_control.h"
 #include "host/server_window.h"
 #include "host/settings.h"
+#include "host/window_program.h"
 #include "raw_http.h"
 
 namespace quelvar::host {
@@ -189,6 +193,20 @@ class OperatorWindowTest : public QObject {
   QSpinBox* Counter() const { return window_->findChild<QSpinBox*>("frQtdAcessos"); }
   QPlainTextEdit* Log() const { return window_->findChild<QPlainTextEdit*>("Memo1"); }
 
+  // The entries of the window's log, each without the time line above it;
+  // "<bad>" for an entry that does not start with its time.
+  QStringList Entries() const {
+    static const QRegularExpression kTime(QStringLiteral(R"(^\[\d{2}/\d{2}/\d{4} \d{2}:\d{2}:\d{2}\]\n)"));
+    QStringList entries;
+    const QString text = Log()->toPlainText();
+    if (text.isEmpty()) return entries;
+    for (const QString& block : text.split(QStringLiteral("\n\n"))) {
+      const auto match = kTime.match(block);
+      entries.push_back(match.hasMatch() ? block.mid(match.capturedLength()) : QStringLiteral("<bad>"));
+    }
+    return entries;
+  }
+
  private slots:
   void init() {
     folder_ = std::make_unique<QTemporaryDir>();
@@ -219,6 +237,49 @@ class OperatorWindowTest : public QObject {
              QStringLiteral("Nome desse computador: ") + QString::fromStdString(NomeComputador()));
     QCOMPARE(SobreStatus(server_->BoundPort()), std::string("HTTP/1.1 200 OK"));
     QTRY_COMPARE(Counter()->value(), 1);
+  }
+
+  // The schedule starts once the window has set the database path: its
+  // catch-up run at start writes a copy of the configured database.
+  void scheduledBackupsStartOnTheConfiguredDatabase() {
+    PrepareFolder(FreeLowPort());
+    std::ofstream(ConfigFile(), std::ios::app) << "BackupAutomaticoIntervalo=3600\n";
+    console_ = std::make_unique<QtOperatorConsole>();
+    server_ = std::make_unique<ServerControl>(*console_, Folder());
+    window_ = std::make_unique<TFormServer000>(*server_, *console_, [this] { programEnded_ = true; });
+    BackupScheduler backups(*server_);
+    StartBackupsWithTheListener(*window_, backups, *console_, Folder());
+    // Time for a schedule started too early to run before the window is up.
+    QTest::qWait(500);
+    window_->showMinimized();
+    QTRY_VERIFY_WITH_TIMEOUT(Log()->toPlainText().contains(QStringLiteral("gravado ")), 20000);
+    QVERIFY2(!Log()->toPlainText().contains(QStringLiteral("-->")), qPrintable(Log()->toPlainText()));
+    QCOMPARE(AutomaticBackups(Folder() / "Backup").size(), std::size_t{1});
+    backups.Stop();
+  }
+
+  // Settings that cannot be read at start: the reason in a message box, then
+  // the program ends (never a process without window or listener).
+  void unreadableSettingsAtStartShowTheReasonAndEndTheProgram() {
+    std::filesystem::create_directory(ConfigFile());  // not a file that can be read
+    QString error;
+    WhenMessageOpens(error);
+    ShowWindow();
+    QTRY_VERIFY_WITH_TIMEOUT(programEnded_, 10000);
+    QVERIFY2(error.contains(QStringLiteral("Config1.ini")), qPrintable(error));
+    QVERIFY(!server_->Listening());
+  }
+
+  // What a second copy, or a start that fails before the window, shows.
+  void startupMessagesAreShownInABox() {
+    QString text;
+    WhenMessageOpens(text);
+    ShowStartupMessageBox(kAlreadyRunningMessage, false);
+    QCOMPARE(text, QStringLiteral("O Servidor do Quelvar já está aberto neste computador.\n\nProcure-o na área de "
+                                  "notificação ou na barra de tarefas."));
+    WhenMessageOpens(text);
+    ShowStartupMessageBox(std::string(kStartupFailureMessage) + "the data folder /x does not exist", true);
+    QCOMPARE(text, QStringLiteral("O Servidor do Quelvar não pôde iniciar:\nthe data folder /x does not exist"));
   }
 
   void counterIsExactAfterManyConcurrentRequests() {
@@ -265,15 +326,19 @@ class OperatorWindowTest : public QObject {
       });
     }
     for (auto& writer : writers) writer.join();
-    QTRY_COMPARE(Log()->document()->blockCount(), kThreads * kEach * 2);
-    const QStringList lines = Log()->toPlainText().split(QLatin1Char('\n'));
+    // Each entry: its time, its two lines, and an empty line before the next.
+    QTRY_COMPARE(Log()->document()->blockCount(), kThreads * kEach * 4 - 1);
+    const QStringList entries = Entries();
+    QCOMPARE(entries.size(), kThreads * kEach);
     std::vector<int> next(kThreads, 0);
-    for (int i = 0; i + 1 < lines.size(); i += 2) {
+    for (const QString& entry : entries) {
       // Each entry is its two lines, together, and each writer's entries come in order.
-      QVERIFY2(lines[i].startsWith(QLatin1Char('W')) && lines[i].endsWith(QStringLiteral(" --> ")),
-               qPrintable(lines[i]));
-      const int writer = lines[i].mid(1, lines[i].indexOf(QLatin1Char(' ')) - 1).toInt();
-      QCOMPARE(lines[i + 1], QString::number(next[writer]++));
+      const QStringList lines = entry.split(QLatin1Char('\n'));
+      QCOMPARE(lines.size(), 2);
+      QVERIFY2(lines[0].startsWith(QLatin1Char('W')) && lines[0].endsWith(QStringLiteral(" --> ")),
+               qPrintable(entry));
+      const int writer = lines[0].mid(1, lines[0].indexOf(QLatin1Char(' ')) - 1).toInt();
+      QCOMPARE(lines[1], QString::number(next[writer]++));
     }
     for (int count : next) QCOMPARE(count, kEach);
   }
@@ -286,7 +351,7 @@ class OperatorWindowTest : public QObject {
                                  {{"SQL", StringParam("SQL", "Select * From Nada")}, {"Tabela", OutParam("Tabela")}});
     QCOMPARE(reply.status, 200);
     QTRY_COMPARE(Counter()->value(), 2);
-    QTRY_COMPARE(Log()->toPlainText(), QStringLiteral("QueryDinamica --> \n[SQLite] no such table: Nada"));
+    QTRY_COMPARE(Entries(), QStringList{QStringLiteral("QueryDinamica --> \n[SQLite] no such table: Nada")});
   }
 
   void doubleClickClearsTheLog() {
@@ -296,11 +361,12 @@ class OperatorWindowTest : public QObject {
     QCOMPARE(Log()->toPlainText(), QString());
     console_->log("um");
     console_->log("dois");
-    QTRY_COMPARE(Log()->toPlainText(), QStringLiteral("um\ndois"));
+    QTRY_COMPARE(Entries(), (QStringList{QStringLiteral("um"), QStringLiteral("dois")}));
     QTest::mouseDClick(viewport, Qt::LeftButton);
     QCOMPARE(Log()->toPlainText(), QString());
     console_->log("tres");
-    QTRY_COMPARE(Log()->toPlainText(), QStringLiteral("tres"));  // on the first line again
+    QTRY_COMPARE(Entries(), QStringList{QStringLiteral("tres")});
+    QVERIFY(Log()->toPlainText().startsWith(QLatin1Char('[')));  // on the first line again
   }
 
   void dialogClosedWithoutSavingChangesNothing_data() {
@@ -400,11 +466,92 @@ class OperatorWindowTest : public QObject {
       qobject_cast<QDialog*>(modal)->reject();
     });
     window_->findChild<QToolButton*>("BotaoConfig")->click();
-    QCOMPARE(afterTyping, QStringLiteral("9123"));  // four digits at most
-    QCOMPARE(error, QStringLiteral("Porta inválida: informe um número de 1 a 9000."));
+    QCOMPARE(afterTyping, QStringLiteral("91234"));  // five digits at most
+    QCOMPARE(error, QStringLiteral("Porta inválida: informe um número de 1 a 65535."));
     QVERIFY(dialogStayedOpen);
     QCOMPARE(ReadFile(ConfigFile()), configBefore);
     QCOMPARE(server_->BoundPort(), port);
+  }
+
+  // A five-digit port typed into the field is saved and used whole.
+  void typedFiveDigitPortIsSavedWhole() {
+    StartListening();
+    const int high = FreeHighPort();
+    QVERIFY(high >= 10000);
+    QString afterTyping;
+    WhenModalOpens([&](QWidget* modal) {
+      auto* field = modal->findChild<QLineEdit*>("frPorta");
+      field->clear();
+      QTest::keyClicks(field, QString::number(high));
+      afterTyping = field->text();
+      modal->findChild<QPushButton*>("BotaoOK")->click();
+    });
+    window_->findChild<QToolButton*>("BotaoConfig")->click();
+    QCOMPARE(afterTyping, QString::number(high));
+    QCOMPARE(IniFile::Load(ConfigFile()).Get(kConfigSection, kPortKey).value_or(""), std::to_string(high));
+    QCOMPARE(static_cast<int>(server_->BoundPort()), high);
+  }
+
+  // A database file that does not exist is refused with the start-up's
+  // message; the dialog stays open and nothing changes.
+  void dialogRefusesADatabaseThatDoesNotExist() {
+    StartListening();
+    const std::string configBefore = ReadFile(ConfigFile());
+    QString error;
+    bool dialogStayedOpen = false;
+    WhenModalOpens([&](QWidget* modal) {
+      modal->findChild<QLineEdit*>("frArquivo")->setText(QString::fromStdString((Folder() / "Falta.db3").string()));
+      WhenMessageOpens(error, modal);
+      modal->findChild<QPushButton*>("BotaoOK")->click();
+      dialogStayedOpen = modal->isVisible();
+      qobject_cast<QDialog*>(modal)->reject();
+    });
+    window_->findChild<QToolButton*>("BotaoConfig")->click();
+    QCOMPARE(error, QStringLiteral("Banco de dados não localizado na pasta.\n\nInforme corretamente na tela a seguir  "));
+    QVERIFY(dialogStayedOpen);
+    QCOMPARE(ReadFile(ConfigFile()), configBefore);
+    QCOMPARE(server_->DatabasePath(), Database().string());
+    QVERIFY(server_->Listening());
+  }
+
+  // Before the listener has started, the caption shows the configured port.
+  void captionShowsTheConfiguredPortBeforeTheListenerStarts() {
+    SaveSettings(Folder(), (Folder() / "Falta.db3").string(), "4321");
+    QString caption;
+    WhenModalOpens([&](QWidget* box) {
+      caption = window_->windowTitle();
+      WhenModalOpens([](QWidget* modal) { modal->findChild<QPushButton*>("BotaoFechar")->click(); }, box);
+      qobject_cast<QMessageBox*>(box)->accept();
+    });
+    ShowWindow();
+    QTRY_VERIFY_WITH_TIMEOUT(!caption.isEmpty(), 10000);
+    QCOMPARE(caption, QStringLiteral("Servidor do Banco de Dados do Quelvar 1.5 - Porta 4321"));
+    QVERIFY(!server_->Listening());
+  }
+
+  // The browse dialog speaks Portuguese.
+  void databaseFileChooserSpeaksPortuguese() {
+    StartListening();
+    QStringList labels;
+    WhenModalOpens([&](QWidget* modal) {
+      WhenModalOpens(
+          [&](QWidget* chooser) {
+            auto* files = qobject_cast<QFileDialog*>(chooser);
+            QVERIFY(files != nullptr);
+            for (auto label : {QFileDialog::LookIn, QFileDialog::FileName, QFileDialog::FileType,
+                               QFileDialog::Accept, QFileDialog::Reject}) {
+              labels.push_back(files->labelText(label));
+            }
+            files->reject();
+          },
+          modal);
+      modal->findChild<QToolButton*>("BotaoProcurar")->click();
+      qobject_cast<QDialog*>(modal)->reject();
+    });
+    window_->findChild<QToolButton*>("BotaoConfig")->click();
+    QCOMPARE(labels, (QStringList{QStringLiteral("Examinar:"), QStringLiteral("Nome do arquivo:"),
+                                  QStringLiteral("Arquivos do tipo:"), QStringLiteral("Abrir"),
+                                  QStringLiteral("Cancelar")}));
   }
 
   void unusablePortAtStartShowsTheMessageThenTheDialog() {
@@ -465,11 +612,13 @@ class OperatorWindowTest : public QObject {
     const std::uint16_t port = server_->BoundPort();
     std::filesystem::remove(ConfigFile());
     std::filesystem::create_directory(ConfigFile());  // cannot be written as a file
+    const std::filesystem::path other = Folder() / "Outro.db3";
+    CreateDatabaseFromSchema(other);
     QString error;
     WhenModalOpens([&](QWidget* modal) {
       auto* dialog = qobject_cast<TFormServer_Config*>(modal);
       QVERIFY(dialog != nullptr);
-      dialog->findChild<QLineEdit*>("frArquivo")->setText(QStringLiteral("/outro/banco.db3"));
+      dialog->findChild<QLineEdit*>("frArquivo")->setText(QString::fromStdString(other.string()));
       dialog->findChild<QLineEdit*>("frPorta")->setText(QStringLiteral("1234"));
       WhenMessageOpens(error, dialog);
       dialog->findChild<QPushButton*>("BotaoOK")->click();
@@ -517,6 +666,7 @@ class OperatorWindowTest : public QObject {
     QString message;
     bool configWrittenBeforeMessage = false;
     QString dialogPath = QStringLiteral("not shown");
+    QString dialogPort;
     WhenModalOpens([&](QWidget* box) {
       message = qobject_cast<QMessageBox*>(box)->text();
       configWrittenBeforeMessage = std::filesystem::exists(ConfigFile());
@@ -525,6 +675,7 @@ class OperatorWindowTest : public QObject {
             auto* dialog = qobject_cast<TFormServer_Config*>(modal);
             QVERIFY(dialog != nullptr);
             dialogPath = dialog->findChild<QLineEdit*>("frArquivo")->text();
+            dialogPort = dialog->findChild<QLineEdit*>("frPorta")->text();
             if (confirm) {
               dialog->findChild<QLineEdit*>("frArquivo")->setText(QString::fromStdString(Database().string()));
               dialog->findChild<QLineEdit*>("frPorta")->setText(QString::number(port));
@@ -540,7 +691,9 @@ class OperatorWindowTest : public QObject {
     QTRY_COMPARE_WITH_TIMEOUT(dialogPath != QStringLiteral("not shown"), true, 10000);
     QCOMPARE(message, QStringLiteral("Banco de dados não localizado na pasta.\n\nInforme corretamente na tela a seguir  "));
     QVERIFY(configWrittenBeforeMessage);
-    QCOMPARE(dialogPath, QString());  // the values read at this start are the cleared ones
+    // The values just written to Config1.ini, for the operator to confirm or correct.
+    QCOMPARE(dialogPath, QString::fromStdString(FolderText(Folder()) + "QuelvarDB.db3"));
+    QCOMPARE(dialogPort, QStringLiteral("7780"));
     if (confirm) {
       QVERIFY(server_->Listening());
       QCOMPARE(static_cast<int>(server_->BoundPort()), port);
@@ -548,7 +701,7 @@ class OperatorWindowTest : public QObject {
                QString::fromStdString("Servidor do Banco de Dados do Quelvar 1.5 - Porta " + std::to_string(port)));
     } else {
       QVERIFY(!server_->Listening());
-      QCOMPARE(window_->windowTitle(), QStringLiteral("Servidor do Banco de Dados do Quelvar 1.5 - Porta 8040"));
+      QCOMPARE(window_->windowTitle(), QStringLiteral("Servidor do Banco de Dados do Quelvar 1.5 - Porta 7780"));
       // The defaults written at this start.
       const auto ini = IniFile::Load(ConfigFile());
       QCOMPARE(ini.Get(kConfigSection, kDatabaseKey).value_or(""), FolderText(Folder()) + "QuelvarDB.db3");
@@ -559,7 +712,14 @@ class OperatorWindowTest : public QObject {
   void menuBackupWritesTheFileAndCountsOneModule() {
     StartListening();
     QTRY_COMPARE(Counter()->value(), 0);
+    QString answer;
+    WhenMessageOpens(answer);
     window_->findChild<QAction*>("Backup")->trigger();
+    // Where it wrote, as the event's answer says it.
+    QVERIFY2(answer.startsWith(QStringLiteral("Backup gerado com sucesso.\n\nO nome do backup gerado foi AvulsoBackup.bkp\n"
+                                              "No servidor, na pasta ") +
+                               QString::fromStdString((Folder() / "Backup").string())),
+             qPrintable(answer));
     const auto backup = Folder() / "Backup" / "AvulsoBackup.bkp";
     QVERIFY(std::filesystem::exists(backup));
     QCOMPARE(ReadFile(backup).substr(0, 16), std::string("SQLite format 3\0", 16));

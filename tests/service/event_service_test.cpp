@@ -78,6 +78,32 @@ TEST_F(EventServiceTest, SobreAnswersTheWorkedReplyByteForByte) {
   EXPECT_FALSE(fromField.afterWrite);
 }
 
+// The figures count a request under the group and event it reached, whether
+// the path or a field named them.
+TEST_F(EventServiceTest, TheReplyNamesTheGroupAndEventReachedHoweverTheyWereNamed) {
+  struct Case {
+    const char* name;
+    HttpRequest request;
+    const char* group;
+    const char* event;
+  };
+  const Case cases[] = {
+      {"path", MakeRequest("GET", "/DWServerEventsFerramentas/Sobre", ClientHeaders()), "DWServerEventsFerramentas",
+       "Sobre"},
+      {"path in other case", MakeRequest("GET", "/dwservereventsferramentas/SOBRE", ClientHeaders()),
+       "DWServerEventsFerramentas", "Sobre"},
+      {"group in a field", SobreMultipart(), "DWServerEventsFerramentas", "Sobre"},
+      {"no such event", MakeRequest("GET", "/DWServerEventsFerramentas/Nada", ClientHeaders()), "", ""},
+      {"status page", MakeRequest("GET", "/", ClientHeaders()), "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const HttpReply reply = Send(c.request);
+    EXPECT_EQ(reply.group, c.group);
+    EXPECT_EQ(reply.event, c.event);
+  }
+}
+
 TEST_F(EventServiceTest, AnInputParameterIsNeverWrittenBack) {
   HeaderList headers = ClientHeaders();
   headers.emplace_back("Content-Type", MultipartContentType());

@@ -182,6 +182,38 @@ TEST(LoginThrottle, DelaysGrowPastTheFreeFailuresPerAddress) {
   }
 }
 
+// Failed logins reach the operator log once per address per minute: the
+// first failure at once, then the count gathered since the last report.
+TEST(LoginThrottle, ReportsFailuresOncePerAddressPerMinute) {
+  LoginThrottle throttle;
+  std::vector<std::string> reports;
+  throttle.SetReport([&](const std::string& address, std::size_t failures) {
+    reports.push_back(address + " " + std::to_string(failures));
+  });
+  const auto start = LoginThrottle::Clock::now();
+  struct Step {
+    const char* address;
+    std::chrono::milliseconds at;
+    std::vector<std::string> reportsSoFar;
+  };
+  const std::vector<Step> steps = {
+      {"a", 0ms, {"a 1"}},
+      {"a", 10ms, {"a 1"}},
+      {"b", 20ms, {"a 1", "b 1"}},
+      {"a", 30'000ms, {"a 1", "b 1"}},
+      {"a", 59'999ms, {"a 1", "b 1"}},
+      {"a", 60'000ms, {"a 1", "b 1", "a 4"}},
+      {"b", 61'000ms, {"a 1", "b 1", "a 4", "b 1"}},
+      {"a", 90'000ms, {"a 1", "b 1", "a 4", "b 1"}},
+      {"a", 200'000ms, {"a 1", "b 1", "a 4", "b 1", "a 2"}},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(std::string(step.address) + " at " + std::to_string(step.at.count()) + " ms");
+    throttle.RecordFailure(step.address, start + step.at);
+    EXPECT_EQ(reports, step.reportsSoFar);
+  }
+}
+
 TEST(LoginThrottle, TheTableOfAddressesStaysBounded) {
   LoginThrottle::Rules rules;
   rules.maxAddresses = 100;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -182,6 +183,68 @@ class FixedHandler final : public RequestHandler {
   int calls = 0;
 };
 
+// Automatic and manual backups have an age each; other files of the folder none.
+TEST(ServiceMonitor, AutomaticAndManualBackupAgesApart) {
+  TempFolder folder;
+  const fs::path backups = folder.path() / "Backup";
+  fs::create_directory(backups);
+  const auto now = fs::file_time_type::clock::now();
+  struct File {
+    const char* name;
+    std::chrono::hours age;
+  };
+  for (const File& f : {File{"A-1.db3", std::chrono::hours(30)}, File{"A-2.db3", std::chrono::hours(50)},
+                        File{"M.db3", std::chrono::hours(70)}, File{".parcial", std::chrono::hours(1)}}) {
+    std::ofstream(backups / f.name) << "x";
+    fs::last_write_time(backups / f.name, now - f.age);
+  }
+  auto kindOf = [](std::string_view name) {
+    if (name.rfind("A-", 0) == 0) return BackupKind::Automatic;
+    return name.front() == '.' ? BackupKind::Neither : BackupKind::Manual;
+  };
+  const auto automatic = NewestFileAgeSeconds(backups, BackupKind::Automatic, kindOf);
+  const auto manual = NewestFileAgeSeconds(backups, BackupKind::Manual, kindOf);
+  ASSERT_TRUE(automatic && manual);
+  EXPECT_NEAR(*automatic / 3600, 30, 1);
+  EXPECT_NEAR(*manual / 3600, 70, 1);
+  EXPECT_FALSE(NewestFileAgeSeconds(folder.path() / "none", BackupKind::Manual, kindOf));
+
+  ServiceMetrics::Gauges gauges;
+  gauges.newestAutomaticBackupAgeSeconds = 5;
+  gauges.newestManualBackupAgeSeconds = 7;
+  const std::string page = ServiceMetrics().Render(gauges);
+  EXPECT_NE(page.find("\nquelvar_backup_newest_age_seconds{kind=\"automatic\"} 5\n"), std::string::npos) << page;
+  EXPECT_NE(page.find("\nquelvar_backup_newest_age_seconds{kind=\"manual\"} 7\n"), std::string::npos) << page;
+}
+
+// A handler that names the group and event its request reached.
+class NamingHandler final : public RequestHandler {
+ public:
+  void Handle(const HttpRequest&, HttpReply& reply) override {
+    reply.group = "DWServerEventsFerramentas";
+    reply.event = "Sobre";
+  }
+};
+
+TEST(ServiceMonitor, CountsARequestUnderTheGroupAndEventItReached) {
+  TempFolder folder;
+  const EventCatalogue catalogue = BuildEventCatalogue();
+  ServiceMetrics metrics;
+  NamingHandler inner;
+  ServiceMonitor monitor(inner, catalogue, metrics,
+                         MonitorSources{std::make_shared<DatabasePath>((folder.path() / "db.db3").string()),
+                                        folder.path() / "Backup", {}, {}});
+  HttpRequest request;
+  request.requestType = RequestType::Post;
+  request.path = "/Sobre";  // the group travels in a field
+  HttpReply reply;
+  monitor.Handle(request, reply);
+  const std::string page = metrics.Render({});
+  EXPECT_NE(page.find("quelvar_requests_total{group=\"DWServerEventsFerramentas\",event=\"Sobre\",status=\"200\"} 1\n"),
+            std::string::npos)
+      << page;
+}
+
 TEST(ServiceMonitor, AnswersItsTwoPagesAndPassesEverythingElseOn) {
   TempFolder folder;
   const fs::path database = folder.path() / "db.db3";
@@ -193,7 +256,7 @@ TEST(ServiceMonitor, AnswersItsTwoPagesAndPassesEverythingElseOn) {
   FixedHandler inner;
   ServiceMonitor monitor(inner, catalogue, metrics,
                          MonitorSources{std::make_shared<DatabasePath>(database.string()), folder.path() / "Backup",
-                                        [] { return std::size_t{5}; }});
+                                        [] { return std::size_t{5}; }, {}});
   auto ask = [&monitor](RequestType type, std::string path) {
     HttpRequest request;
     request.requestType = type;
@@ -222,7 +285,8 @@ TEST(ServiceMonitor, AnswersItsTwoPagesAndPassesEverythingElseOn) {
       << page.body;
   EXPECT_NE(page.body.find("quelvar_connections_open 5\n"), std::string::npos);
   EXPECT_NE(page.body.find("quelvar_database_size_bytes 4096\n"), std::string::npos);
-  EXPECT_NE(page.body.find("quelvar_backup_newest_age_seconds "), std::string::npos);
+  EXPECT_NE(page.body.find("quelvar_backup_newest_age_seconds{kind=\"manual\"} "), std::string::npos) << page.body;
+  EXPECT_EQ(page.body.find("quelvar_backup_newest_age_seconds{kind=\"automatic\"} "), std::string::npos);
   EXPECT_EQ(page.body.find("healthz"), std::string::npos);  // the pages are not counted as requests
 }
 
