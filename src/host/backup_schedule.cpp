@@ -127,13 +127,11 @@ bool IsAutomaticBackupName(std::string_view name) {
 }
 
 std::vector<fs::path> AutomaticBackups(const fs::path& folder) {
-  std::vector<fs::path> found = tools::DatedBackups(folder, kPrefix, std::time(nullptr));
-  std::erase_if(found, [](const fs::path& file) { return !IsAutomaticBackupName(file.filename().string()); });
-  return found;
+  return tools::BackupsNamed(folder, IsAutomaticBackupName);
 }
 
-std::vector<std::string> PruneAutomaticBackups(const fs::path& folder, int keep, const fs::path& justWritten) {
-  return tools::PruneDatedBackups(folder, kPrefix, keep, justWritten, std::time(nullptr));
+std::vector<std::string> PruneAutomaticBackups(const fs::path& folder, int keep, std::string_view justWritten) {
+  return tools::PruneBackups(folder, IsAutomaticBackupName, keep, justWritten);
 }
 
 bool AutomaticBackupDue(const fs::path& folder) {
@@ -211,7 +209,7 @@ bool BackupScheduler::RunOnce(const BackupSchedule& schedule) {
     const auto size = fs::file_size(folder / name, ec);
     std::string report = "gravado " + (folder / name).string();
     if (!ec) report += " (" + std::to_string(size) + " bytes)";
-    const auto removed = PruneAutomaticBackups(folder, schedule.keep, folder / name);
+    const auto removed = PruneAutomaticBackups(folder, schedule.keep, name);
     if (!removed.empty()) {
       report += "; removidos:";
       for (const std::string& old : removed) report += " " + old;

@@ -62,12 +62,12 @@ std::string IntervalBackupName(const std::filesystem::path& folder, std::time_t 
 // Automatico-YYYY-MM-DD-HHMMSS[-N].db3 (digits in place).
 bool IsAutomaticBackupName(std::string_view name);
 // The automatic backups in `folder`, most recently written first; names dated
-// after today are left out (see tools::DatedBackups).
+// after today are left out (see tools::BackupsNamed).
 std::vector<std::filesystem::path> AutomaticBackups(const std::filesystem::path& folder);
 // Removes the automatic backups beyond the `keep` most recently written,
 // never `justWritten`; the names removed.
 std::vector<std::string> PruneAutomaticBackups(const std::filesystem::path& folder, int keep,
-                                               const std::filesystem::path& justWritten);
+                                               std::string_view justWritten = {});
 // True when no automatic backup in `folder` was written in the last 24 hours.
 bool AutomaticBackupDue(const std::filesystem::path& folder);
 

@@ -1,9 +1,10 @@
 #pragma once
 // The backup folder of the program, the file names clients may use in it,
-// and the pruning of the server's own dated backups.
+// and the naming and pruning of the server's own dated backups.
 
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,10 +22,6 @@ std::filesystem::path BackupFolder(const TDM& dm);
 // no path separator ('/' or '\'), no "..", no NUL.
 bool IsPlainFileName(std::string_view name);
 
-// Raises Error("Nome de arquivo de backup inválido: " + name) unless
-// IsPlainFileName(name).
-void RequirePlainFileName(std::string_view name);
-
 // prefix + "YYYY-MM-DD-HHMMSS.db3" for that local time, or, when a file of
 // that name is already in `folder`, the first free of the same name with
 // "-2", "-3", ... before ".db3".
@@ -35,19 +32,22 @@ std::string TimedBackupName(const std::filesystem::path& folder, std::string_vie
 inline constexpr std::string_view kBackupsKeptKey = "BackupAutomaticoManter";
 inline constexpr int kDefaultBackupsKept = 7;
 
-// The dated backups of `folder` of one series: regular files named `prefix`,
-// a date YYYY-MM-DD, anything, ".db3" (as "Automatico-2026-12-10.db3"),
-// most recently written first (by modification time, never by the name).
-// Names dated after the local date of `now` are left out: a clock that was
-// once wrong, or a client that chose such a name, must not decide which
-// backups are kept.
-std::vector<std::filesystem::path> DatedBackups(const std::filesystem::path& folder, std::string_view prefix,
-                                                std::time_t now);
+// The regular files of `folder` whose names `owns` accepts, most recently
+// written first (by modification time, never by the date in the name). A
+// name carrying a date (YYYY-MM-DD) after the local date of `now` is left
+// out: a clock that was once wrong, or a client that chose such a name for a
+// backup, must not decide which backups are kept.
+std::vector<std::filesystem::path> BackupsNamed(const std::filesystem::path& folder,
+                                                const std::function<bool(std::string_view name)>& owns,
+                                                std::time_t now = std::time(nullptr));
+// Removes those beyond the `keep` most recently written (at least 1), never
+// `justWritten`; the names removed.
+std::vector<std::string> PruneBackups(const std::filesystem::path& folder,
+                                      const std::function<bool(std::string_view name)>& owns, int keep,
+                                      std::string_view justWritten = {}, std::time_t now = std::time(nullptr));
 
-// Removes the DatedBackups of the series beyond the `keep` (at least 1)
-// most recently written and returns the names removed. `justWritten` is
-// never removed and counts as one of those kept.
-std::vector<std::string> PruneDatedBackups(const std::filesystem::path& folder, std::string_view prefix, int keep,
-                                           const std::filesystem::path& justWritten, std::time_t now);
+// Raises Error("Nome de arquivo de backup inválido: " + name) unless
+// IsPlainFileName(name).
+void RequirePlainFileName(std::string_view name);
 
 }  // namespace quelvar::tools

@@ -160,8 +160,9 @@ void RestauraBackup(TDM& dm, const std::string& fileName, std::string& answer) {
   }
   std::string entry = "Restore MSG: \rbanco restaurado de " + fileName + " a pedido de " + dm.ClientInfo.ip +
                       "; o banco substituído foi guardado em " + kept.string();
-  const auto removed = PruneDatedBackups(BackupFolder(dm), kBeforeRestorePrefix, BackupsKept(dm.ProgramFolder()),
-                                         kept, std::time(nullptr));
+  const auto removed = PruneBackups(
+      BackupFolder(dm), [](std::string_view name) { return name.starts_with(kBeforeRestorePrefix); },
+      BackupsKept(dm.ProgramFolder()), kept.filename().string());
   if (!removed.empty()) {
     entry += "; removidos:";
     for (const std::string& old : removed) entry += " " + old;

@@ -107,7 +107,7 @@ TEST(BackupSchedule, PruningKeepsTheNewestAutomaticBackupsAndTouchesNothingElse)
     fs::last_write_time(folder.path() / name, fs::file_time_type::clock::now() - std::chrono::hours(24 * age++));
   }
   fs::create_directory(folder.path() / "Automatico-2020-01-01.db3");  // a folder is not a backup
-  const fs::path justWritten = folder.path() / "Automatico-2026-12-10.db3";
+  const std::string justWritten = "Automatico-2026-12-10.db3";
   const auto removed = PruneAutomaticBackups(folder.path(), 2, justWritten);
   EXPECT_EQ(std::set<std::string>(removed.begin(), removed.end()),
             (std::set<std::string>{"Automatico-2026-11-30.db3", "Automatico-2025-12-31.db3"}));
@@ -124,7 +124,7 @@ TEST(BackupSchedule, FutureDatedNamesNeverOutliveTheFileJustWritten) {
   for (const char* name : {"Automatico-2099-01-01.db3", "Automatico-2099-01-02.db3"}) Touch(folder.path() / name);
   const fs::path today = folder.path() / AutomaticBackupName(std::time(nullptr));
   Touch(today);
-  EXPECT_TRUE(PruneAutomaticBackups(folder.path(), 1, today).empty());
+  EXPECT_TRUE(PruneAutomaticBackups(folder.path(), 1, today.filename().string()).empty());
   EXPECT_TRUE(fs::exists(today));
   EXPECT_EQ(AutomaticBackups(folder.path()), std::vector<fs::path>{today});
 }

@@ -1,7 +1,10 @@
 // The backup folder's file names and the listing's size rounding.
 
+#include <unistd.h>
+
 #include <chrono>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <string>
@@ -57,7 +60,7 @@ TEST(BackupFiles, PruningFollowsTheWritingTimeNeverTheDateInTheName) {
       {"the file just written stays though its time says old",
        {{"Automatico-2026-12-10.db3", 1000}, {"Automatico-2026-12-09.db3", 24}, {"Automatico-2026-12-08.db3", 2}},
        1,
-       {"Automatico-2026-12-09.db3", "Automatico-2026-12-08.db3"}},
+       {"Automatico-2026-12-09.db3"}},
       {"a date in the name does not order them",
        {{"Automatico-2026-12-10.db3", 0}, {"Automatico-2026-01-01.db3", 1}, {"Automatico-2026-12-09.db3", 50}},
        2,
@@ -68,6 +71,11 @@ TEST(BackupFiles, PruningFollowsTheWritingTimeNeverTheDateInTheName) {
        1,
        {"Automatico-2026-11-01.db3"}},
   };
+  // The series: "Automatico-", a date, anything, ".db3".
+  const auto automatic = [](std::string_view name) {
+    return name.starts_with("Automatico-") && name.ends_with(".db3") && name.size() > 11 && name[11] >= '0' &&
+           name[11] <= '9';
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     testing::TempDir dir;
@@ -75,8 +83,7 @@ TEST(BackupFiles, PruningFollowsTheWritingTimeNeverTheDateInTheName) {
       std::ofstream(dir.path() / file.name) << "x";
       fs::last_write_time(dir.path() / file.name, fs::file_time_type::clock::now() - std::chrono::hours(file.hoursAgo));
     }
-    const std::vector<std::string> removed =
-        PruneDatedBackups(dir.path(), "Automatico-", c.keep, dir.path() / c.files.front().name, now);
+    const std::vector<std::string> removed = PruneBackups(dir.path(), automatic, c.keep, c.files.front().name, now);
     EXPECT_EQ(std::set<std::string>(removed.begin(), removed.end()), c.removed);
     for (const File& file : c.files) EXPECT_EQ(Names(dir.path()).count(file.name), c.removed.count(file.name) ? 0u : 1u) << file.name;
   }
@@ -96,26 +103,37 @@ TEST(BackupFiles, OnlyPlainNamesStayInsideTheFolder) {
   EXPECT_NO_THROW(RequirePlainFileName("x.db3"));
 }
 
-// A series' timed names ("-N" after the time) are pruned with the dated ones;
-// a folder of such a name and files of other names are not backups.
-TEST(BackupFiles, PruningTakesTimedNamesAndSkipsFolders) {
-  testing::TempDir dir;
-  const fs::path folder = dir.path();
-  const auto now = fs::file_time_type::clock::now();
-  int hoursAgo = 0;
-  for (const char* name : {"K-2026-12-10-080000-2.db3", "K-2026-12-10-080000.db3", "K-2026-12-09-230000.db3",
-                           "Outro.db3", "K-nota.txt"}) {
+// Pruning keeps the most recently written of the files it owns, never the
+// file just written, and nothing of another name.
+TEST(BackupFiles, PruningKeepsTheNewestOwnFilesOnly) {
+  namespace fs = std::filesystem;
+  const fs::path folder = fs::temp_directory_path() / ("quelvar-prune-" + std::to_string(::getpid()));
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  // Written in this order, the first an hour ago.
+  int minutes = 60;
+  for (const char* name : {"K-2026-12-09-230000.db3", "K-2026-12-10-080000.db3", "K-2026-12-10-080000-2.db3",
+                           "K-2026-12-11-000000.db3", "Outro.db3", "K-nota.txt"}) {
     std::ofstream(folder / name) << "x";
-    fs::last_write_time(folder / name, now - std::chrono::hours(hoursAgo++));
+    fs::last_write_time(folder / name, fs::file_time_type::clock::now() - std::chrono::minutes(minutes -= 10));
   }
-  fs::create_directory(folder / "K-2020-01-01-000000.db3");
-  const std::time_t today = std::time(nullptr);
-  EXPECT_EQ(DatedBackups(folder, "K-", today).front().filename(), "K-2026-12-10-080000-2.db3");
-  EXPECT_EQ(PruneDatedBackups(folder, "K-", 2, folder / "K-2026-12-09-230000.db3", today),
+  fs::create_directory(folder / "K-2020-01-01-000000.db3");  // a folder is not a backup
+  auto owns = [](std::string_view name) { return name.starts_with("K-2") && name.ends_with(".db3"); };
+  auto names = [&] {
+    std::set<std::string> all;
+    for (const auto& e : fs::directory_iterator(folder)) all.insert(e.path().filename().string());
+    return all;
+  };
+  EXPECT_EQ(BackupsNamed(folder, owns).front().filename(), "K-2026-12-11-000000.db3");
+  EXPECT_EQ(PruneBackups(folder, owns, 2, "K-2026-12-09-230000.db3"),
             (std::vector<std::string>{"K-2026-12-10-080000.db3"}));
-  EXPECT_EQ(Names(folder), (std::set<std::string>{"K-2026-12-10-080000-2.db3", "K-2026-12-09-230000.db3",
-                                                  "Outro.db3", "K-nota.txt", "K-2020-01-01-000000.db3"}));
-  EXPECT_TRUE(PruneDatedBackups(folder / "missing", "K-", 1, {}, today).empty());
+  EXPECT_EQ(names(), (std::set<std::string>{"K-2026-12-11-000000.db3", "K-2026-12-10-080000-2.db3",
+                                            "K-2026-12-09-230000.db3", "Outro.db3", "K-nota.txt",
+                                            "K-2020-01-01-000000.db3"}));
+  EXPECT_EQ(PruneBackups(folder, owns, 0), (std::vector<std::string>{"K-2026-12-10-080000-2.db3",
+                                                                     "K-2026-12-09-230000.db3"}));
+  EXPECT_TRUE(PruneBackups(folder / "missing", owns, 1).empty());
+  fs::remove_all(folder);
 }
 
 TEST(BackupListing, SizesAreKibRoundedHalfToEven) {
