@@ -34,6 +34,15 @@ panel::PanelSources SourcesOf(ServerControl& server) {
   sources.openConnections = [&server] { return server.OpenConnections(); };
   sources.readSettings = [folder] { return ReadPanelSettings(folder); };
   sources.roster = &server.Listener().Roster();
+  sources.replicas = [&server] {
+    std::vector<panel::ReplicaLine> lines;
+    if (const auto replication = server.Replication()) {
+      for (const replica::Replicator::State& state : replication->States()) {
+        lines.push_back({state.name + " (" + state.target + ")", state.summary});
+      }
+    }
+    return lines;
+  };
   return sources;
 }
 

@@ -83,6 +83,8 @@ class ServerControl {
   // The replication whose figures /metrics shows and whose lagging replicas
   // /healthz names (none: nullptr). Safe while requests run.
   void SetReplication(std::shared_ptr<replica::Replicator> replication) { replication_.store(std::move(replication)); }
+  // The running replication; nullptr when none is configured.
+  std::shared_ptr<replica::Replicator> Replication() const { return replication_.load(); }
 
   bool Listening() const;
   // The port actually bound (differs from Port() only for port 0); 0 when stopped.

@@ -838,6 +838,23 @@ std::string Replicator::MetricsText() const {
   return out;
 }
 
+std::vector<Replicator::State> Replicator::States() const {
+  std::lock_guard lock(figures_->mutex);
+  const std::int64_t now = NowMs();
+  std::vector<State> states;
+  for (const Figures::One &f : figures_->replicas) {
+    std::string summary = f.away ? "inacessível" : "em dia";
+    char lag[32];
+    std::snprintf(lag, sizeof lag, "%.1f", f.lagSeconds);
+    summary += "; atraso " + std::string(lag) + " s";
+    if (f.lastShipMs) summary += "; último envio há " + std::to_string((now - f.lastShipMs) / 1000) + " s";
+    if (f.errors) summary += "; " + std::to_string(f.errors) + " erro(s)";
+    if (!f.reason.empty()) summary += " (" + f.reason + ")";
+    states.push_back({f.name, f.target, std::move(summary)});
+  }
+  return states;
+}
+
 std::string Replicator::HealthNote() const {
   std::lock_guard lock(figures_->mutex);
   const std::int64_t now = NowMs();

@@ -69,6 +69,14 @@ class Replicator {
   std::string MetricsText() const;
   // "" when every replica is current; otherwise one line per replica that lags.
   std::string HealthNote() const;
+  // One replica as the operator sees it: its name, where it ships to, and a
+  // sentence on its state (lag, last shipment, the reason it is away).
+  struct State {
+    std::string name;
+    std::string target;
+    std::string summary;
+  };
+  std::vector<State> States() const;
 
  private:
   struct Replica;
