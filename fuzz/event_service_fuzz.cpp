@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "host/standard_handlers.h"
 #include "service/event_service.h"
 #include "service/http_gate.h"
 
@@ -42,7 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace quelvar::service;
   static QuietConsole console;
   static EventService service(console, std::filesystem::temp_directory_path() / "quelvar-fuzz-empty",
-                              std::make_shared<DatabasePath>(""));
+                              std::make_shared<quelvar::DatabasePath>(""), BuildEventCatalogue(),
+                              quelvar::host::StandardHandlers());
   if (size == 0) return 0;
   static constexpr std::string_view kMethods[] = {"GET", "POST", "PUT", "PATCH", "DELETE"};
   const std::string_view input(reinterpret_cast<const char*>(data) + 1, size - 1);

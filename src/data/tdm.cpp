@@ -4,7 +4,7 @@
 
 namespace quelvar {
 
-TDM::TDM(OperatorConsole& console, std::shared_ptr<const service::DatabasePath> databasePath,
+TDM::TDM(OperatorConsole& console, std::shared_ptr<const DatabasePath> databasePath,
          std::filesystem::path programFolder)
     : console_(console), databasePath_(std::move(databasePath)), programFolder_(std::move(programFolder)) {
   console_.countModule();

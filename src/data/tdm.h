@@ -19,8 +19,8 @@
 #include "data/mem_table.h"
 #include "data/query.h"
 #include "formats/text_codec.h"
-#include "service/database_path.h"
-#include "service/operator_console.h"
+#include "data/database_path.h"
+#include "data/operator_console.h"
 
 namespace quelvar {
 
@@ -35,7 +35,7 @@ struct TClientInfo {
 class TDM {
  public:
   // Counts one module on `console` (the request counter).
-  TDM(OperatorConsole& console, std::shared_ptr<const service::DatabasePath> databasePath,
+  TDM(OperatorConsole& console, std::shared_ptr<const DatabasePath> databasePath,
       std::filesystem::path programFolder);
   ~TDM();
 
@@ -60,7 +60,7 @@ class TDM {
 
  private:
   OperatorConsole& console_;
-  std::shared_ptr<const service::DatabasePath> databasePath_;
+  std::shared_ptr<const DatabasePath> databasePath_;
   std::filesystem::path programFolder_;
 
  public:

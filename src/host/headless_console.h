@@ -14,7 +14,7 @@
 #include <string_view>
 
 #include "host/log_format.h"
-#include "service/operator_console.h"
+#include "data/operator_console.h"
 
 namespace quelvar::host {
 

@@ -249,7 +249,7 @@ const char* SignalName(int signal) {
 }
 
 int RunHeadless(const std::filesystem::path& programFolder, const sigset_t& signals,
-                quelvar::service::SelfUpdate selfUpdate) {
+                quelvar::host::SelfUpdate selfUpdate) {
   const auto settings = quelvar::host::ReadStartupSettings(programFolder);
   const quelvar::host::HostSettings& values = settings.values;
   const std::string databaseFile = quelvar::host::DatabaseFileFor(programFolder, values.localDb);
@@ -434,7 +434,7 @@ int main(int argc, char** argv) {
     const std::filesystem::path programFolder =
         options.dataFolder ? DataFolder(*options.dataFolder) : quelvar::host::ProgramFolder();
     const auto selfUpdate =
-        options.selfUpdate ? quelvar::service::SelfUpdate::On : quelvar::service::SelfUpdate::Off;
+        options.selfUpdate ? quelvar::host::SelfUpdate::On : quelvar::host::SelfUpdate::Off;
     if (options.createDatabase) CreateDatabase(programFolder);
 #ifdef QUELVAR_WITH_WINDOW
     if (windowMode) return quelvar::host::RunOperatorWindow(argc, argv, programFolder, signals, selfUpdate);

@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "service/operator_console.h"
+#include "data/operator_console.h"
 
 namespace quelvar::host {
 

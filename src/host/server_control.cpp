@@ -33,13 +33,13 @@ service::BackupKind BackupKindOf(std::string_view name) {
 }  // namespace
 
 ServerControl::ServerControl(OperatorConsole& console, std::filesystem::path programFolder,
-                             service::SelfUpdate selfUpdate)
+                             SelfUpdate selfUpdate)
     : console_(console),
       programFolder_(std::move(programFolder)),
-      databasePath_(std::make_shared<service::DatabasePath>(std::string())),
+      databasePath_(std::make_shared<DatabasePath>(std::string())),
       meteredConsole_(console_, metrics_),
       service_(meteredConsole_, programFolder_, databasePath_, service::BuildEventCatalogue(),
-               service::StandardHandlers(selfUpdate)),
+               StandardHandlers(selfUpdate)),
       monitor_(service_, service_.Catalogue(), metrics_,
                service::MonitorSources{databasePath_, programFolder_ / "Backup",
                                         [this] { return listener_.OpenConnections(); }, BackupKindOf,

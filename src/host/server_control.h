@@ -20,13 +20,13 @@
 #include <string_view>
 
 #include "replica/replicator.h"
-#include "service/database_path.h"
+#include "data/database_path.h"
 #include "service/event_service.h"
 #include "service/listener.h"
 #include "service/metrics.h"
-#include "service/operator_console.h"
+#include "data/operator_console.h"
 #include "service/service_monitor.h"
-#include "service/standard_handlers.h"
+#include "host/standard_handlers.h"
 
 namespace quelvar::host {
 
@@ -43,7 +43,7 @@ class ServerControl {
   // `selfUpdate` Off: "AtualizaServidor" never replaces the program (an
   // installation whose updates come with its system package).
   ServerControl(OperatorConsole& console, std::filesystem::path programFolder,
-                service::SelfUpdate selfUpdate = service::SelfUpdate::On);
+                SelfUpdate selfUpdate = SelfUpdate::On);
   ~ServerControl();  // stops the listener
 
   ServerControl(const ServerControl&) = delete;
@@ -56,7 +56,7 @@ class ServerControl {
   std::string DatabasePath() const;
   // The file the service modules open (the configured path made absolute).
   std::string DatabaseFile() const;
-  std::shared_ptr<service::DatabasePath> SharedDatabasePath() const { return databasePath_; }
+  std::shared_ptr<DatabasePath> SharedDatabasePath() const { return databasePath_; }
 
   // `vPorta`: the port the next Start() uses.
   void SetPort(int port) { port_ = port; }
@@ -107,7 +107,7 @@ class ServerControl {
  private:
   OperatorConsole& console_;
   const std::filesystem::path programFolder_;
-  const std::shared_ptr<service::DatabasePath> databasePath_;
+  const std::shared_ptr<DatabasePath> databasePath_;
   std::string configuredDb_;
   service::ServiceMetrics metrics_;
   std::atomic<std::shared_ptr<replica::Replicator>> replication_;

@@ -51,7 +51,7 @@ void ShowStartupMessage(int argc, char** argv, const std::string& text, bool fai
 }
 
 int RunOperatorWindow(int argc, char** argv, const std::filesystem::path& programFolder, const sigset_t& blockedSignals,
-                      service::SelfUpdate selfUpdate) {
+                      SelfUpdate selfUpdate) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(QString::fromUtf8(kApplicationTitle));
   ApplyVisualStyle(application);

@@ -10,7 +10,7 @@
 #include <functional>
 #include <string>
 
-#include "service/standard_handlers.h"
+#include "host/standard_handlers.h"
 
 namespace quelvar::host {
 
@@ -53,6 +53,6 @@ void ShowStartupMessage(int argc, char** argv, const std::string& text, bool fai
 // them with sigwait.
 // Scheduled backups (backup_schedule.h) run while the window is open.
 int RunOperatorWindow(int argc, char** argv, const std::filesystem::path& programFolder, const sigset_t& blockedSignals,
-                      service::SelfUpdate selfUpdate = service::SelfUpdate::On);
+                      SelfUpdate selfUpdate = SelfUpdate::On);
 
 }  // namespace quelvar::host

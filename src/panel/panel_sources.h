@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "service/connection_roster.h"
-#include "service/database_path.h"
-#include "service/operator_console.h"
+#include "data/database_path.h"
+#include "data/operator_console.h"
 
 namespace quelvar::panel {
 
@@ -50,7 +50,7 @@ struct PanelSources {
   // the configured database and the program folder: what the backup,
   // restore and maintenance actions run with.
   OperatorConsole* console = nullptr;
-  std::shared_ptr<service::DatabasePath> databasePath;
+  std::shared_ptr<DatabasePath> databasePath;
   std::filesystem::path programFolder;
 
   std::function<PanelCredentials()> credentials;

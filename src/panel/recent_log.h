@@ -18,7 +18,7 @@
 #include <string_view>
 #include <vector>
 
-#include "service/operator_console.h"
+#include "data/operator_console.h"
 
 namespace quelvar::panel {
 

@@ -142,7 +142,7 @@ struct Replicator::Replica {
 
 class Replicator::Worker {
  public:
-  Worker(const ReplicaSettings &settings, std::vector<Replica> replicas, service::DatabasePath &database,
+  Worker(const ReplicaSettings &settings, std::vector<Replica> replicas, DatabasePath &database,
          OperatorConsole &console, Figures &figures)
       : settings_(settings), replicas_(std::move(replicas)), database_(database), console_(console),
         figures_(figures) {}
@@ -686,7 +686,7 @@ class Replicator::Worker {
 
   const ReplicaSettings &settings_;
   std::vector<Replica> replicas_;
-  service::DatabasePath &database_;
+  DatabasePath &database_;
   OperatorConsole &console_;
   Figures &figures_;
 
@@ -706,7 +706,7 @@ class Replicator::Worker {
 };
 
 Replicator::Replicator(ReplicaSettings settings, std::vector<std::unique_ptr<ReplicaStore>> stores,
-                       std::shared_ptr<service::DatabasePath> database, OperatorConsole &console)
+                       std::shared_ptr<DatabasePath> database, OperatorConsole &console)
     : settings_(std::move(settings)), database_(std::move(database)), console_(console),
       figures_(std::make_shared<Figures>()) {
   std::vector<Replica> replicas;

@@ -44,8 +44,8 @@
 
 #include "replica/replica_settings.h"
 #include "replica/replica_store.h"
-#include "service/database_path.h"
-#include "service/operator_console.h"
+#include "data/database_path.h"
+#include "data/operator_console.h"
 
 namespace quelvar::replica {
 
@@ -53,7 +53,7 @@ class Replicator {
  public:
   // `stores` in the order of `settings.replicas`. Log lines go to `console`.
   Replicator(ReplicaSettings settings, std::vector<std::unique_ptr<ReplicaStore>> stores,
-             std::shared_ptr<service::DatabasePath> database, OperatorConsole &console);
+             std::shared_ptr<DatabasePath> database, OperatorConsole &console);
   ~Replicator();  // Stop()
   Replicator(const Replicator &) = delete;
   Replicator &operator=(const Replicator &) = delete;
@@ -84,7 +84,7 @@ class Replicator {
   class Worker;
 
   ReplicaSettings settings_;
-  std::shared_ptr<service::DatabasePath> database_;
+  std::shared_ptr<DatabasePath> database_;
   OperatorConsole &console_;
   std::unique_ptr<Worker> worker_;
   std::thread thread_;

@@ -17,12 +17,12 @@
 #include <string_view>
 
 #include "data/tdm.h"
-#include "service/database_path.h"
+#include "data/database_path.h"
 #include "service/dispatch_outcome.h"
 #include "service/event_catalogue.h"
 #include "service/handler_registry.h"
 #include "service/http_exchange.h"
-#include "service/operator_console.h"
+#include "data/operator_console.h"
 #include "service/request_intake.h"
 
 namespace quelvar::service {

@@ -5,7 +5,6 @@
 
 #include "service/http_gate.h"
 #include "service/reply_writer.h"
-#include "service/standard_handlers.h"
 
 namespace quelvar::service {
 namespace {
@@ -19,11 +18,6 @@ IntakeSettings ServiceIntakeSettings() {
 }
 
 }  // namespace
-
-EventService::EventService(OperatorConsole& console, std::filesystem::path programFolder,
-                           std::shared_ptr<DatabasePath> databasePath)
-    : EventService(console, std::move(programFolder), std::move(databasePath), BuildEventCatalogue(),
-                   StandardHandlers()) {}
 
 EventService::EventService(OperatorConsole& console, std::filesystem::path programFolder,
                            std::shared_ptr<DatabasePath> databasePath, EventCatalogue catalogue,

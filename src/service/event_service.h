@@ -13,12 +13,12 @@
 #include <memory>
 
 #include "formats/params.h"
-#include "service/database_path.h"
+#include "data/database_path.h"
 #include "service/event_catalogue.h"
 #include "service/event_dispatch.h"
 #include "service/handler_registry.h"
 #include "service/http_exchange.h"
-#include "service/operator_console.h"
+#include "data/operator_console.h"
 #include "service/request_intake.h"
 
 namespace quelvar::service {
@@ -31,10 +31,8 @@ inline constexpr std::string_view kServiceCipherKey = "QuelvarChave1";
 
 class EventService final : public RequestHandler {
  public:
-  // The server's catalogue and handlers.
-  EventService(OperatorConsole& console, std::filesystem::path programFolder,
-               std::shared_ptr<DatabasePath> databasePath);
-  // Another catalogue and handler set (for tests of the routing rules).
+  // The catalogue and the handlers the host wires (for tests: another set,
+  // to try the routing rules).
   EventService(OperatorConsole& console, std::filesystem::path programFolder,
                std::shared_ptr<DatabasePath> databasePath, EventCatalogue catalogue, HandlerRegistry handlers);
 

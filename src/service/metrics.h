@@ -32,7 +32,7 @@
 #include <string_view>
 #include <tuple>
 
-#include "service/operator_console.h"
+#include "data/operator_console.h"
 
 namespace quelvar::service {
 

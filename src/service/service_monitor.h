@@ -24,7 +24,7 @@
 #include <string_view>
 #include <utility>
 
-#include "service/database_path.h"
+#include "data/database_path.h"
 #include "service/event_catalogue.h"
 #include "service/http_exchange.h"
 #include "service/metrics.h"

@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "formats/params.h"
-#include "service/operator_console.h"
+#include "data/operator_console.h"
 
 namespace quelvar {
 class TDM;

@@ -32,7 +32,7 @@
 #include "formats/dataset_json.h"
 #include "inventory/dispatch.h"
 #include "power_cut_vfs.h"
-#include "service/database_path.h"
+#include "data/database_path.h"
 #include "temp_dir.h"
 
 namespace quelvar {
@@ -213,7 +213,7 @@ Outcome RunSaves(const Scenario& scenario, int saves, unsigned seed) {
                  nullptr, nullptr, nullptr);
   }
   QuietConsole console;
-  auto path = std::make_shared<service::DatabasePath>(file);
+  auto path = std::make_shared<DatabasePath>(file);
   path->Connections().SetJournal(scenario.journal);
   {
     TDM first(console, path, "/");

@@ -29,7 +29,7 @@ class Dispatch : public ::testing::Test {
  protected:
   RecordingConsole console;
   // A path whose folder does not exist: every statement fails to connect.
-  TDM dm{console, std::make_shared<service::DatabasePath>("/nonexistent-folder/QuelvarDB.db3"),
+  TDM dm{console, std::make_shared<DatabasePath>("/nonexistent-folder/QuelvarDB.db3"),
          std::filesystem::temp_directory_path()};
 
   TJSONParam& Declare(TDWParams& params, std::string_view name, TObjectDirection dir, TObjectValue type) {

@@ -99,7 +99,7 @@ class InProcessReplication : public ::testing::Test {
     ASSERT_EQ(sqlite3_exec(db, std::string(ShippedSchema()).c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
     std::filesystem::create_directories(dir_.path() / "replica");
-    path_ = std::make_shared<service::DatabasePath>(database_);
+    path_ = std::make_shared<DatabasePath>(database_);
   }
   void TearDown() override {
     if (replicator_) replicator_->Stop();
@@ -161,7 +161,7 @@ class InProcessReplication : public ::testing::Test {
 
   testing::TempDir dir_;
   std::string database_;
-  std::shared_ptr<service::DatabasePath> path_;
+  std::shared_ptr<DatabasePath> path_;
   RecordingConsole console_;
   std::unique_ptr<Replicator> replicator_;
   RestoreOutcome last_;

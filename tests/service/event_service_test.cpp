@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "formats/base64.h"
+#include "host/standard_handlers.h"
 #include "service/http_gate.h"
 #include "service/reserved_names.h"
 #include "service_test_support.h"
@@ -55,7 +56,8 @@ class EventServiceTest : public ::testing::Test {
 
   RecordingConsole console_;
   TempFolder folder_;
-  EventService service_{console_, folder_.path(), std::make_shared<DatabasePath>("/nowhere/QuelvarDB.db3")};
+  EventService service_{console_, folder_.path(), std::make_shared<DatabasePath>("/nowhere/QuelvarDB.db3"),
+                        BuildEventCatalogue(), host::StandardHandlers()};
 };
 
 TEST_F(EventServiceTest, SobreAnswersTheWorkedReplyByteForByte) {

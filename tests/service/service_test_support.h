@@ -19,7 +19,7 @@
 #include "formats/text_codec.h"
 #include "service/http_exchange.h"
 #include "service/http_gate.h"
-#include "service/operator_console.h"
+#include "data/operator_console.h"
 
 namespace quelvar::service::test {
 

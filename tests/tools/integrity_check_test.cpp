@@ -16,7 +16,7 @@
 #include "data/query.h"
 #include "data/sqlite_handles.h"
 #include "data/tdm.h"
-#include "service/database_path.h"
+#include "data/database_path.h"
 
 namespace quelvar::tools {
 namespace {
@@ -78,7 +78,7 @@ TEST(IntegrityCheck, KeepsTheJournalAndItsAnswersWhileOtherConnectionsAreOpen) {
   for (const Case &c : cases) {
     Folder folder;
     LogConsole console;
-    auto path = std::make_shared<service::DatabasePath>(folder.File("QuelvarDB.db3"));
+    auto path = std::make_shared<DatabasePath>(folder.File("QuelvarDB.db3"));
     path->Connections().SetJournal(c.journal);
     {
       TDM setup(console, path, "/");
@@ -113,7 +113,7 @@ TEST(IntegrityCheck, ADamagedFileIsReportedNotOk) {
   Folder folder;
   LogConsole console;
   const std::string file = folder.File("QuelvarDB.db3");
-  auto path = std::make_shared<service::DatabasePath>(file);
+  auto path = std::make_shared<DatabasePath>(file);
   {
     TDM setup(console, path, "/");
     Exec(setup.Database1, "create table t(v text)");

@@ -1,4 +1,4 @@
-#include "service/shared_text.h"
+#include "data/shared_text.h"
 
 #include <atomic>
 #include <string>
@@ -7,9 +7,9 @@
 
 #include <gtest/gtest.h>
 
-#include "service/database_path.h"
+#include "data/database_path.h"
 
-namespace quelvar::service {
+namespace quelvar {
 namespace {
 
 TEST(SharedText, SnapshotOutlivesReplacement) {
@@ -49,4 +49,4 @@ TEST(SharedText, ReadersAlwaysSeeAWholeText) {
 }
 
 }  // namespace
-}  // namespace quelvar::service
+}  // namespace quelvar

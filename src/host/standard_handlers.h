@@ -4,13 +4,13 @@
 
 #include "service/handler_registry.h"
 
-namespace quelvar::service {
+namespace quelvar::host {
 
 // Whether "AtualizaServidor" may replace the program. Off where the program
 // comes with a system package: the event then answers that no update is
 // available, and the package manager brings new versions.
 enum class SelfUpdate { On, Off };
 
-HandlerRegistry StandardHandlers(SelfUpdate selfUpdate = SelfUpdate::On);
+service::HandlerRegistry StandardHandlers(SelfUpdate selfUpdate = SelfUpdate::On);
 
-}  // namespace quelvar::service
+}  // namespace quelvar::host

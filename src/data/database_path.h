@@ -10,9 +10,9 @@
 #include <utility>
 
 #include "data/connection_pool.h"
-#include "service/shared_text.h"
+#include "data/shared_text.h"
 
-namespace quelvar::service {
+namespace quelvar {
 
 class DatabasePath : public SharedText {
  public:
@@ -31,4 +31,4 @@ class DatabasePath : public SharedText {
   mutable ConnectionPool connections_;
 };
 
-}  // namespace quelvar::service
+}  // namespace quelvar

@@ -1,4 +1,4 @@
-#include "service/standard_handlers.h"
+#include "host/standard_handlers.h"
 
 #include "inventory/config_record.h"
 #include "inventory/cost_calculation.h"
@@ -12,10 +12,10 @@
 #include "tools/maintenance_events.h"
 #include "tools/self_update.h"
 
-namespace quelvar::service {
+namespace quelvar::host {
 
-HandlerRegistry StandardHandlers(SelfUpdate selfUpdate) {
-  HandlerRegistry::Builder registry;
+service::HandlerRegistry StandardHandlers(SelfUpdate selfUpdate) {
+  service::HandlerRegistry::Builder registry;
   tools::RegisterInformationalEvents(registry);
   tools::RegisterMaintenanceEvents(registry);
   inventory::RegisterConfigHandlers(registry);
@@ -34,4 +34,4 @@ HandlerRegistry StandardHandlers(SelfUpdate selfUpdate) {
   return std::move(registry).Build();
 }
 
-}  // namespace quelvar::service
+}  // namespace quelvar::host

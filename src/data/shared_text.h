@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-namespace quelvar::service {
+namespace quelvar {
 
 class SharedText {
  public:
@@ -37,4 +37,4 @@ class SharedText {
   std::shared_ptr<const std::string> current_;
 };
 
-}  // namespace quelvar::service
+}  // namespace quelvar
