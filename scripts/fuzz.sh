@@ -10,6 +10,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
+. ./scripts/compiler_cache.sh
 ./scripts/install_missing.sh clang libclang-rt-14-dev
 
 seconds="${FUZZ_SECONDS:-60}"

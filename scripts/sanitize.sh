@@ -16,6 +16,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
+. ./scripts/compiler_cache.sh
 ./scripts/install_test_services.sh
 ./scripts/install_missing.sh libasan8 libubsan1 libtsan2
 # The operator panel's browser tests: Chromium, its driver and Selenium.

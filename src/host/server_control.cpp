@@ -36,7 +36,7 @@ ServerControl::ServerControl(OperatorConsole& console, std::filesystem::path pro
                              SelfUpdate selfUpdate)
     : console_(console),
       programFolder_(std::move(programFolder)),
-      databasePath_(std::make_shared<DatabasePath>(std::string())),
+      databasePath_(std::make_shared<quelvar::DatabasePath>(std::string())),
       meteredConsole_(console_, metrics_),
       service_(meteredConsole_, programFolder_, databasePath_, service::BuildEventCatalogue(),
                StandardHandlers(selfUpdate)),

@@ -56,7 +56,7 @@ class ServerControl {
   std::string DatabasePath() const;
   // The file the service modules open (the configured path made absolute).
   std::string DatabaseFile() const;
-  std::shared_ptr<DatabasePath> SharedDatabasePath() const { return databasePath_; }
+  std::shared_ptr<quelvar::DatabasePath> SharedDatabasePath() const { return databasePath_; }
 
   // `vPorta`: the port the next Start() uses.
   void SetPort(int port) { port_ = port; }
@@ -107,7 +107,7 @@ class ServerControl {
  private:
   OperatorConsole& console_;
   const std::filesystem::path programFolder_;
-  const std::shared_ptr<DatabasePath> databasePath_;
+  const std::shared_ptr<quelvar::DatabasePath> databasePath_;
   std::string configuredDb_;
   service::ServiceMetrics metrics_;
   std::atomic<std::shared_ptr<replica::Replicator>> replication_;

@@ -293,7 +293,8 @@ TEST_F(Users, ConcurrentSavesOfOneNameStoreItOnce) {
         clients.emplace_back([&, i] { answers[static_cast<std::size_t>(i)] = Save(table); });
     }
     EXPECT_EQ(std::count(answers.begin(), answers.end(), std::to_string(round)), 1);
-    EXPECT_EQ(std::count(answers.begin(), answers.end(), "JaExiste"), kClients - 1);
+    EXPECT_EQ(std::count(answers.begin(), answers.end(), "JaExiste"), kClients - 1)
+        << testing::PrintToString(answers);
     EXPECT_EQ(QueryOne("Select count(*) From T01_USUA Where T01_Usuario = '" + name + "'"), "1");
   }
 }

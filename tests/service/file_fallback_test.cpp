@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "host/standard_handlers.h"
 #include "service/content_types.h"
 #include "service/event_service.h"
 #include "service_test_support.h"
@@ -23,6 +24,13 @@ using test::RecordingConsole;
 using test::TempFolder;
 
 namespace fs = std::filesystem;
+
+// The event service with the server's own catalogue and event table.
+std::unique_ptr<EventService> ServerEventService(OperatorConsole& console, const fs::path& program,
+                                                 std::shared_ptr<DatabasePath> databasePath) {
+  return std::make_unique<EventService>(console, program, std::move(databasePath), BuildEventCatalogue(),
+                                        host::StandardHandlers());
+}
 
 void WriteFile(const fs::path& file, const std::string& bytes) {
   fs::create_directories(file.parent_path());
@@ -60,7 +68,7 @@ class FileFallbackTest : public ::testing::Test {
 };
 
 TEST_F(FileFallbackTest, ServesFilesOfTheProgramFolder) {
-  service_ = std::make_unique<EventService>(console_, program_, std::make_shared<DatabasePath>(""));
+  service_ = ServerEventService(console_, program_, std::make_shared<DatabasePath>(""));
   struct Case {
     std::string target, contentType, body;
   };
@@ -81,7 +89,7 @@ TEST_F(FileFallbackTest, ServesFilesOfTheProgramFolder) {
 }
 
 TEST_F(FileFallbackTest, RefusesEveryWayOut) {
-  service_ = std::make_unique<EventService>(console_, program_, std::make_shared<DatabasePath>(""));
+  service_ = ServerEventService(console_, program_, std::make_shared<DatabasePath>(""));
   const std::vector<std::string> targets = {
       "/../segredo.txt",
       "/sub/../index.html",
@@ -105,7 +113,7 @@ TEST_F(FileFallbackTest, RefusesEveryWayOut) {
 }
 
 TEST_F(FileFallbackTest, RefererSegmentIsTriedInFrontOfThePath) {
-  service_ = std::make_unique<EventService>(console_, program_, std::make_shared<DatabasePath>(""));
+  service_ = ServerEventService(console_, program_, std::make_shared<DatabasePath>(""));
   const HttpReply viaReferer = Send("/nota.txt", {{"Referer", "http://127.0.0.1:8082/sub?x=1"}});
   EXPECT_EQ(viaReferer.status, 200);
   EXPECT_EQ(viaReferer.body, std::string("a\0b", 3));
@@ -116,7 +124,7 @@ TEST_F(FileFallbackTest, RefererSegmentIsTriedInFrontOfThePath) {
 }
 
 TEST_F(FileFallbackTest, MapAndWebdwpcRequestsGetAnEmptyReply) {
-  service_ = std::make_unique<EventService>(console_, program_, std::make_shared<DatabasePath>(""));
+  service_ = ServerEventService(console_, program_, std::make_shared<DatabasePath>(""));
   for (const std::string target : {"/app.js.map", "/x/y.webdwpc"}) {
     const HttpReply reply = Send(target);
     EXPECT_EQ(reply.status, 200) << target;
@@ -127,7 +135,7 @@ TEST_F(FileFallbackTest, MapAndWebdwpcRequestsGetAnEmptyReply) {
 TEST_F(FileFallbackTest, EventsWinOverFiles) {
   // A path with a dot that names both an event and an existing file.
   WriteFile(program_ / "TDM.DWServerEventsFerramentas" / "Sobre", "arquivo");
-  service_ = std::make_unique<EventService>(console_, program_, std::make_shared<DatabasePath>(""));
+  service_ = ServerEventService(console_, program_, std::make_shared<DatabasePath>(""));
   const HttpReply reply = Send("/TDM.DWServerEventsFerramentas/Sobre");
   EXPECT_EQ(reply.status, 200);
   EXPECT_NE(reply.body, "arquivo");
@@ -144,7 +152,7 @@ TEST_F(FileFallbackTest, TheShopsDataAndSettingsAnswerAsMissingFiles) {
   WriteFile(program_ / "Backup" / "leia.txt", "texto");
   fs::create_symlink(program_ / "dados" / "Loja.db3", program_ / "copia.txt");
   fs::create_hard_link(program_ / "dados" / "Loja.db3", program_ / "vinculo.txt");
-  service_ = std::make_unique<EventService>(
+  service_ = ServerEventService(
       console_, program_, std::make_shared<DatabasePath>((program_ / "dados" / "Loja.db3").string()));
 
   for (const std::string target : {"/dados/Loja.db3", "/dados/Loja.db3-journal", "/dados/Loja.db3-wal",
