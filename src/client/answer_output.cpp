@@ -4,6 +4,7 @@
 #include "client/text_table.h"
 #include "formats/errors.h"
 #include "formats/field_types.h"
+#include "formats/json_string.h"
 #include "formats/wire_values.h"
 
 namespace quelvar::client {
@@ -57,31 +58,6 @@ std::string Lines(std::string_view text) {
 }
 
 namespace {
-
-// A JSON string, UTF-8 kept as it is.
-std::string JsonString(std::string_view text) {
-  std::string out = "\"";
-  for (char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (c < 0x20) {
-          static constexpr char kHex[] = "0123456789abcdef";
-          out += "\\u00";
-          out += kHex[c >> 4];
-          out += kHex[c & 15];
-        } else {
-          out += ch;
-        }
-    }
-  }
-  return out + "\"";
-}
 
 std::string JsonValue(const FieldDef& field, const Variant& value) {
   if (value.isNullOrUnassigned()) return "null";

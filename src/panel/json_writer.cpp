@@ -3,32 +3,9 @@
 #include <cmath>
 #include <cstdio>
 
-namespace quelvar::panel {
+#include "formats/json_string.h"
 
-std::string JsonString(std::string_view text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      case '<': out += "\\u003c"; break;
-      default:
-        if (byte < 0x20) {
-          char escaped[8];
-          std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-          out += escaped;
-        } else {
-          out.push_back(c);
-        }
-    }
-  }
-  out.push_back('"');
-  return out;
-}
+namespace quelvar::panel {
 
 void JsonWriter::Separate() {
   if (needComma_) text_.push_back(',');
@@ -63,7 +40,7 @@ JsonWriter& JsonWriter::EndArray() {
 
 JsonWriter& JsonWriter::Key(std::string_view name) {
   Separate();
-  text_ += JsonString(name);
+  text_ += JsonString(name, JsonStringFor::Page);
   text_.push_back(':');
   needComma_ = false;
   return *this;
@@ -71,7 +48,7 @@ JsonWriter& JsonWriter::Key(std::string_view name) {
 
 JsonWriter& JsonWriter::String(std::string_view text) {
   Separate();
-  text_ += JsonString(text);
+  text_ += JsonString(text, JsonStringFor::Page);
   return *this;
 }
 

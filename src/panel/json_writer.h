@@ -9,8 +9,6 @@
 
 namespace quelvar::panel {
 
-std::string JsonString(std::string_view text);
-
 class JsonWriter {
  public:
   JsonWriter& BeginObject();
