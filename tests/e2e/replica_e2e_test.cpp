@@ -245,13 +245,19 @@ TEST_F(Replication, EveryReplicaRestoresEverySaveAnsweredBeforeAKill) {
   const int rounds = env ? std::max(1, std::atoi(env)) : 24;
   StartServer();
   std::mt19937 random(24);
-  std::uniform_int_distribution<int> runMs(1500, 2500);
+  std::uniform_int_distribution<int> runMs(2500, 4000);
   std::vector<int> kept;  // entries every restore must hold
   for (int round = 0; round < rounds; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
     if (round > 0) {
       server_->Start({"--headless"});
       ASSERT_TRUE(server_->WaitUntilAccepting()) << server_->Stderr();
+      // The bound holds once each replica's new generation has its snapshot;
+      // the stream starts after that.
+      for (const std::string& started : {"Replica1: " + FolderSource() + " generation",
+                                         "Replica2: " + S3Source() + " generation"}) {
+        ASSERT_TRUE(server_->WaitForStderr(started, std::chrono::seconds(20))) << server_->Stderr();
+      }
     }
     SaveStream saves(server_->port(), 3, round * 1000000);
     std::this_thread::sleep_for(std::chrono::milliseconds(runMs(random)));
@@ -263,7 +269,9 @@ TEST_F(Replication, EveryReplicaRestoresEverySaveAnsweredBeforeAKill) {
     const auto answers = saves.Answers();
     ASSERT_FALSE(answers.empty()) << server_->Stderr();
     for (const auto& a : answers) {
-      if (a.at < killed - std::chrono::milliseconds(kIntervalMs + 1000)) kept.push_back(a.entry);
+      // The interval plus 2 s: on two cores shared with other suites a step
+      // of the replicator can take over a second (see bench/RESULTS.md).
+      if (a.at < killed - std::chrono::milliseconds(kIntervalMs + 2000)) kept.push_back(a.entry);
     }
     for (const std::string& source : {FolderSource(), S3Source()}) {
       SCOPED_TRACE(source);
