@@ -416,6 +416,29 @@ class PanelAlone(unittest.TestCase):
         finally:
             server.stop()
 
+    def log_in(self, server):
+        self.browser.get(server.url())
+        WebDriverWait(self.browser, WAIT).until(ready.visibility_of_element_located((By.ID, "usuario")))
+        self.browser.find_element(By.ID, "usuario").send_keys("operador")
+        self.browser.find_element(By.ID, "senha").send_keys(PASSWORD)
+        self.browser.find_element(By.ID, "entrar").click()
+        WebDriverWait(self.browser, WAIT).until(ready.visibility_of_element_located((By.ID, "app")))
+
+    def test_the_integrity_result_of_a_desktop_event_shows_on_the_state_page(self):
+        """Whichever path ran the check: here a desktop client's "Reordena", with no panel action."""
+        server = Server()
+        try:
+            status, _, _ = server.desktop_request("/DWServerEventsFerramentas/Reordena")
+            self.assertEqual(status, 200)
+            self.log_in(server)
+            WebDriverWait(self.browser, WAIT).until(
+                ready.text_to_be_present_in_element((By.ID, "estado-dados"), "Último teste de integridade"))
+            WebDriverWait(self.browser, WAIT).until(
+                ready.text_to_be_present_in_element((By.ID, "estado-dados"), "OK em"))
+            self.browser.find_element(By.ID, "sair").click()
+        finally:
+            server.stop()
+
     def test_without_a_password_only_the_how_to_page(self):
         server = Server(password=False)
         try:
