@@ -34,6 +34,11 @@ panel::PanelSources SourcesOf(ServerControl& server) {
   sources.openConnections = [&server] { return server.OpenConnections(); };
   sources.readSettings = [folder] { return ReadPanelSettings(folder); };
   sources.roster = &server.Listener().Roster();
+  sources.lastIntegrity = [&server]() -> std::optional<panel::IntegrityResult> {
+    const auto outcome = server.Metrics().LastIntegrity();
+    if (!outcome) return std::nullopt;
+    return panel::IntegrityResult{outcome->ok, outcome->when};
+  };
   sources.replicas = [&server] {
     std::vector<panel::ReplicaLine> lines;
     if (const auto replication = server.Replication()) {

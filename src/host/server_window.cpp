@@ -236,7 +236,9 @@ std::optional<std::string> TFormServer000::RunMenuAction(Action action) {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   std::string answer;
   try {
-    TDM dm(console_, server_.SharedDatabasePath(), server_.ProgramFolder());
+    // The module console: its entries and its integrity outcome reach the
+    // figures and the panel as a request's do.
+    TDM dm(server_.ModuleConsole(), server_.SharedDatabasePath(), server_.ProgramFolder());
     action(dm, answer);
   } catch (const std::exception& failure) {
     QApplication::restoreOverrideCursor();

@@ -48,7 +48,7 @@ std::string PanelDoor::StateJson() const {
   const std::uint64_t wal = service::DatabaseBytes(database + "-wal");
   json.Key("bytesBanco").Integer(static_cast<std::int64_t>(total - std::min(total, wal)));
   json.Key("bytesLog").Integer(static_cast<std::int64_t>(wal));
-  if (const auto integrity = tools_.LastIntegrity()) {
+  if (const auto integrity = sources_.lastIntegrity ? sources_.lastIntegrity() : std::nullopt) {
     json.Key("integridade").BeginObject().Key("ok").Bool(integrity->ok).Key("quando").Integer(integrity->when).EndObject();
   } else {
     json.Key("integridade").Null();

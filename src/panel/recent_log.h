@@ -40,6 +40,7 @@ class RecentLog final : public OperatorConsole {
 
   void countModule() override;
   void log(std::string entry) override;
+  void integrityChecked(bool passed) override { inner_.integrityChecked(passed); }
 
   // Modules counted through this console (the request counter).
   std::uint64_t Modules() const { return modules_.load(); }
