@@ -254,6 +254,14 @@ class Panel(unittest.TestCase):
         self.text_in("registro-lista", "Restore -->")
         self.screenshot("registro")
 
+    def test_04b_the_start_up_lines_are_in_the_log(self):
+        self.page("registro")
+        self.browser.find_element(By.CSS_SELECTOR, "#nivel option[value='']").click()
+        # The line the headless server opens its log with: address, port, the connections and files it keeps.
+        line = self.text_in("registro-lista", "started: address 127.0.0.1")
+        self.assertIn("port %d" % self.server.port, line)
+        self.assertIn("open files", line)
+
     def test_05_backup_now_then_the_file_in_the_list(self):
         self.page("backups")
         name = self.element("nome-backup")
