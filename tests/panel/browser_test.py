@@ -371,6 +371,16 @@ class Panel(unittest.TestCase):
         self.page("conexoes")
         self.text_in("conexoes-abertas", "Conexões abertas agora:")
         self.text_in("tabela-recusas", "credenciais recusadas")
+        # The panel's own refusals: the wrong logins of test_01, the form without its token of test_07.
+        self.text_in("tabela-recusas", "entrada no painel recusada")
+        self.text_in("tabela-recusas", "token do formulário recusado")
+        # A malformed request is refused at the door too.
+        with socket.create_connection(("127.0.0.1", self.server.port), timeout=WAIT) as s:
+            s.sendall(b"GET / HTTP/x.y\r\n\r\n")
+            self.assertEqual(s.recv(64).split(b"\r\n")[0], b"HTTP/1.1 400 Bad Request")
+        self.browser.refresh()
+        self.page("conexoes")
+        self.text_in("tabela-recusas", "pedido malformado (400)")
         self.text_in("tabela-clientes", "127.0.0.1")  # the page's own request
         self.screenshot("conexoes")
 
