@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "panel/panel_texts.h"
 #include "panel/password_hash.h"
 
 namespace quelvar::panel {
@@ -48,7 +49,8 @@ class PanelDoorTest : public ::testing::Test {
     request.headers = std::move(headers);
     request.peerIp = "127.0.0.9";
     service::HttpReply reply;
-    service::EntranceContext context{overTls, [this] { ++failedLogins_; }};
+    service::EntranceContext context{overTls, [this] { ++failedLogins_; },
+                                     [this](std::string_view reason) { refusals_.emplace_back(reason); }};
     EXPECT_TRUE(door_->Takes(request.path));
     door_->Handle(request, reply, context);
     return reply;
@@ -74,6 +76,7 @@ class PanelDoorTest : public ::testing::Test {
   RecentLog log_;
   std::optional<PanelDoor> door_;
   int failedLogins_ = 0;
+  std::vector<std::string> refusals_;  // the door's refusals for the listener's list
   std::vector<std::pair<std::string, std::string>> written_;
 };
 
@@ -174,6 +177,9 @@ TEST_F(PanelDoorTest, EveryActionNeedsTheSessionsFormToken) {
     const auto reply = Call("POST", "/painel/api/configuracao", "Porta=7781", c.headers);
     EXPECT_EQ(reply.status, c.status) << reply.body;
     EXPECT_EQ(written_.empty(), c.status != 200);
+    EXPECT_EQ(refusals_, c.status == 403 ? std::vector<std::string>{std::string(kFormTokenRefusal)}
+                                         : std::vector<std::string>{});
+    refusals_.clear();
   }
   EXPECT_EQ(written_, (std::vector<std::pair<std::string, std::string>>{{"Porta", "7781"}}));
   // A read needs the session but no token.
