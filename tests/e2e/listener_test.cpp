@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -345,6 +346,29 @@ TEST_F(ListenerTest, AHeaderPastItsDeadlineIsOnTheOperatorsList) {
   EXPECT_TRUE(slow.ReadToClose(10s).closed);
   ASSERT_TRUE(Eventually([&] { return !listener_.Roster().Refusals().empty(); }));
   EXPECT_EQ(listener_.Roster().Refusals().front().reason, "prazo do cabeçalho esgotado");
+}
+
+TEST_F(ListenerTest, AFailedTlsHandshakeIsOnTheOperatorsList) {
+  const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / ("quelvar-tls-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(folder);
+  const std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -keyout '" +
+                           (folder / "key.pem").string() + "' -out '" + (folder / "cert.pem").string() +
+                           "' >/dev/null 2>&1";
+  ASSERT_EQ(std::system(make.c_str()), 0);
+  service::ListenerOptions options = listener_.Options();
+  options.tls = service::TlsOptions{0, (folder / "cert.pem").string(), (folder / "key.pem").string()};
+  listener_.SetActive(false);
+  listener_.SetOptions(options);
+  listener_.SetActive(true);
+  std::filesystem::remove_all(folder);
+  ASSERT_NE(listener_.BoundTlsPort(), 0);
+  // Plain HTTP on the TLS port: the handshake fails.
+  const RawResult result = Exchange(listener_.BoundTlsPort(), "GET / HTTP/1.1\r\n" + kAuth + "\r\n");
+  EXPECT_TRUE(result.closed);
+  ASSERT_TRUE(Eventually([&] { return !listener_.Roster().Refusals().empty(); }));
+  EXPECT_EQ(listener_.Roster().Refusals().front().reason, "negociação TLS falhou");
+  EXPECT_EQ(handler_.calls(), 0);
 }
 
 TEST_F(ListenerTest, HeaderBlockOf1024LinesIsAcceptedAnd1025Refused) {
