@@ -307,7 +307,7 @@ int RunHeadless(const std::filesystem::path& programFolder, const sigset_t& sign
   } catch (const std::exception& failure) {
     say(LogLevel::Error, std::string("scheduled backups are off: ") + failure.what());
   }
-  const auto replicator = quelvar::host::StartReplication(server, replication);
+  quelvar::host::StartReplication(server, replication);  // the server holds it (the panel may start it anew)
 
   auto printCounter = [&console] {
     std::cout << quelvar::host::kCounterLabel << ": " << console.count() << "\n";
@@ -338,7 +338,7 @@ int RunHeadless(const std::filesystem::path& programFolder, const sigset_t& sign
     note += ", " + std::to_string(server.OpenConnections()) + " connection(s) cut off";
   }
   // The saves answered so far go to the replicas before the end.
-  if (replicator) replicator->Stop();
+  if (const auto running = server.Replication()) running->Stop();
   printCounter();
   say(LogLevel::Info, quelvar::host::ShutdownLine(QUELVAR_VERSION, console.count(), note));
   std::cerr.flush();

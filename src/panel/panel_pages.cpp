@@ -130,6 +130,20 @@ std::string PanelDoor::LogStream(const service::HttpRequest& request) {
   return body;
 }
 
+namespace {
+
+// What the page names as restarted by a change ("" when nothing is).
+std::string_view RestartedPart(Restarts restarts) {
+  switch (restarts) {
+    case Restarts::Listener: return kRestartsListener;
+    case Restarts::Replication: return kRestartsReplication;
+    case Restarts::Nothing: break;
+  }
+  return {};
+}
+
+}  // namespace
+
 std::string PanelDoor::SettingsJson() const {
   JsonWriter json;
   json.BeginArray();
@@ -138,7 +152,7 @@ std::string PanelDoor::SettingsJson() const {
       json.BeginObject()
           .Key("chave").String(setting.key)
           .Key("valor").String(setting.value)
-          .Key("reinicia").Bool(setting.restartsListener)
+          .Key("reinicia").String(RestartedPart(setting.restarts))
           .EndObject();
     }
   }

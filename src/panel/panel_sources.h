@@ -26,11 +26,14 @@ struct PanelCredentials {
   std::string passwordHash;  // SenhaPainel; "" when not set
 };
 
+// What a change of a setting restarts to take effect.
+enum class Restarts { Nothing, Listener, Replication };
+
 // One setting as the configuration page shows it.
 struct SettingField {
   std::string key;
   std::string value;
-  bool restartsListener = false;  // a change takes effect only with a restart of the listener
+  Restarts restarts = Restarts::Nothing;
 };
 
 // The outcome of writing the settings.

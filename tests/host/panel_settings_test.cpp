@@ -64,9 +64,10 @@ TEST_F(PanelSettingsTest, SoundValuesPass) {
 
 TEST_F(PanelSettingsTest, WritingKeepsTheOtherLinesAndTellsWhetherTheListenerRestarts) {
   EXPECT_FALSE(WritePanelSettings({{"BackupAutomaticoManter", "5"}, {"Endereco", ""}, {"Porta", "7780"}},
-                                  folder_.path()));
+                                  folder_.path()).listener);
   EXPECT_EQ(Read(), std::string(kStartText) + "BackupAutomaticoManter=5\r\n");
-  EXPECT_TRUE(WritePanelSettings({{"Porta", "7781"}, {"SenhaPainel", "x"}, {"Desconhecida", "y"}}, folder_.path()));
+  EXPECT_TRUE(
+      WritePanelSettings({{"Porta", "7781"}, {"SenhaPainel", "x"}, {"Desconhecida", "y"}}, folder_.path()).listener);
   const std::string text = Read();
   EXPECT_NE(text.find("Porta=7781\r\n"), std::string::npos);
   EXPECT_EQ(text.find("SenhaPainel"), std::string::npos);  // never written by the panel
@@ -100,6 +101,28 @@ TEST_F(PanelSettingsTest, TheReplicaKeysAreShownAndCheckedAsTheStartChecksThem) 
   };
   for (const Values& values : sound) EXPECT_EQ(CheckPanelSettings(values, folder_.path()), "") << values.front().first;
   EXPECT_EQ(Read(), kStartText);
+}
+
+TEST_F(PanelSettingsTest, AReplicaKeyChangedRestartsTheReplicationNotTheListener) {
+  struct Case {
+    Values values;
+    bool listener;
+    bool replication;
+  };
+  const Case cases[] = {
+      {{{"ReplicaIntervaloMs", "500"}}, false, true},
+      {{{"ReplicaIntervaloMs", "500"}}, false, false},  // the same value again: nothing changed
+      {{{"Replica1", folder_.File("replica-a")}, {"Porta", "7782"}}, true, true},
+      {{{"BackupAutomaticoManter", "4"}}, false, false},
+  };
+  for (const Case& c : cases) {
+    const SettingsRestarts restarts = WritePanelSettings(c.values, folder_.path());
+    EXPECT_EQ(restarts.listener, c.listener) << c.values.front().first;
+    EXPECT_EQ(restarts.replication, c.replication) << c.values.front().first;
+  }
+  const std::string text = Read();
+  EXPECT_NE(text.find("ReplicaIntervaloMs=500\r\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("Replica1=" + folder_.File("replica-a") + "\r\n"), std::string::npos) << text;
 }
 
 TEST_F(PanelSettingsTest, ThePanelsLoginAndIdleTimeComeFromTheFile) {

@@ -362,6 +362,47 @@ class Panel(unittest.TestCase):
         self.page("estado")
         self.text_in("estado-dados", "Versão")
 
+    def test_09c_the_replicas_are_set_from_the_page_and_the_replication_restarts(self):
+        self.browser.refresh()
+        self.page("configuracao")
+        interval = self.visible("campo-ReplicaIntervaloMs")
+        interval.clear()
+        interval.send_keys("5")
+        self.element("gravar").click()
+        self.assertIn("ReplicaIntervaloMs reinicia a replicação", self.text_in("aviso-reinicio", "replicação"))
+        self.element("gravar").click()
+        # Refused as the start refuses it, and nothing written.
+        self.text_in("resposta-configuracao", "not a whole number from 10 to 3600000")
+        with open(self.server.config_file()) as f:
+            self.assertNotIn("ReplicaIntervaloMs", f.read())
+        self.browser.refresh()
+        self.page("configuracao")
+        interval = self.visible("campo-ReplicaIntervaloMs")
+        interval.clear()
+        interval.send_keys("200")
+        replica = self.element("campo-Replica1")
+        replica.clear()
+        replica.send_keys("Replicas/Pendrive")
+        self.element("gravar").click()
+        warning = self.text_in("aviso-reinicio", "Replica1")
+        self.assertIn("a alteração de Replica1, ReplicaIntervaloMs reinicia a replicação", warning)
+        self.assertNotIn("reinicia o servidor", warning)
+        self.element("gravar").click()
+        self.text_in("resposta-configuracao", "A replicação será reiniciada")
+        deadline = time.time() + WAIT
+        while "replicação reiniciada com a nova configuração" not in self.server.log_text():
+            self.assertLess(time.time(), deadline, self.server.log_text())
+            time.sleep(0.2)
+        with open(self.server.config_file()) as f:
+            text = f.read()
+        self.assertIn("Replica1=Replicas/Pendrive\n", text)
+        self.assertIn("ReplicaIntervaloMs=200\n", text)
+        self.assertNotIn("servidor reiniciado com a nova configuração\n" * 2, self.server.log_text())
+        self.page("estado")
+        self.text_in("estado-dados", "Replica1")
+        self.assertNotIn("Nenhuma réplica configurada.", self.element("estado-dados").text)
+        self.screenshot("configuracao-replicas")
+
     def test_10_connections_page_lists_clients_and_refusals(self):
         request = urllib.request.Request(self.server.url("/DWServerEventsT03_CONF/GETEVENTS"))
         request.add_header("Authorization", "Basic " + base64.b64encode(b"varosa:errada").decode())

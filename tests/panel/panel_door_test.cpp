@@ -28,7 +28,11 @@ class PanelDoorTest : public ::testing::Test {
     sources.console = &log_;
     sources.programFolder = "/nonexistent-program-folder";
     sources.credentials = [passwordHash] { return PanelCredentials{"operador", passwordHash}; };
-    sources.readSettings = [] { return std::vector<SettingField>{{"Porta", "7780", true}}; };
+    sources.readSettings = [] {
+      return std::vector<SettingField>{{"Porta", "7780", Restarts::Listener},
+                                       {"Replica1", "", Restarts::Replication},
+                                       {"UsuarioPainel", "", Restarts::Nothing}};
+    };
     sources.writeSettings = [this](const std::vector<std::pair<std::string, std::string>>& values) {
       written_ = values;
       return SettingsOutcome{true, "gravada"};
@@ -183,7 +187,13 @@ TEST_F(PanelDoorTest, EveryActionNeedsTheSessionsFormToken) {
   }
   EXPECT_EQ(written_, (std::vector<std::pair<std::string, std::string>>{{"Porta", "7781"}}));
   // A read needs the session but no token.
-  EXPECT_EQ(Call("GET", "/painel/api/configuracao", {}, {{"Cookie", cookie}}).status, 200);
+  const auto settings = Call("GET", "/painel/api/configuracao", {}, {{"Cookie", cookie}});
+  EXPECT_EQ(settings.status, 200);
+  // What a change of each restarts, for the page to say so before writing.
+  EXPECT_NE(settings.body.find(R"x("chave":"Porta","valor":"7780","reinicia":"o servidor (as conexões abertas são encerradas)")x"),
+            std::string::npos) << settings.body;
+  EXPECT_NE(settings.body.find(R"("chave":"Replica1","valor":"","reinicia":"a replicação")"), std::string::npos);
+  EXPECT_NE(settings.body.find(R"("chave":"UsuarioPainel","valor":"","reinicia":"")"), std::string::npos);
 }
 
 TEST_F(PanelDoorTest, LogoutEndsTheSessionAndActionsAreLoggedWithTheOperator) {
