@@ -748,8 +748,13 @@ class OperatorWindowTest : public QObject {
 
   void menuIntegrityCheckCountsOneModuleAndRestoreDoesNothing() {
     StartListening();
+    QVERIFY(!server_->Metrics().LastIntegrity());
     window_->findChild<QAction*>("VerificaIntegridade")->trigger();
     QTRY_COMPARE(Counter()->value(), 1);
+    // The outcome is kept where the panel's state page and /metrics read it.
+    const auto integrity = server_->Metrics().LastIntegrity();
+    QVERIFY(integrity.has_value());
+    QVERIFY(integrity->ok);
     window_->findChild<QAction*>("Restore")->trigger();
     QTest::qWait(50);
     QCOMPARE(Counter()->value(), 1);
