@@ -123,6 +123,26 @@ void PanelWiring::RestartReplication() {
   }
 }
 
+void PanelWiring::RestartListener(const std::string& before) {
+  const std::filesystem::path file = server_.ProgramFolder() / std::string(kConfigFileName);
+  door_.Wake();
+  try {
+    server_.SetPort(PortFromText(IniFile::Load(file).Get(kConfigSection, kPortKey).value_or("")));
+    server_.Start();
+    log_.log(std::string(panel::kLogPrefix) + "servidor reiniciado com a nova configuração");
+  } catch (const std::exception& failure) {
+    log_.log(std::string(panel::kFailurePrefix) + "o servidor não reiniciou com a nova configuração: " +
+             failure.what() + "\rA configuração anterior foi restaurada.");
+    try {
+      IniFile::FromText(before).Save(file);
+      server_.SetPort(PortFromText(IniFile::Load(file).Get(kConfigSection, kPortKey).value_or("")));
+      server_.Start();
+    } catch (const std::exception& again) {
+      log_.log(std::string(panel::kFailurePrefix) + "o servidor não reiniciou: " + again.what());
+    }
+  }
+}
+
 void PanelWiring::Restarts() {
   std::unique_lock guard(lock_);
   for (;;) {
@@ -131,33 +151,11 @@ void PanelWiring::Restarts() {
     wake_.wait_for(guard, kRestartDelay, [this] { return stopping_; });
     if (stopping_) return;
     const bool replication = std::exchange(pendingReplication_, false);
-    if (!pendingRestart_) {
-      guard.unlock();
-      if (replication) RestartReplication();
-      guard.lock();
-      continue;
-    }
-    const std::string before = std::move(*pendingRestart_);
-    pendingRestart_.reset();
+    const std::optional<std::string> before = std::exchange(pendingRestart_, std::nullopt);
     guard.unlock();
+    if (before) RestartListener(*before);
+    // After the listener: the replication reads the file as the listener left it.
     if (replication) RestartReplication();
-    const std::filesystem::path file = server_.ProgramFolder() / std::string(kConfigFileName);
-    door_.Wake();
-    try {
-      server_.SetPort(PortFromText(IniFile::Load(file).Get(kConfigSection, kPortKey).value_or("")));
-      server_.Start();
-      log_.log(std::string(panel::kLogPrefix) + "servidor reiniciado com a nova configuração");
-    } catch (const std::exception& failure) {
-      log_.log(std::string(panel::kFailurePrefix) + "o servidor não reiniciou com a nova configuração: " +
-               failure.what() + "\rA configuração anterior foi restaurada.");
-      try {
-        IniFile::FromText(before).Save(file);
-        server_.SetPort(PortFromText(IniFile::Load(file).Get(kConfigSection, kPortKey).value_or("")));
-        server_.Start();
-      } catch (const std::exception& again) {
-        log_.log(std::string(panel::kFailurePrefix) + "o servidor não reiniciou: " + again.what());
-      }
-    }
     guard.lock();
   }
 }

@@ -34,6 +34,10 @@ class PanelWiring {
  private:
   panel::SettingsOutcome WriteSettings(const std::vector<std::pair<std::string, std::string>>& values);
   void Restarts();
+  // Starts the listener anew with the file's settings; when they cannot be
+  // used, puts `before` (the file's text before the change) back and starts
+  // with it.
+  void RestartListener(const std::string& before);
   // Stops the running replication and starts it anew from the file.
   void RestartReplication();
 
