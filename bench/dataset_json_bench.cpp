@@ -31,7 +31,7 @@
 #include "data/date_texts.h"
 #include "data/mem_table.h"
 #include "data/query.h"
-#include "formats/dataset_json.h"
+#include "data/dataset_json.h"
 #include "formats/json_value.h"
 #include "formats/variant.h"
 #include "formats/wire_values.h"

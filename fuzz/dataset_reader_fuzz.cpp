@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "data/mem_table.h"
-#include "formats/dataset_json.h"
+#include "data/dataset_json.h"
 #include "formats/errors.h"
 #include "formats/json_value.h"
 

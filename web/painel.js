@@ -260,7 +260,7 @@
   $('integridade').addEventListener('click', () => maintenance('manutencao/integridade', 'Testando a integridade...'));
   $('compactar').addEventListener('click', () => maintenance('manutencao/compactar', 'Compactando...'));
 
-  // Configuração: a change that restarts the listener is announced before it is written.
+  // Configuração: a change that restarts something (the listener, the replication) is announced before it is written.
   let settings = [];
   let restartAnnounced = '';
   loaders.configuracao = async function () {
@@ -283,17 +283,19 @@
   $('form-configuracao').addEventListener('submit', async (event) => {
     event.preventDefault();
     const values = {};
-    const restarting = [];
+    const restarting = new Map();  // what restarts -> the changed keys that restart it
     for (const setting of settings) {
       const value = $('campo-' + setting.chave).value;
       values[setting.chave] = value;
-      if (setting.reinicia && value !== setting.valor) restarting.push(setting.chave);
+      if (setting.reinicia && value !== setting.valor) {
+        restarting.set(setting.reinicia, (restarting.get(setting.reinicia) || []).concat(setting.chave));
+      }
     }
-    const announcement = restarting.join(', ');
-    if (restarting.length && restartAnnounced !== announcement) {
+    const announcement = [...restarting].map(([part, keys]) => 'a alteração de ' + keys.join(', ') + ' reinicia ' + part)
+      .join('; ');
+    if (restarting.size && restartAnnounced !== announcement) {
       restartAnnounced = announcement;
-      $('aviso-reinicio').textContent = 'Atenção: a alteração de ' + announcement +
-        ' reinicia o servidor (as conexões abertas são encerradas). Clique em Gravar de novo para confirmar.';
+      $('aviso-reinicio').textContent = 'Atenção: ' + announcement + '. Clique em Gravar de novo para confirmar.';
       show($('aviso-reinicio'), true);
       return;
     }

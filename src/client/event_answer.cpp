@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "formats/base64.h"
-#include "formats/dataset_json.h"
+#include "data/dataset_json.h"
 #include "formats/json_text.h"
 #include "formats/params.h"
 #include "formats/text_codec.h"

@@ -7,7 +7,7 @@
 
 #include "client/csv_text.h"
 #include "client/typed_value.h"
-#include "formats/dataset_json.h"
+#include "data/dataset_json.h"
 #include "formats/errors.h"
 #include "formats/json_text.h"
 #include "formats/text_codec.h"

@@ -18,7 +18,6 @@ namespace fs = std::filesystem;
 
 constexpr std::string_view kPrefix = "Automatico-";
 constexpr std::string_view kSuffix = ".db3";
-constexpr std::string_view kIntegrityFailure = "Erro no teste de validade do banco de dados.";
 // Entries of the operator log (a failure carries " --> ", as every failure).
 constexpr std::string_view kFailureEntry = "Backup automático --> \r";
 constexpr std::string_view kReportEntry = "Backup automático MSG: \r";
@@ -31,6 +30,7 @@ class ScheduledConsole final : public OperatorConsole {
   explicit ScheduledConsole(ServerControl& server) : server_(server) {}
   void countModule() override { server_.Console().countModule(); }
   void log(std::string entry) override { server_.ModuleConsole().log(std::move(entry)); }
+  void integrityChecked(bool passed) override { server_.ModuleConsole().integrityChecked(passed); }
 
  private:
   ServerControl& server_;
@@ -204,7 +204,6 @@ bool BackupScheduler::RunOnce(const BackupSchedule& schedule) {
     std::string answer;
     tools::GeraBackup(dm, name, {}, answer);
     written = true;
-    server_.Metrics().SetIntegrityResult(true, now);
     std::error_code ec;
     const auto size = fs::file_size(folder / name, ec);
     std::string report = "gravado " + (folder / name).string();
@@ -216,7 +215,6 @@ bool BackupScheduler::RunOnce(const BackupSchedule& schedule) {
     }
     console.log(std::string(kReportEntry) + report);
   } catch (const std::exception& failure) {
-    if (failure.what() == kIntegrityFailure) server_.Metrics().SetIntegrityResult(false, now);
     console.log(std::string(kFailureEntry) + failure.what());
   }
   server_.Metrics().SetScheduledBackupResult(written, now);

@@ -265,6 +265,11 @@ int RunHeadless(const std::filesystem::path& programFolder, const sigset_t& sign
 
   HeadlessConsole console;
   quelvar::panel::RecentLog recentLog(console, quelvar::host::PanelLevelOf);
+  // A line of the host itself: on standard error with its level, and in the panel's log.
+  auto say = [&console, &recentLog](LogLevel level, const std::string& text) {
+    console.Write(level, text);
+    recentLog.Keep(text, std::string(quelvar::host::LevelName(level)));
+  };
   ServerControl server(recentLog, programFolder, selfUpdate);
   quelvar::host::PanelWiring panel(server, recentLog);
   server.SetDatabasePath(values.localDb);
@@ -287,22 +292,22 @@ int RunHeadless(const std::filesystem::path& programFolder, const sigset_t& sign
   }
   if (server.BoundTlsPort() != 0) address += " (TLS port " + std::to_string(server.BoundTlsPort()) + ")";
   const quelvar::service::DescriptorBudget descriptors = server.Listener().Descriptors();
-  console.Write(LogLevel::Info, quelvar::host::StartupLine({.version = QUELVAR_VERSION,
-                                                            .address = address,
-                                                            .port = server.BoundPort(),
-                                                            .databaseFile = server.DatabaseFile(),
-                                                            .journalMode = std::string(quelvar::host::JournalModeName(
-                                                                quelvar::host::ReadJournalSetting(programFolder))),
-                                                            .connections = descriptors.connections,
-                                                            .openFileLimit = descriptors.limit,
-                                                            .reservedFiles = descriptors.reserve}));
+  say(LogLevel::Info, quelvar::host::StartupLine({.version = QUELVAR_VERSION,
+                                                 .address = address,
+                                                 .port = server.BoundPort(),
+                                                 .databaseFile = server.DatabaseFile(),
+                                                 .journalMode = std::string(quelvar::host::JournalModeName(
+                                                     quelvar::host::ReadJournalSetting(programFolder))),
+                                                 .connections = descriptors.connections,
+                                                 .openFileLimit = descriptors.limit,
+                                                 .reservedFiles = descriptors.reserve}));
   quelvar::host::BackupScheduler backups(server);
   try {
     backups.Start(quelvar::host::ReadBackupSchedule(programFolder));
   } catch (const std::exception& failure) {
-    console.Write(LogLevel::Error, std::string("scheduled backups are off: ") + failure.what());
+    say(LogLevel::Error, std::string("scheduled backups are off: ") + failure.what());
   }
-  const auto replicator = quelvar::host::StartReplication(server, replication);
+  quelvar::host::StartReplication(server, replication);  // the server holds it (the panel may start it anew)
 
   auto printCounter = [&console] {
     std::cout << quelvar::host::kCounterLabel << ": " << console.count() << "\n";
@@ -324,18 +329,18 @@ int RunHeadless(const std::filesystem::path& programFolder, const sigset_t& sign
   const std::size_t open = server.OpenConnections();
   std::string note = std::string(SignalName(received));
   if (open > 0) {
-    console.Write(LogLevel::Info, "stopping on " + note + ": no new connections; waiting up to " +
-                                      std::to_string(kStopGrace.count()) + " s for " + std::to_string(open) +
-                                      " open connection(s)");
+    say(LogLevel::Info, "stopping on " + note + ": no new connections; waiting up to " +
+                            std::to_string(kStopGrace.count()) + " s for " + std::to_string(open) +
+                            " open connection(s)");
   }
   backups.Stop();
   if (!server.WaitIdle(kStopGrace)) {
     note += ", " + std::to_string(server.OpenConnections()) + " connection(s) cut off";
   }
   // The saves answered so far go to the replicas before the end.
-  if (replicator) replicator->Stop();
+  if (const auto running = server.Replication()) running->Stop();
   printCounter();
-  console.Write(LogLevel::Info, quelvar::host::ShutdownLine(QUELVAR_VERSION, console.count(), note));
+  say(LogLevel::Info, quelvar::host::ShutdownLine(QUELVAR_VERSION, console.count(), note));
   std::cerr.flush();
   std::_Exit(0);
 }

@@ -8,6 +8,7 @@
 #include "host/backup_schedule.h"
 #include "host/host_texts.h"
 #include "host/listener_settings.h"
+#include "host/replica_config.h"
 #include "host/settings.h"
 #include "service/tls_context.h"
 
@@ -16,34 +17,45 @@ namespace {
 
 namespace fs = std::filesystem;
 
-enum class Kind { Port, OptionalPort, Address, Text, Path, Number, Schedule, PanelUser };
+enum class Kind { Port, OptionalPort, Address, Text, Path, Number, Schedule, Replica, PanelUser };
+
+using panel::Restarts;
 
 struct Key {
   std::string_view name;
   Kind kind;
-  bool restartsListener;
+  Restarts restarts;
 };
 
 constexpr Key kKeys[] = {
-    {kPortKey, Kind::Port, true},
-    {kAddressKey, Kind::Address, true},
-    {kUserKey, Kind::Text, true},
-    {kPasswordKey, Kind::Text, true},
-    {kTlsPortKey, Kind::OptionalPort, true},
-    {kTlsCertificateKey, Kind::Path, true},
-    {kTlsKeyKey, Kind::Path, true},
-    {kBodyMemoryKey, Kind::Number, true},
-    {kMaxConnectionsKey, Kind::Number, true},
-    {kPerAddressKey, Kind::Number, true},
-    {kLoginFailuresKey, Kind::Number, true},
-    {kHeaderDeadlineKey, Kind::Number, true},
-    {kIdleKey, Kind::Number, true},
-    {kBodyGraceKey, Kind::Number, true},
-    {kBodyRateKey, Kind::Number, true},
-    {kBackupTimeKey, Kind::Schedule, false},
-    {kBackupKeepKey, Kind::Schedule, false},
-    {kBackupIntervalKey, Kind::Schedule, false},
-    {kPanelUserKey, Kind::PanelUser, false},
+    {kPortKey, Kind::Port, Restarts::Listener},
+    {kAddressKey, Kind::Address, Restarts::Listener},
+    {kUserKey, Kind::Text, Restarts::Listener},
+    {kPasswordKey, Kind::Text, Restarts::Listener},
+    {kTlsPortKey, Kind::OptionalPort, Restarts::Listener},
+    {kTlsCertificateKey, Kind::Path, Restarts::Listener},
+    {kTlsKeyKey, Kind::Path, Restarts::Listener},
+    {kBodyMemoryKey, Kind::Number, Restarts::Listener},
+    {kMaxConnectionsKey, Kind::Number, Restarts::Listener},
+    {kPerAddressKey, Kind::Number, Restarts::Listener},
+    {kLoginFailuresKey, Kind::Number, Restarts::Listener},
+    {kHeaderDeadlineKey, Kind::Number, Restarts::Listener},
+    {kIdleKey, Kind::Number, Restarts::Listener},
+    {kBodyGraceKey, Kind::Number, Restarts::Listener},
+    {kBodyRateKey, Kind::Number, Restarts::Listener},
+    {kBackupTimeKey, Kind::Schedule, Restarts::Nothing},
+    {kBackupKeepKey, Kind::Schedule, Restarts::Nothing},
+    {kBackupIntervalKey, Kind::Schedule, Restarts::Nothing},
+    {kReplicaKeys[0], Kind::Replica, Restarts::Replication},
+    {kReplicaKeys[1], Kind::Replica, Restarts::Replication},
+    {kReplicaEndpointKey, Kind::Replica, Restarts::Replication},
+    {kReplicaRegionKey, Kind::Replica, Restarts::Replication},
+    {kReplicaKeyFileKey, Kind::Replica, Restarts::Replication},
+    {kReplicaIntervalKey, Kind::Replica, Restarts::Replication},
+    {kReplicaRetentionKey, Kind::Replica, Restarts::Replication},
+    {kReplicaLogLimitKey, Kind::Replica, Restarts::Replication},
+    {kReplicaDrillKey, Kind::Replica, Restarts::Replication},
+    {kPanelUserKey, Kind::PanelUser, Restarts::Nothing},
 };
 
 const Key* FindKey(std::string_view name) {
@@ -107,7 +119,7 @@ std::vector<panel::SettingField> ReadPanelSettings(const fs::path& programFolder
   const IniFile ini = LoadOrEmpty(programFolder);
   std::vector<panel::SettingField> fields;
   for (const Key& key : kKeys) {
-    fields.push_back({std::string(key.name), ini.Get(kConfigSection, key.name).value_or(""), key.restartsListener});
+    fields.push_back({std::string(key.name), ini.Get(kConfigSection, key.name).value_or(""), key.restarts});
   }
   return fields;
 }
@@ -138,6 +150,7 @@ std::string CheckPanelSettings(const std::vector<std::pair<std::string, std::str
       case Kind::PanelUser:
       case Kind::Path:
       case Kind::Schedule:
+      case Kind::Replica:
         break;
     }
   }
@@ -146,6 +159,11 @@ std::string CheckPanelSettings(const std::vector<std::pair<std::string, std::str
       ParseBackupSchedule(changed.Get(kConfigSection, kBackupTimeKey), changed.Get(kConfigSection, kBackupKeepKey),
                           changed.Get(kConfigSection, kBackupIntervalKey));
   if (!schedule.problem.empty()) return "Backup automático: " + schedule.problem;
+  try {
+    ReplicaSettingsFrom(changed, programFolder);
+  } catch (const std::exception& failure) {
+    return std::string("Réplicas: ") + failure.what();
+  }
   const service::ListenerOptions options = ListenerOptionsFrom(changed, programFolder);
   if (options.tls) {
     try {
@@ -157,16 +175,18 @@ std::string CheckPanelSettings(const std::vector<std::pair<std::string, std::str
   return {};
 }
 
-bool WritePanelSettings(const std::vector<std::pair<std::string, std::string>>& values, const fs::path& programFolder) {
+SettingsRestarts WritePanelSettings(const std::vector<std::pair<std::string, std::string>>& values,
+                                    const fs::path& programFolder) {
   const IniFile before = LoadOrEmpty(programFolder);
   const IniFile after = WithValues(before, values);
   after.Save(programFolder / std::string(kConfigFileName));
+  SettingsRestarts restarts;
   for (const Key& key : kKeys) {
-    if (key.restartsListener && before.Get(kConfigSection, key.name) != after.Get(kConfigSection, key.name)) {
-      return true;
-    }
+    if (before.Get(kConfigSection, key.name) == after.Get(kConfigSection, key.name)) continue;
+    restarts.listener = restarts.listener || key.restarts == Restarts::Listener;
+    restarts.replication = restarts.replication || key.restarts == Restarts::Replication;
   }
-  return false;
+  return restarts;
 }
 
 }  // namespace quelvar::host

@@ -1,7 +1,8 @@
 #pragma once
 // The settings the operator panel shows and writes: the keys of Config1.ini
 // (section INDICE) for the port, the address, the credentials, the TLS port,
-// the listener's limits, the scheduled backups and the panel's own user.
+// the listener's limits, the scheduled backups, the replicas
+// (replica_config.h) and the panel's own user.
 // New values are checked as a start-up would check them, and only a set in
 // which every value is sound is written, whole, to the file.
 //
@@ -39,9 +40,15 @@ std::vector<panel::SettingField> ReadPanelSettings(const std::filesystem::path& 
 std::string CheckPanelSettings(const std::vector<std::pair<std::string, std::string>>& values,
                                const std::filesystem::path& programFolder);
 
-// Writes `values` into Config1.ini (every other line kept), whole. True when
-// a key whose change needs a restart of the listener changed.
-bool WritePanelSettings(const std::vector<std::pair<std::string, std::string>>& values,
-                        const std::filesystem::path& programFolder);
+// What a written change needs restarted.
+struct SettingsRestarts {
+  bool listener = false;
+  bool replication = false;
+};
+
+// Writes `values` into Config1.ini (every other line kept), whole, and tells
+// what must restart for the changed keys to take effect.
+SettingsRestarts WritePanelSettings(const std::vector<std::pair<std::string, std::string>>& values,
+                                    const std::filesystem::path& programFolder);
 
 }  // namespace quelvar::host

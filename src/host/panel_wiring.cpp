@@ -4,9 +4,12 @@
 #include <exception>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 #include "host/log_format.h"
 #include "host/panel_settings.h"
+#include "host/replica_config.h"
+#include "host/replication_start.h"
 #include "host/settings.h"
 #include "panel/panel_texts.h"
 
@@ -34,6 +37,11 @@ panel::PanelSources SourcesOf(ServerControl& server) {
   sources.openConnections = [&server] { return server.OpenConnections(); };
   sources.readSettings = [folder] { return ReadPanelSettings(folder); };
   sources.roster = &server.Listener().Roster();
+  sources.lastIntegrity = [&server]() -> std::optional<panel::IntegrityResult> {
+    const auto outcome = server.Metrics().LastIntegrity();
+    if (!outcome) return std::nullopt;
+    return panel::IntegrityResult{outcome->ok, outcome->when};
+  };
   sources.replicas = [&server] {
     std::vector<panel::ReplicaLine> lines;
     if (const auto replication = server.Replication()) {
@@ -81,51 +89,73 @@ panel::SettingsOutcome PanelWiring::WriteSettings(const std::vector<std::pair<st
   const std::string problem = CheckPanelSettings(values, folder);
   if (!problem.empty()) return {false, problem};
   const std::string before = FileText(folder / std::string(kConfigFileName));
-  bool restart = false;
+  SettingsRestarts restarts;
   try {
-    restart = WritePanelSettings(values, folder);
+    restarts = WritePanelSettings(values, folder);
   } catch (const std::exception& failure) {
     return {false, failure.what()};
   }
-  if (!restart) {
+  if (!restarts.listener && !restarts.replication) {
     return {true, "Configuração gravada. Um novo horário de backup automático vale a partir do próximo início do "
                   "servidor."};
   }
   {
     std::lock_guard guard(lock_);
-    if (!pendingRestart_) pendingRestart_ = before;
+    if (restarts.listener && !pendingRestart_) pendingRestart_ = before;
+    pendingReplication_ = pendingReplication_ || restarts.replication;
   }
   wake_.notify_all();
+  if (!restarts.listener) {
+    return {true, "Configuração gravada. A replicação será reiniciada em instantes com a nova configuração."};
+  }
   return {true, "Configuração gravada. O servidor será reiniciado em instantes com a nova configuração."};
+}
+
+void PanelWiring::RestartReplication() {
+  try {
+    const replica::ReplicaSettings settings = ReadReplicaSettings(server_.ProgramFolder());
+    if (const auto running = server_.Replication()) running->Stop();
+    server_.SetReplication(nullptr);
+    StartReplication(server_, settings);
+    log_.log(std::string(panel::kLogPrefix) + "replicação reiniciada com a nova configuração");
+  } catch (const std::exception& failure) {
+    log_.log(std::string(panel::kFailurePrefix) + "a replicação não reiniciou: " + failure.what());
+  }
+}
+
+void PanelWiring::RestartListener(const std::string& before) {
+  const std::filesystem::path file = server_.ProgramFolder() / std::string(kConfigFileName);
+  door_.Wake();
+  try {
+    server_.SetPort(PortFromText(IniFile::Load(file).Get(kConfigSection, kPortKey).value_or("")));
+    server_.Start();
+    log_.log(std::string(panel::kLogPrefix) + "servidor reiniciado com a nova configuração");
+  } catch (const std::exception& failure) {
+    log_.log(std::string(panel::kFailurePrefix) + "o servidor não reiniciou com a nova configuração: " +
+             failure.what() + "\rA configuração anterior foi restaurada.");
+    try {
+      IniFile::FromText(before).Save(file);
+      server_.SetPort(PortFromText(IniFile::Load(file).Get(kConfigSection, kPortKey).value_or("")));
+      server_.Start();
+    } catch (const std::exception& again) {
+      log_.log(std::string(panel::kFailurePrefix) + "o servidor não reiniciou: " + again.what());
+    }
+  }
 }
 
 void PanelWiring::Restarts() {
   std::unique_lock guard(lock_);
   for (;;) {
-    wake_.wait(guard, [this] { return stopping_ || pendingRestart_.has_value(); });
+    wake_.wait(guard, [this] { return stopping_ || pendingRestart_.has_value() || pendingReplication_; });
     if (stopping_) return;
     wake_.wait_for(guard, kRestartDelay, [this] { return stopping_; });
     if (stopping_) return;
-    const std::string before = std::move(*pendingRestart_);
-    pendingRestart_.reset();
+    const bool replication = std::exchange(pendingReplication_, false);
+    const std::optional<std::string> before = std::exchange(pendingRestart_, std::nullopt);
     guard.unlock();
-    const std::filesystem::path file = server_.ProgramFolder() / std::string(kConfigFileName);
-    door_.Wake();
-    try {
-      server_.SetPort(PortFromText(IniFile::Load(file).Get(kConfigSection, kPortKey).value_or("")));
-      server_.Start();
-      log_.log(std::string(panel::kLogPrefix) + "servidor reiniciado com a nova configuração");
-    } catch (const std::exception& failure) {
-      log_.log(std::string(panel::kFailurePrefix) + "o servidor não reiniciou com a nova configuração: " +
-               failure.what() + "\rA configuração anterior foi restaurada.");
-      try {
-        IniFile::FromText(before).Save(file);
-        server_.SetPort(PortFromText(IniFile::Load(file).Get(kConfigSection, kPortKey).value_or("")));
-        server_.Start();
-      } catch (const std::exception& again) {
-        log_.log(std::string(panel::kFailurePrefix) + "o servidor não reiniciou: " + again.what());
-      }
-    }
+    if (before) RestartListener(*before);
+    // After the listener: the replication reads the file as the listener left it.
+    if (replication) RestartReplication();
     guard.lock();
   }
 }

@@ -1,9 +1,10 @@
 #pragma once
 // The operator panel put on the server's listener: the panel's door gets the
 // server's state, the settings file and the recent operator log, and a
-// settings change that needs it restarts the listener (on a thread of its
-// own, a moment after the answer has gone; when the new settings cannot be
-// used, the previous file is put back and the listener started with it).
+// settings change that needs it restarts the listener or the replication (on
+// a thread of its own, a moment after the answer has gone; when the new
+// settings cannot be used by the listener, the previous file is put back and
+// the listener started with it).
 
 #include <condition_variable>
 #include <mutex>
@@ -33,6 +34,12 @@ class PanelWiring {
  private:
   panel::SettingsOutcome WriteSettings(const std::vector<std::pair<std::string, std::string>>& values);
   void Restarts();
+  // Starts the listener anew with the file's settings; when they cannot be
+  // used, puts `before` (the file's text before the change) back and starts
+  // with it.
+  void RestartListener(const std::string& before);
+  // Stops the running replication and starts it anew from the file.
+  void RestartReplication();
 
   ServerControl& server_;
   panel::RecentLog& log_;
@@ -41,6 +48,7 @@ class PanelWiring {
   std::condition_variable wake_;
   bool stopping_ = false;
   std::optional<std::string> pendingRestart_;  // the file's text before the change
+  bool pendingReplication_ = false;
   std::thread restarter_;
 };
 

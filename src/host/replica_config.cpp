@@ -52,12 +52,16 @@ replica::S3Access Access(const IniFile& ini, const std::filesystem::path& progra
 }  // namespace
 
 replica::ReplicaSettings ReadReplicaSettings(const std::filesystem::path& programFolder) {
-  replica::ReplicaSettings settings;
   const auto ini = LoadIni(programFolder);
-  if (!ini) return settings;
+  if (!ini) return {};
+  return ReplicaSettingsFrom(*ini, programFolder);
+}
+
+replica::ReplicaSettings ReplicaSettingsFrom(const IniFile& ini, const std::filesystem::path& programFolder) {
+  replica::ReplicaSettings settings;
   bool s3 = false;
   for (std::string_view key : kReplicaKeys) {
-    std::string target = Value(*ini, key);
+    std::string target = Value(ini, key);
     if (target.empty()) continue;
     // A relative folder is taken from the program folder, as the database is.
     if (!replica::IsS3Target(target) && std::filesystem::path(target).is_relative()) {
@@ -66,13 +70,13 @@ replica::ReplicaSettings ReadReplicaSettings(const std::filesystem::path& progra
     settings.replicas.push_back({std::string(key), target});
     s3 = s3 || replica::IsS3Target(target);
   }
-  settings.interval = std::chrono::milliseconds(Number(*ini, kReplicaIntervalKey, 10, 3600000, 1000));
-  settings.retentionDays = static_cast<int>(Number(*ini, kReplicaRetentionKey, 1, 36500, 7));
-  settings.logLimitBytes = static_cast<std::uint64_t>(Number(*ini, kReplicaLogLimitKey, 1, 1 << 20, 1024)) << 20;
-  settings.drillEvery = std::chrono::seconds(Number(*ini, kReplicaDrillKey, 1, 365LL * 86400, 86400));
+  settings.interval = std::chrono::milliseconds(Number(ini, kReplicaIntervalKey, 10, 3600000, 1000));
+  settings.retentionDays = static_cast<int>(Number(ini, kReplicaRetentionKey, 1, 36500, 7));
+  settings.logLimitBytes = static_cast<std::uint64_t>(Number(ini, kReplicaLogLimitKey, 1, 1 << 20, 1024)) << 20;
+  settings.drillEvery = std::chrono::seconds(Number(ini, kReplicaDrillKey, 1, 365LL * 86400, 86400));
   settings.firstDrillAfter = std::min<std::chrono::seconds>(settings.drillEvery, std::chrono::seconds(300));
   if (s3) {
-    settings.s3 = Access(*ini, programFolder, true);
+    settings.s3 = Access(ini, programFolder, true);
     if (settings.s3.keyId.empty()) {
       throw std::runtime_error("an S3 replica needs " + std::string(kReplicaKeyFileKey) + " in " +
                                std::string(kConfigFileName));

@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <string_view>
 
+#include "host/settings.h"
 #include "replica/replica_settings.h"
 
 namespace quelvar::host {
@@ -38,6 +39,9 @@ inline constexpr std::string_view kReplicaDrillKey = "ReplicaEnsaioSegundos";
 // out of range, a key file others may read, an S3 replica without endpoint or
 // keys): the server does not start without the replication it was told to run.
 replica::ReplicaSettings ReadReplicaSettings(const std::filesystem::path& programFolder);
+// The same from the settings `ini` (the file's text, or a change to it not
+// yet written), with the same checks and refusals.
+replica::ReplicaSettings ReplicaSettingsFrom(const IniFile& ini, const std::filesystem::path& programFolder);
 
 // Only the S3 access (for a restore from a source); with `required` the key
 // file must be usable, as ReadReplicaSettings demands.

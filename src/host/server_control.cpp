@@ -87,8 +87,20 @@ void ServerControl::Start() {
     throw service::ListenerError(failure.what());
   }
   listener_.SetActive(true);
+  std::lock_guard guard(started_);
   version_ = std::string(kServerVersion);
   startedPort_ = port_;
+  if (onStarted_) onStarted_();
+}
+
+void ServerControl::SetOnStarted(std::function<void()> started) {
+  std::lock_guard guard(started_);
+  onStarted_ = std::move(started);
+}
+
+std::string ServerControl::Version() const {
+  std::lock_guard guard(started_);
+  return version_;
 }
 
 void ServerControl::Stop() { listener_.SetActive(false); }
@@ -108,6 +120,7 @@ std::uint16_t ServerControl::BoundPort() const { return listener_.BoundPort(); }
 std::uint16_t ServerControl::BoundTlsPort() const { return listener_.BoundTlsPort(); }
 
 std::string ServerControl::Caption() const {
+  std::lock_guard guard(started_);
   if (version_.empty()) return std::string(kDesignCaption);
   return ServerCaption(version_, startedPort_);
 }

@@ -15,7 +15,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -64,10 +66,15 @@ class ServerControl {
 
   // Stops, sets the handler, the port and the listener's options of
   // Config1.ini (credentials, address, TLS, limits: read again at every
-  // start), starts, sets the version text. Throws service::ListenerError (the
-  // listener stopped, the version text unchanged) when the port is outside
-  // 0-65535 or cannot be opened, or the options cannot be used.
+  // start), starts, sets the version text and tells the start (SetOnStarted).
+  // Throws service::ListenerError (the listener stopped, the version text
+  // unchanged) when the port is outside 0-65535 or cannot be opened, or the
+  // options cannot be used. Any thread (the window's, the panel's restarts).
   void Start();
+  // `started` runs after each successful Start, on the thread that started,
+  // while no other start can finish: it must only hand the news on (the
+  // window queues a refresh of its caption). nullptr: none.
+  void SetOnStarted(std::function<void()> started);
   // Stops the listener; harmless when already stopped.
   void Stop();
   // The graceful stop: StopAccepting() closes the port, WaitIdle() gives the
@@ -95,7 +102,7 @@ class ServerControl {
   service::Listener& Listener() { return listener_; }
 
   // `FVersao`: empty until the listener has first started.
-  const std::string& Version() const { return version_; }
+  std::string Version() const;
   // The window caption: the design caption until the first start.
   std::string Caption() const;
 
@@ -116,8 +123,10 @@ class ServerControl {
   service::ServiceMonitor monitor_;
   service::Listener listener_;
   int port_ = 0;
+  mutable std::mutex started_;  // guards the three below
   std::string version_;
   int startedPort_ = 0;  // the port of the caption
+  std::function<void()> onStarted_;
 };
 
 }  // namespace quelvar::host

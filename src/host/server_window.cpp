@@ -47,6 +47,11 @@ TFormServer000::TFormServer000(ServerControl& server, QtOperatorConsole& console
       endProgram_(std::move(endProgram)) {
   setObjectName("TFormServer000");
   setWindowTitle(QtText(server_.Caption()));
+  // A start from elsewhere (the panel's restart after a settings change) runs
+  // on another thread: the caption is refreshed on this one.
+  server_.SetOnStarted([this] {
+    QMetaObject::invokeMethod(this, [this] { setWindowTitle(QtText(server_.Caption())); }, Qt::QueuedConnection);
+  });
   BuildWidgets();
   connect(&console_, &QtOperatorConsole::modulesCounted, this, &TFormServer000::AddModules);
   connect(&console_, &QtOperatorConsole::entriesLogged, this, &TFormServer000::AppendEntries);
@@ -59,7 +64,7 @@ TFormServer000::TFormServer000(ServerControl& server, QtOperatorConsole& console
   });
 }
 
-TFormServer000::~TFormServer000() = default;
+TFormServer000::~TFormServer000() { server_.SetOnStarted(nullptr); }
 
 void TFormServer000::BuildWidgets() {
   setFixedSize(542, 328);
@@ -236,7 +241,9 @@ std::optional<std::string> TFormServer000::RunMenuAction(Action action) {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   std::string answer;
   try {
-    TDM dm(console_, server_.SharedDatabasePath(), server_.ProgramFolder());
+    // The module console: its entries and its integrity outcome reach the
+    // figures and the panel as a request's do.
+    TDM dm(server_.ModuleConsole(), server_.SharedDatabasePath(), server_.ProgramFolder());
     action(dm, answer);
   } catch (const std::exception& failure) {
     QApplication::restoreOverrideCursor();

@@ -64,13 +64,12 @@ int RunOperatorWindow(int argc, char** argv, const std::filesystem::path& progra
   ServerControl server(recentLog, programFolder, selfUpdate);
   PanelWiring panel(server, recentLog);
   BackupScheduler backups(server);
-  std::shared_ptr<replica::Replicator> replication;
   // Closing the window stops the listener, then ends the process at once:
   // requests in progress and open connections are cut off.
   TFormServer000 window(server, console, [] { std::_Exit(0); });
   StartBackupsWithTheListener(window, backups, recentLog, programFolder, [&] {
     try {
-      replication = StartReplication(server, ReadReplicaSettings(programFolder));
+      StartReplication(server, ReadReplicaSettings(programFolder));  // the server holds it (the panel may start it anew)
     } catch (const std::exception& failure) {
       recentLog.log(std::string("Replication --> the replication cannot start: ") + failure.what());
     }

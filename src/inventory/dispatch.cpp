@@ -3,7 +3,7 @@
 #include <array>
 
 #include "data/tdm.h"
-#include "formats/dataset_json.h"
+#include "data/dataset_json.h"
 #include "formats/errors.h"
 #include "inventory/procedure_tables.h"
 
@@ -59,11 +59,15 @@ void LogEmptiedValues(const TDM& dm, std::string_view pOpcao, const MemTable& re
 
 EncodedText Consulta(TDM& dm, std::string_view pOpcao, std::string_view pFiltro, bool pDesat,
                      std::string_view pData1, std::string_view pData2) {
+  const QueryOption* entry = FindOption(QueryOptions(), pOpcao);
+  return ConsultaPor(dm, pOpcao, entry ? entry->run : nullptr,
+                     QueryArgs{std::string(pFiltro), pDesat, std::string(pData1), std::string(pData2)});
+}
+
+EncodedText ConsultaPor(TDM& dm, std::string_view pOpcao, QueryProcedure procedure, const QueryArgs& args) {
   try {
-    const QueryOption* entry = FindOption(QueryOptions(), pOpcao);
-    if (!entry) ThrowUnknownOption(pOpcao);
-    const QueryArgs args{std::string(pFiltro), pDesat, std::string(pData1), std::string(pData2)};
-    MemTable& result = entry->run(dm, args);
+    if (!procedure) ThrowUnknownOption(pOpcao);
+    MemTable& result = procedure(dm, args);
     LogEmptiedValues(dm, pOpcao, result);
     return DatasetHolderText(result, "temp", true, dm.Encoding);
   } catch (const std::exception& e) {

@@ -2,9 +2,10 @@
 // The generic query, save and delete dispatch of the service module.
 //
 // Business procedures are selected by option strings (queries, saves) or by
-// the table family's flag code (deletes). Each family contributes its rows to
-// the option tables (procedure_tables.cpp); the dispatchers own the common
-// failure path: log one operator entry and answer a message.
+// the table family's flag code (deletes). Each family of this floor contributes
+// its rows to the option tables (procedure_tables.cpp); a procedure of a higher
+// floor hands itself to ConsultaPor. The dispatchers own the common failure
+// path: log one operator entry and answer a message.
 
 #include <cstdint>
 #include <string>
@@ -60,6 +61,12 @@ inline constexpr std::string_view kEmptiedValuesWarning = "Valores que o tipo do
 // TJSONParam::SetAsString. Values left empty are logged as above, once.
 EncodedText Consulta(TDM& dm, std::string_view pOpcao, std::string_view pFiltro, bool pDesat,
                      std::string_view pData1, std::string_view pData2);
+
+// The same path for a query procedure a higher floor owns (the free query):
+// `procedure` runs with `args`, and its result, failure and warnings are
+// answered and logged under the name `pOpcao` as Consulta does. A null
+// procedure fails as an unknown option.
+EncodedText ConsultaPor(TDM& dm, std::string_view pOpcao, QueryProcedure procedure, const QueryArgs& args);
 
 // Decodes the header (and item) dataset JSON into MemTable1 (and MemTable2),
 // runs the selected save procedure and returns its answer; after a failure

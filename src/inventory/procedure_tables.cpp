@@ -10,7 +10,6 @@
 #include "inventory/materials.h"
 #include "inventory/simple_registers.h"
 #include "inventory/users.h"
-#include "tools/free_query.h"
 
 namespace quelvar::inventory {
 
@@ -27,7 +26,7 @@ std::vector<Row> Join(std::initializer_list<std::span<const Row>> families) {
 
 // Built once, on first use, and never changed afterwards.
 std::span<const QueryOption> QueryOptions() {
-  static const std::vector<QueryOption> table = Join<QueryOption>({DocumentQueryOptions(), CostQueryOptions(), tools::FreeQueryOptions(), ConfigQueryOptions(), MaterialQueryOptions(), LotQueryOptions(), SimpleRegisterQueryOptions(), UserQueryOptions()});
+  static const std::vector<QueryOption> table = Join<QueryOption>({DocumentQueryOptions(), CostQueryOptions(), ConfigQueryOptions(), MaterialQueryOptions(), LotQueryOptions(), SimpleRegisterQueryOptions(), UserQueryOptions()});
   return table;
 }
 

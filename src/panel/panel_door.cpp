@@ -151,6 +151,7 @@ void PanelDoor::Api(std::string_view route, const HttpRequest& request, HttpRepl
   }
   if (!CarriesFormToken(request, *session)) {
     LogAction(*session, "pedido recusado sem token do formulário: " + std::string(route));
+    if (context.refused) context.refused(kFormTokenRefusal);
     Message(reply, 403, kFormTokenRefused);
     return;
   }

@@ -48,7 +48,7 @@ std::string PanelDoor::StateJson() const {
   const std::uint64_t wal = service::DatabaseBytes(database + "-wal");
   json.Key("bytesBanco").Integer(static_cast<std::int64_t>(total - std::min(total, wal)));
   json.Key("bytesLog").Integer(static_cast<std::int64_t>(wal));
-  if (const auto integrity = tools_.LastIntegrity()) {
+  if (const auto integrity = sources_.lastIntegrity ? sources_.lastIntegrity() : std::nullopt) {
     json.Key("integridade").BeginObject().Key("ok").Bool(integrity->ok).Key("quando").Integer(integrity->when).EndObject();
   } else {
     json.Key("integridade").Null();
@@ -130,6 +130,20 @@ std::string PanelDoor::LogStream(const service::HttpRequest& request) {
   return body;
 }
 
+namespace {
+
+// What the page names as restarted by a change ("" when nothing is).
+std::string_view RestartedPart(Restarts restarts) {
+  switch (restarts) {
+    case Restarts::Listener: return kRestartsListener;
+    case Restarts::Replication: return kRestartsReplication;
+    case Restarts::Nothing: break;
+  }
+  return {};
+}
+
+}  // namespace
+
 std::string PanelDoor::SettingsJson() const {
   JsonWriter json;
   json.BeginArray();
@@ -138,7 +152,7 @@ std::string PanelDoor::SettingsJson() const {
       json.BeginObject()
           .Key("chave").String(setting.key)
           .Key("valor").String(setting.value)
-          .Key("reinicia").Bool(setting.restartsListener)
+          .Key("reinicia").String(RestartedPart(setting.restarts))
           .EndObject();
     }
   }

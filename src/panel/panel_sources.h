@@ -26,17 +26,26 @@ struct PanelCredentials {
   std::string passwordHash;  // SenhaPainel; "" when not set
 };
 
+// What a change of a setting restarts to take effect.
+enum class Restarts { Nothing, Listener, Replication };
+
 // One setting as the configuration page shows it.
 struct SettingField {
   std::string key;
   std::string value;
-  bool restartsListener = false;  // a change takes effect only with a restart of the listener
+  Restarts restarts = Restarts::Nothing;
 };
 
 // The outcome of writing the settings.
 struct SettingsOutcome {
   bool written = false;
   std::string message;  // the refusal, or what happens next
+};
+
+// The outcome of the last integrity check of the database and when it ran.
+struct IntegrityResult {
+  bool ok = false;
+  std::time_t when = 0;
 };
 
 // One line about one replica: its name and its state (lag, last shipment).
@@ -61,6 +70,8 @@ struct PanelSources {
   // Validates `values` (key, new value) as a start-up would, and when every
   // one is sound writes the settings file whole with them.
   std::function<SettingsOutcome(const std::vector<std::pair<std::string, std::string>>& values)> writeSettings;
+  // The last integrity check, whatever ran it; not set (or nothing) when none ran.
+  std::function<std::optional<IntegrityResult>()> lastIntegrity;
   // The replicas' state; not set when no replication is wired.
   std::function<std::vector<ReplicaLine>()> replicas;
   // The clients connected now and the last refusals, when the listener keeps them.

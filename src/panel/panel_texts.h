@@ -14,6 +14,11 @@ inline constexpr std::string_view kNoPanelPassword =
     "A senha do painel não está definida: defina SenhaPainel no Config1.ini.";
 inline constexpr std::string_view kSessionNeeded = "Sessão expirada ou inexistente: entre novamente.";
 inline constexpr std::string_view kFormTokenRefused = "Pedido recusado: token do formulário ausente ou inválido.";
+// The reason a form without its token is listed among the refusals.
+inline constexpr std::string_view kFormTokenRefusal = "token do formulário recusado";
+// What the configuration page says a change restarts.
+inline constexpr std::string_view kRestartsListener = "o servidor (as conexões abertas são encerradas)";
+inline constexpr std::string_view kRestartsReplication = "a replicação";
 inline constexpr std::string_view kBusy = "O servidor está ocupado; tente novamente em instantes.";
 inline constexpr std::string_view kNotFound = "Página não encontrada.";
 inline constexpr std::string_view kBadBackupName =

@@ -78,9 +78,7 @@ std::string PanelTools::RunEvent(void (*event)(TDM&, TDWParams&, std::string&),
 }
 
 std::string PanelTools::Backup(const std::string& name) {
-  const std::string answer = RunEvent(tools::Backup, {{"Destino1", name}, {"Destino2", ""}});
-  if (answer.rfind("Backup gerado", 0) == 0) Remember(true);
-  return answer;
+  return RunEvent(tools::Backup, {{"Destino1", name}, {"Destino2", ""}});
 }
 
 std::string PanelTools::Restore(const std::string& name) { return RunEvent(tools::Restore, {{"Origem", name}}); }
@@ -90,7 +88,6 @@ std::string PanelTools::Check() {
   TDM dm(*sources_.console, sources_.databasePath, sources_.programFolder);
   try {
     const bool ok = tools::IntegrityValidator(dm, dm.DatabaseFile()).Check();
-    Remember(ok);
     return ok ? "OK" : "Erro no teste de validade do banco de dados.";
   } catch (const std::exception& failure) {
     dm.Log(std::string("Validate --> \r") + failure.what());
@@ -122,16 +119,6 @@ std::optional<std::string> PanelTools::Download(const std::string& name) const {
   std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (bytes.size() > kMaxDownloadBytes) return std::nullopt;
   return bytes;
-}
-
-void PanelTools::Remember(bool ok) {
-  std::lock_guard guard(resultLock_);
-  lastIntegrity_ = IntegrityResult{ok, std::time(nullptr)};
-}
-
-std::optional<IntegrityResult> PanelTools::LastIntegrity() const {
-  std::lock_guard guard(resultLock_);
-  return lastIntegrity_;
 }
 
 }  // namespace quelvar::panel

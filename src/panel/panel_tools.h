@@ -29,11 +29,6 @@ struct BackupFile {
   std::time_t modified = 0;
 };
 
-struct IntegrityResult {
-  bool ok = false;
-  std::time_t when = 0;
-};
-
 class PanelTools {
  public:
   // Backup files larger than this are not offered for download through the
@@ -57,10 +52,7 @@ class PanelTools {
   // plain "*.db3" name of a regular file in the folder, or is too large.
   std::optional<std::string> Download(const std::string& name) const;
 
-  std::optional<IntegrityResult> LastIntegrity() const;
-
  private:
-  void Remember(bool ok);
   // Runs a desktop event on a module of its own with these string inputs and
   // returns its "Resposta".
   std::string RunEvent(void (*event)(TDM&, TDWParams&, std::string&),
@@ -69,8 +61,6 @@ class PanelTools {
   const PanelSources& sources_;
   // One action at a time: they would only queue on the database's locks.
   std::mutex acting_;
-  mutable std::mutex resultLock_;
-  std::optional<IntegrityResult> lastIntegrity_;
 };
 
 // True for a plain file name ending in ".db3" (any letter case), without

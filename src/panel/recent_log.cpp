@@ -14,10 +14,15 @@ void RecentLog::countModule() {
 }
 
 void RecentLog::log(std::string entry) {
+  Keep(entry, levelOf_ ? levelOf_(entry) : "INFO");
+  inner_.log(std::move(entry));
+}
+
+void RecentLog::Keep(std::string_view entry, std::string level) {
   LogEntry kept;
   kept.when = std::time(nullptr);
-  kept.level = levelOf_ ? levelOf_(entry) : "INFO";
-  kept.text = entry.substr(0, kMaxKeptEntryBytes);
+  kept.level = std::move(level);
+  kept.text = std::string(entry.substr(0, kMaxKeptEntryBytes));
   {
     std::lock_guard guard(lock_);
     kept.number = ++last_;
@@ -25,7 +30,6 @@ void RecentLog::log(std::string entry) {
     while (entries_.size() > capacity_) entries_.pop_front();
   }
   arrived_.notify_all();
-  inner_.log(std::move(entry));
 }
 
 std::vector<LogEntry> RecentLog::After(std::uint64_t number) const {

@@ -40,6 +40,10 @@ class RecentLog final : public OperatorConsole {
 
   void countModule() override;
   void log(std::string entry) override;
+  void integrityChecked(bool passed) override { inner_.integrityChecked(passed); }
+  // Keeps an entry the program has shown on its own (a line of the host at
+  // start-up or at the end, with its level) without passing it on.
+  void Keep(std::string_view entry, std::string level);
 
   // Modules counted through this console (the request counter).
   std::uint64_t Modules() const { return modules_.load(); }

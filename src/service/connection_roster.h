@@ -1,9 +1,11 @@
 #pragma once
 // Who is connected now, and who was refused lately, for the operator: the
 // client addresses with open connections (since when, how many requests they
-// have made since then) and the last kKeptRefusals refusals (a connection
-// over the per-address cap, wrong credentials). Bounded: an address is held
-// only while it has open connections. Thread-safe.
+// have made since then) and the last kKeptRefusals refusals met at the door
+// (the reasons below, a request refused with its status, the operator door's
+// own refusals). Bounded: an address is held only while it has open
+// connections; the refusals are a ring. Thread-safe; a refusal costs one short
+// lock, and only refusals pay it.
 
 #include <cstddef>
 #include <cstdint>
@@ -11,10 +13,19 @@
 #include <deque>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
 namespace quelvar::service {
+
+// The reasons the listener gives.
+inline constexpr std::string_view kPerAddressRefusal = "conexões demais deste endereço";
+inline constexpr std::string_view kEvictedRefusal = "conexão sem cabeçalho encerrada no limite de conexões";
+inline constexpr std::string_view kHeaderDeadlineRefusal = "prazo do cabeçalho esgotado";
+inline constexpr std::string_view kTlsHandshakeRefusal = "negociação TLS falhou";
+inline constexpr std::string_view kCredentialsRefusal = "credenciais recusadas";
+inline constexpr std::string_view kEntranceLoginRefusal = "entrada no painel recusada";
 
 class ConnectionRoster {
  public:

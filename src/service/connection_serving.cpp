@@ -76,6 +76,22 @@ using TlsStream = asio::ssl::stream<TimedStream&>;
 std::string ToString(boost::string_view text) { return std::string(text.data(), text.size()); }
 std::string_view View(boost::string_view text) { return std::string_view(text.data(), text.size()); }
 
+// Why a refusal answered with `status` was made, as the operator's list of
+// refusals shows it.
+std::string RefusalReason(int status) {
+  std::string_view why = "pedido recusado";
+  switch (status) {
+    case 400: why = "pedido malformado"; break;
+    case 413: why = "pedido grande demais"; break;
+    case 414: why = "endereço longo demais"; break;
+    case 431: why = "cabeçalho grande demais"; break;
+    case 501: why = "codificação do corpo não aceita"; break;
+    case 503: why = "memória de corpos esgotada"; break;
+    default: break;
+  }
+  return std::string(why) + " (" + std::to_string(status) + ")";
+}
+
 // The status with which a failed read is answered, or 0 when the connection is
 // simply dropped (the client went away, a time limit passed, or the listener
 // is stopping).
@@ -263,9 +279,22 @@ int HeaderRefusal(const RequestMessage& head, std::string_view target) {
 // client still sends is drained first, as `linger` says.
 using CloseAfterReply = std::function<void(bool whole, const Linger& linger)>;
 
+// Answers `status`, puts the refusal on the operator's list, and ends the connection.
 template <typename Stream>
-void Refuse(Stream& stream, const CloseAfterReply& close, int status, const Linger& linger = {}) {
+void Refuse(Stream& stream, const CloseAfterReply& close, ConnectionScope& scope, int status,
+            const Linger& linger = {}) {
+  scope.roster.Refused(scope.peer.ip, RefusalReason(status));
   if (WriteReply(stream, FailureReply(status, std::string(StandardReason(status))))) close(false, linger);
+}
+
+// A connection that ends before its header block (or its TLS handshake): on
+// the operator's list as past its header deadline when it is, otherwise as
+// `otherwise` (nothing: the client simply went away).
+void NoteEndBeforeHeader(ConnectionScope& scope, std::string_view otherwise = {}) {
+  const bool late = std::chrono::steady_clock::now() >= scope.accepted + scope.headerDeadline;
+  if (late || !otherwise.empty()) {
+    scope.roster.Refused(scope.peer.ip, std::string(late ? kHeaderDeadlineRefusal : otherwise));
+  }
 }
 
 // One request on a connection whose stream (plain or TLS) is ready: read it,
@@ -275,13 +304,15 @@ std::size_t ServeRequest(Stream& stream, TimedStream& timed, const CloseAfterRep
   const ListenerOptions& options = *scope.options;
   beast::flat_buffer buffer;
   RequestLine requestLine = ReadRequestLine(stream, buffer);
-  if (requestLine.refusal != 0) { Refuse(stream, close, requestLine.refusal); return 0; }
-  if (!requestLine.line) return 0;
-  if (!ReadHeaderBlock(stream, buffer)) return 0;
+  if (requestLine.refusal != 0) { Refuse(stream, close, scope, requestLine.refusal); return 0; }
+  if (!requestLine.line || !ReadHeaderBlock(stream, buffer)) {
+    NoteEndBeforeHeader(scope);
+    return 0;
+  }
   {
     const std::string_view seen(static_cast<const char*>(buffer.data().data()), buffer.size());
     if (HasFoldedLine(seen.substr(0, HeaderBlockEnd(seen).value_or(seen.size())))) {
-      Refuse(stream, close, 400);
+      Refuse(stream, close, scope, 400);
       return 0;
     }
   }
@@ -293,19 +324,25 @@ std::size_t ServeRequest(Stream& stream, TimedStream& timed, const CloseAfterRep
   try {
     http::read_header(stream, buffer, parser, ec);
   } catch (const std::length_error&) {
-    { Refuse(stream, close, 431); return 0; }  // a field the parser cannot even hold
+    { Refuse(stream, close, scope, 431); return 0; }  // a field the parser cannot even hold
   }
   if (ec) {
-    if (const int status = RefusalStatus(ec)) Refuse(stream, close, status);
+    if (const int status = RefusalStatus(ec)) {
+      Refuse(stream, close, scope, status);
+    } else {
+      NoteEndBeforeHeader(scope);
+    }
     return 0;
   }
   timed.SetReadDeadline(std::nullopt);
   scope.awaitingHeader.store(false);
   auto& head = parser.get();
-  if (const int status = HeaderRefusal(head, View(head.target()))) { Refuse(stream, close, status); return 0; }
+  if (const int status = HeaderRefusal(head, View(head.target()))) { Refuse(stream, close, scope, status); return 0; }
 
-  auto loginFailed = [&scope] {
-    scope.roster.Refused(scope.peer.ip, "credenciais recusadas");
+  // A refused login (the clients' credentials, or the door's own login) goes
+  // on the operator's list and slows its address down.
+  auto failedLogin = [&scope](std::string_view reason) {
+    scope.roster.Refused(scope.peer.ip, std::string(reason));
     const auto delay = scope.throttle.RecordFailure(scope.peer.ip);
     if (delay.count() > 0) scope.pause(delay);
   };
@@ -319,7 +356,7 @@ std::size_t ServeRequest(Stream& stream, TimedStream& timed, const CloseAfterRep
         authorization == head.end() ? std::nullopt : std::optional<std::string_view>(View(authorization->value())));
     if (credentials.kind == Credentials::Kind::OtherScheme) return 0;  // closed without a reply
     if (!IsAuthorized(credentials, options.user, options.password)) {
-      loginFailed();
+      failedLogin(kCredentialsRefusal);
       if (WriteReply(stream, UnauthorizedReply())) close(false, {});
       return 0;
     }
@@ -330,14 +367,14 @@ std::size_t ServeRequest(Stream& stream, TimedStream& timed, const CloseAfterRep
     const auto announced = parser.content_length();
     if (entrance != nullptr) {
       if (announced.value_or(0) > kMaxEntranceBodyBytes) {
-        Refuse(stream, close, 413, AfterRefusedBody(announced));
+        Refuse(stream, close, scope, 413, AfterRefusedBody(announced));
         return 0;
       }
       parser.body_limit(kMaxEntranceBodyBytes);
     }
     const std::uint64_t reading = buffer.capacity() + kBodyReadAhead;
     if (!hold.TryTake(reading + announced.value_or(0) * (1 + kHandlingCopies))) {
-      Refuse(stream, close, 503, AfterRefusedBody(announced));
+      Refuse(stream, close, scope, 503, AfterRefusedBody(announced));
       return 0;
     }
     if (!announced) {
@@ -355,14 +392,14 @@ std::size_t ServeRequest(Stream& stream, TimedStream& timed, const CloseAfterRep
       parser.get().body().text = std::string();  // nothing of it is held while the refusal goes out
       hold.Release();
       if (const int status = RefusalStatus(ec))
-        Refuse(stream, close, status, status == 503 ? AfterRefusedBody(announced) : Linger{});
+        Refuse(stream, close, scope, status, status == 503 ? AfterRefusedBody(announced) : Linger{});
       return 0;
     }
     timed.StartMinimumRate(0, {});
     if (!announced && !hold.TryTake(parser.get().body().text.size() * kHandlingCopies)) {
       parser.get().body().text = std::string();
       hold.Release();
-      Refuse(stream, close, 503);
+      Refuse(stream, close, scope, 503);
       return 0;
     }
   }
@@ -372,7 +409,7 @@ std::size_t ServeRequest(Stream& stream, TimedStream& timed, const CloseAfterRep
       CountAmpersandPieces(message.body().text, kMaxQueryPairs) > kMaxQueryPairs) {
     message.body().text = std::string();
     hold.Release();
-    { Refuse(stream, close, 413); return 0; }
+    { Refuse(stream, close, scope, 413); return 0; }
   }
   HttpReply reply;
   {
@@ -386,7 +423,9 @@ std::size_t ServeRequest(Stream& stream, TimedStream& timed, const CloseAfterRep
       const auto started = std::chrono::steady_clock::now();
       try {
         if (entrance != nullptr) {
-          entrance->Handle(request, reply, {!std::is_same_v<Stream, TimedStream>, loginFailed});
+          entrance->Handle(request, reply,
+                           {!std::is_same_v<Stream, TimedStream>, [&] { failedLogin(kEntranceLoginRefusal); },
+                            [&scope](std::string_view reason) { scope.roster.Refused(scope.peer.ip, std::string(reason)); }});
         } else {
           scope.handler.Handle(request, reply);
         }
@@ -437,7 +476,10 @@ std::size_t ServeConnection(int fd, asio::io_context::executor_type executor, as
   TlsStream stream(timed, *tls);
   error_code ec;
   stream.handshake(asio::ssl::stream_base::server, ec);
-  if (ec) return 0;
+  if (ec) {
+    NoteEndBeforeHeader(scope, kTlsHandshakeRefusal);
+    return 0;
+  }
   return ServeRequest(stream, timed, [&](bool, const Linger& linger) { CloseGracefully(stream, timed, linger); },
                       scope);
 }

@@ -285,6 +285,11 @@ struct Listener::Impl {
     if (oldest == nullptr) return false;
     std::lock_guard guard(oldest->guard);
     oldest->evicted = true;
+    sockaddr_storage remote{};
+    socklen_t remoteLength = sizeof remote;
+    if (::getpeername(oldest->fd, reinterpret_cast<sockaddr*>(&remote), &remoteLength) == 0) {
+      roster.Refused(PeerOf(remote).ip, std::string(kEvictedRefusal));
+    }
     ::shutdown(oldest->fd, SHUT_RDWR);
     return true;
   }
@@ -492,7 +497,7 @@ struct Listener::Impl {
       if (counted) {
         roster.Opened(peerIp);
       } else {
-        roster.Refused(peerIp, "conexões demais deste endereço");
+        roster.Refused(peerIp, std::string(kPerAddressRefusal));
       }
       if (counted && ServeConnection(fd, io.get_executor(), tls, scope) >= kTrimAfterBytes) {
         // A large reply leaves free memory behind: hand it back to the system.

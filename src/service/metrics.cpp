@@ -66,6 +66,11 @@ void ServiceMetrics::SetIntegrityResult(bool ok, std::time_t when) {
   integrity_ = Outcome{ok, when};
 }
 
+std::optional<ServiceMetrics::Outcome> ServiceMetrics::LastIntegrity() const {
+  std::lock_guard guard(lock_);
+  return integrity_;
+}
+
 void ServiceMetrics::SetScheduledBackupResult(bool ok, std::time_t when) {
   std::lock_guard guard(lock_);
   scheduledBackup_ = Outcome{ok, when};

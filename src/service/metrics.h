@@ -49,6 +49,13 @@ class ServiceMetrics {
   void SetIntegrityResult(bool ok, std::time_t when);
   void SetScheduledBackupResult(bool ok, std::time_t when);
 
+  struct Outcome {
+    bool ok = false;
+    std::time_t when = 0;
+  };
+  // The last integrity check, whatever ran it (absent: none yet).
+  std::optional<Outcome> LastIntegrity() const;
+
   // What is measured when the page is written.
   struct Gauges {
     std::size_t connectionsOpen = 0;
@@ -59,11 +66,6 @@ class ServiceMetrics {
   std::string Render(const Gauges& gauges) const;
 
  private:
-  struct Outcome {
-    bool ok = false;
-    std::time_t when = 0;
-  };
-
   mutable std::mutex lock_;
   // Orders the counters' keys, and finds one by views of its names without copying them.
   struct KeyOrder {
@@ -103,6 +105,10 @@ class MeteredConsole final : public OperatorConsole {
   void log(std::string entry) override {
     metrics_.CountLogEntry(entry.size());
     inner_.log(std::move(entry));
+  }
+  void integrityChecked(bool passed) override {
+    metrics_.SetIntegrityResult(passed, std::time(nullptr));
+    inner_.integrityChecked(passed);
   }
 
  private:

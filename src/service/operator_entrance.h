@@ -30,6 +30,9 @@ struct EntranceContext {
   // login throttle and waits as long as it says (the same slowdown as a
   // wrong Basic credential).
   std::function<void()> loginFailed;
+  // Puts a refusal of the door (a form without its token) on the listener's
+  // list of refusals, with `reason`.
+  std::function<void(std::string_view reason)> refused;
 };
 
 class OperatorEntrance {

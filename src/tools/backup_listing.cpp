@@ -5,7 +5,7 @@
 
 #include "data/mem_table.h"
 #include "data/tdm.h"
-#include "formats/dataset_json.h"
+#include "data/dataset_json.h"
 #include "formats/errors.h"
 #include "tools/backup_files.h"
 

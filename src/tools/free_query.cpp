@@ -1,7 +1,5 @@
 #include "tools/free_query.h"
 
-#include <array>
-
 #include "data/engine_error.h"
 #include "data/tdm.h"
 #include "formats/errors.h"
@@ -30,14 +28,9 @@ MemTable& QueryDinamica(TDM& dm, const inventory::QueryArgs& args) {
   return dm.MemTable1;
 }
 
-std::span<const inventory::QueryOption> FreeQueryOptions() {
-  static constexpr std::array<inventory::QueryOption, 1> kOptions = {{{"QueryDinamica", QueryDinamica}}};
-  return kOptions;
-}
-
 void QueryDinamicaEvent(TDM& dm, TDWParams& params, std::string& /*result*/) {
   const std::string sql = params.Item("SQL").GetAsString();
-  params.Item("Tabela").SetAsString(inventory::Consulta(dm, "QueryDinamica", sql, false, "", ""));
+  params.Item("Tabela").SetAsString(inventory::ConsultaPor(dm, "QueryDinamica", QueryDinamica, {sql, false, "", ""}));
 }
 
 }  // namespace quelvar::tools

@@ -52,7 +52,9 @@ void IntegrityValidator::Analyse() {
 
 bool IntegrityValidator::Check() {
   const std::vector<std::string> rows = OnOwnConnection([](sqlite3* db) { return IntegrityCheckRows(db); });
-  if (IntegrityCheckPassed(rows)) return true;
+  const bool passed = IntegrityCheckPassed(rows);
+  dm_.Console().integrityChecked(passed);
+  if (passed) return true;
   for (const std::string& row : rows) {
     std::size_t start = 0;
     for (;;) {

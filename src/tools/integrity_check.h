@@ -33,7 +33,8 @@ class IntegrityValidator {
   void Analyse();
   // "PRAGMA integrity_check": true when the result has no row or one row
   // reading "ok" (any case). Otherwise every row is split at line feeds and
-  // each line is logged as "Validate MSG: \r" + line.
+  // each line is logged as "Validate MSG: \r" + line. The outcome is told to
+  // the module's console (integrityChecked).
   bool Check();
   // "VACUUM".
   void Compact();

@@ -12,7 +12,7 @@
 #include "client/client_record_sets.h"
 #include "client/event_listing.h"
 #include "data/mem_table.h"
-#include "formats/dataset_json.h"
+#include "data/dataset_json.h"
 #include "formats/errors.h"
 #include "formats/params.h"
 #include "formats/text_codec.h"

@@ -29,7 +29,7 @@
 #include "data/shipped_schema.h"
 #include "data/sqlite_handles.h"
 #include "data/tdm.h"
-#include "formats/dataset_json.h"
+#include "data/dataset_json.h"
 #include "inventory/dispatch.h"
 #include "power_cut_vfs.h"
 #include "data/database_path.h"

@@ -11,7 +11,7 @@
 #include "data/mem_table.h"
 #include "database_file.h"
 #include "event_client.h"
-#include "formats/dataset_json.h"
+#include "data/dataset_json.h"
 #include "server_process.h"
 
 namespace quelvar::test {

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -286,6 +287,88 @@ TEST_F(ListenerTest, MalformedRequestsGet400) {
   }
   EXPECT_EQ(handler_.calls(), 0);
   EXPECT_EQ(ParseReply(Ask("GET / HTTP/1.1\r\n" + kAuth + "\r\n").bytes).statusLine, "HTTP/1.1 200 OK");
+}
+
+// Every refusal a client meets at the door is on the operator's list, with
+// its address and why, whatever the status it was answered with.
+TEST_F(ListenerTest, EveryRefusalIsOnTheOperatorsList) {
+  service::ListenerOptions options = listener_.Options();
+  options.limits.bodyBudget = 64 * 1024;
+  listener_.SetActive(false);
+  listener_.SetOptions(options);
+  listener_.SetActive(true);
+  port_ = listener_.BoundPort();
+  struct Case {
+    const char* name;
+    std::string request;
+    const char* statusLine;
+    const char* reason;
+  };
+  std::string manyLines = "GET /lines HTTP/1.1\r\n";
+  for (std::size_t i = 0; i <= service::kMaxHeaderLines; ++i) manyLines += "X-Line-" + std::to_string(i) + ": v\r\n";
+  const std::vector<Case> cases = {
+      {"malformed", "GET / HTTP/x.y\r\n" + kAuth + "\r\n", "HTTP/1.1 400 Bad Request", "pedido malformado"},
+      {"folded line", "GET / HTTP/1.1\r\nX-A: b\r\n c\r\n\r\n", "HTTP/1.1 400 Bad Request", "pedido malformado"},
+      {"too many header lines", manyLines + "\r\n", "HTTP/1.1 431 Request Header Fields Too Large",
+       "cabeçalho grande demais"},
+      {"body over the limit",
+       "POST /x HTTP/1.1\r\n" + kAuth + "Content-Length: " + std::to_string(service::kMaxBodyBytes + 1) + "\r\n\r\n",
+       "HTTP/1.1 413 Payload Too Large", "pedido grande demais"},
+      {"body over the budget", "POST /x HTTP/1.1\r\n" + kAuth + "Content-Length: 100000\r\n\r\n",
+       "HTTP/1.1 503 Service Unavailable", "memória de corpos esgotada"},
+      {"query too long", "GET /x?" + std::string(service::kMaxQueryBytes + 1, 'a') + " HTTP/1.1\r\n" + kAuth + "\r\n",
+       "HTTP/1.1 414 URI Too Long", "endereço longo demais"},
+      {"wrong credentials", "GET / HTTP/1.1\r\nAuthorization: Basic eDp5\r\n\r\n", "HTTP/1.1 401 Unauthorized",
+       "credenciais recusadas"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(ParseReply(Ask(c.request).bytes).statusLine, c.statusLine);
+    ASSERT_TRUE(Eventually([&] {
+      const auto refusals = listener_.Roster().Refusals();
+      return !refusals.empty() && refusals.front().reason.find(c.reason) != std::string::npos;
+    })) << (listener_.Roster().Refusals().empty() ? "none" : listener_.Roster().Refusals().front().reason);
+    EXPECT_EQ(listener_.Roster().Refusals().front().address, "127.0.0.1");
+  }
+  EXPECT_EQ(listener_.Roster().Refusals().size(), cases.size());
+  EXPECT_EQ(handler_.calls(), 0);
+}
+
+TEST_F(ListenerTest, AHeaderPastItsDeadlineIsOnTheOperatorsList) {
+  service::ListenerOptions options = listener_.Options();
+  options.limits.headerDeadline = 300ms;
+  listener_.SetActive(false);
+  listener_.SetOptions(options);
+  listener_.SetActive(true);
+  port_ = listener_.BoundPort();
+  RawConnection slow(port_);
+  ASSERT_TRUE(slow.Send("GET / HTTP/1.1\r\nX-Half: "));
+  EXPECT_TRUE(slow.ReadToClose(10s).closed);
+  ASSERT_TRUE(Eventually([&] { return !listener_.Roster().Refusals().empty(); }));
+  EXPECT_EQ(listener_.Roster().Refusals().front().reason, "prazo do cabeçalho esgotado");
+}
+
+TEST_F(ListenerTest, AFailedTlsHandshakeIsOnTheOperatorsList) {
+  const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / ("quelvar-tls-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(folder);
+  const std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -keyout '" +
+                           (folder / "key.pem").string() + "' -out '" + (folder / "cert.pem").string() +
+                           "' >/dev/null 2>&1";
+  ASSERT_EQ(std::system(make.c_str()), 0);
+  service::ListenerOptions options = listener_.Options();
+  options.tls = service::TlsOptions{0, (folder / "cert.pem").string(), (folder / "key.pem").string()};
+  listener_.SetActive(false);
+  listener_.SetOptions(options);
+  listener_.SetActive(true);
+  std::filesystem::remove_all(folder);
+  ASSERT_NE(listener_.BoundTlsPort(), 0);
+  // Plain HTTP on the TLS port: the handshake fails.
+  const RawResult result = Exchange(listener_.BoundTlsPort(), "GET / HTTP/1.1\r\n" + kAuth + "\r\n");
+  EXPECT_TRUE(result.closed);
+  ASSERT_TRUE(Eventually([&] { return !listener_.Roster().Refusals().empty(); }));
+  EXPECT_EQ(listener_.Roster().Refusals().front().reason, "negociação TLS falhou");
+  EXPECT_EQ(handler_.calls(), 0);
 }
 
 TEST_F(ListenerTest, HeaderBlockOf1024LinesIsAcceptedAnd1025Refused) {
@@ -702,6 +785,8 @@ TEST_F(ListenerTest, AtTheCapTheOldestConnectionWithoutAHeaderGivesWay) {
   const RawResult oldest = open[0]->ReadToClose(2s);
   EXPECT_TRUE(oldest.closed);
   EXPECT_EQ(oldest.bytes, "");
+  ASSERT_FALSE(listener_.Roster().Refusals().empty());
+  EXPECT_EQ(listener_.Roster().Refusals().front().reason, "conexão sem cabeçalho encerrada no limite de conexões");
   // The others are still open: the request gets its reply.
   ASSERT_TRUE(open[1]->Send("0123456789"));
   EXPECT_EQ(ParseReply(open[1]->ReadToClose(5s).bytes).body, "handled POST /body");

@@ -429,6 +429,25 @@ class OperatorWindowTest : public QObject {
     QCOMPARE(SobreStatus(oldPort), std::string());
   }
 
+  // The panel restarts the listener from a thread of its own after a
+  // settings change: the caption follows the port it now listens on.
+  void restartFromAnotherThreadRefreshesTheCaption() {
+    StartListening();
+    const int newPort = FreeLowPort();
+    QVERIFY(newPort != 0 && newPort != server_->BoundPort());
+    std::atomic<bool> started{false};
+    std::thread restarter([&] {
+      server_->SetPort(newPort);
+      server_->Start();
+      started = true;
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(started.load(), 10000);
+    restarter.join();
+    QCOMPARE(static_cast<int>(server_->BoundPort()), newPort);
+    QTRY_COMPARE_WITH_TIMEOUT(window_->windowTitle(), QString::fromStdString("Servidor do Banco de Dados do Quelvar 1.5 - Porta " +
+                                                                             std::to_string(newPort)), 10000);
+  }
+
   void portTheFieldCannotTakeIsShownAndKeptUnlessChanged() {
     const int high = FreeHighPort();  // above the field's 9000
     QVERIFY(high > 9000);
@@ -729,8 +748,13 @@ class OperatorWindowTest : public QObject {
 
   void menuIntegrityCheckCountsOneModuleAndRestoreDoesNothing() {
     StartListening();
+    QVERIFY(!server_->Metrics().LastIntegrity());
     window_->findChild<QAction*>("VerificaIntegridade")->trigger();
     QTRY_COMPARE(Counter()->value(), 1);
+    // The outcome is kept where the panel's state page and /metrics read it.
+    const auto integrity = server_->Metrics().LastIntegrity();
+    QVERIFY(integrity.has_value());
+    QVERIFY(integrity->ok);
     window_->findChild<QAction*>("Restore")->trigger();
     QTest::qWait(50);
     QCOMPARE(Counter()->value(), 1);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "data/tdm.h"
+#include "formats/errors.h"
 #include "inventory/dispatch.h"
 
 namespace quelvar::inventory {
@@ -89,6 +90,19 @@ TEST_F(Dispatch, UnknownOptionsGoThroughTheFailurePath) {
   ASSERT_EQ(console.entries.size(), 2u);
   EXPECT_EQ(console.entries[0].rfind("ConsultaNada --> \r", 0), 0u);
   EXPECT_EQ(console.entries[1].rfind("GravaNada --> \r", 0), 0u);
+}
+
+MemTable& FailingProcedure(TDM&, const QueryArgs& args) { throw Error("recusado: " + args.pFiltro); }
+
+TEST_F(Dispatch, AProcedureHandedInTakesTheSamePathUnderItsName) {
+  // The free query of the floor above takes this path; its name is not an option of the table.
+  EXPECT_TRUE(ConsultaPor(dm, "QueryDinamica", FailingProcedure, {"Select 1", false, "", ""}).Empty());
+  EXPECT_TRUE(ConsultaPor(dm, "QueryDinamica", nullptr, {}).Empty());
+  EXPECT_TRUE(Consulta(dm, "QueryDinamica", "Select 1", false, "", "").Empty());
+  ASSERT_EQ(console.entries.size(), 3u);
+  EXPECT_EQ(console.entries[0], "QueryDinamica --> \rrecusado: Select 1");
+  EXPECT_EQ(console.entries[1], "QueryDinamica --> \rOpção desconhecida no servidor: QueryDinamica");
+  EXPECT_EQ(console.entries[2], console.entries[1]);
 }
 
 }  // namespace

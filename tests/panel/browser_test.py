@@ -181,6 +181,19 @@ class Panel(unittest.TestCase):
         self.browser.execute_script("location.hash = arguments[0]", name)
         self.visible("pagina-" + name)
 
+    def set_fields(self, *values):
+        """Types each (key, value) into its field of the configuration page."""
+        for key, value in values:
+            field = self.visible("campo-" + key)
+            field.clear()
+            field.send_keys(value)
+
+    def wait_for_server_log(self, text):
+        deadline = time.time() + WAIT
+        while text not in self.server.log_text():
+            self.assertLess(time.time(), deadline, self.server.log_text())
+            time.sleep(0.2)
+
     def fetch(self, path, method="GET", body=None, headers=None):
         """A request from the page itself (its cookie goes along): [status, body]."""
         return self.browser.execute_async_script(
@@ -254,6 +267,14 @@ class Panel(unittest.TestCase):
         self.text_in("registro-lista", "Restore -->")
         self.screenshot("registro")
 
+    def test_04b_the_start_up_lines_are_in_the_log(self):
+        self.page("registro")
+        self.browser.find_element(By.CSS_SELECTOR, "#nivel option[value='']").click()
+        # The line the headless server opens its log with: address, port, the connections and files it keeps.
+        line = self.text_in("registro-lista", "started: address 127.0.0.1")
+        self.assertIn("port %d" % self.server.port, line)
+        self.assertIn("open files", line)
+
     def test_05_backup_now_then_the_file_in_the_list(self):
         self.page("backups")
         name = self.element("nome-backup")
@@ -307,9 +328,7 @@ class Panel(unittest.TestCase):
 
     def test_09_settings_refused_by_validation_then_accepted(self):
         self.page("configuracao")
-        port = self.visible("campo-Porta")
-        port.clear()
-        port.send_keys("80000")
+        self.set_fields(("Porta", "80000"))
         self.element("gravar").click()
         # The port restarts the listener: the page says so before anything is written.
         self.assertIn("reinicia o servidor", self.text_in("aviso-reinicio", "Porta"))
@@ -320,9 +339,7 @@ class Panel(unittest.TestCase):
         self.screenshot("configuracao")
         self.browser.refresh()
         self.page("configuracao")
-        keep = self.visible("campo-BackupAutomaticoManter")
-        keep.clear()
-        keep.send_keys("5")
+        self.set_fields(("BackupAutomaticoManter", "5"))
         self.element("gravar").click()
         self.text_in("resposta-configuracao", "Configuração gravada")
         with open(self.server.config_file()) as f:
@@ -334,25 +351,51 @@ class Panel(unittest.TestCase):
     def test_09b_a_change_that_restarts_the_listener_says_so_and_restarts_it(self):
         self.browser.refresh()
         self.page("configuracao")
-        failures = self.visible("campo-FalhasLogin")
-        failures.clear()
-        failures.send_keys("30")
+        self.set_fields(("FalhasLogin", "30"))
         self.element("gravar").click()
         self.assertIn("FalhasLogin reinicia o servidor", self.text_in("aviso-reinicio", "FalhasLogin"))
         with open(self.server.config_file()) as f:
             self.assertNotIn("FalhasLogin", f.read())  # nothing written before the second click
         self.element("gravar").click()
         self.text_in("resposta-configuracao", "será reiniciado")
-        deadline = time.time() + WAIT
-        while "servidor reiniciado com a nova configuração" not in self.server.log_text():
-            self.assertLess(time.time(), deadline, self.server.log_text())
-            time.sleep(0.2)
+        self.wait_for_server_log("servidor reiniciado com a nova configuração")
         with open(self.server.config_file()) as f:
             self.assertIn("FalhasLogin=30\n", f.read())
         # The same port, the same session.
         self.browser.refresh()
         self.page("estado")
         self.text_in("estado-dados", "Versão")
+
+    def test_09c_the_replicas_are_set_from_the_page_and_the_replication_restarts(self):
+        self.browser.refresh()
+        self.page("configuracao")
+        self.set_fields(("ReplicaIntervaloMs", "5"))
+        self.element("gravar").click()
+        self.assertIn("ReplicaIntervaloMs reinicia a replicação", self.text_in("aviso-reinicio", "replicação"))
+        self.element("gravar").click()
+        # Refused as the start refuses it, and nothing written.
+        self.text_in("resposta-configuracao", "not a whole number from 10 to 3600000")
+        with open(self.server.config_file()) as f:
+            self.assertNotIn("ReplicaIntervaloMs", f.read())
+        self.browser.refresh()
+        self.page("configuracao")
+        self.set_fields(("ReplicaIntervaloMs", "200"), ("Replica1", "Replicas/Pendrive"))
+        self.element("gravar").click()
+        warning = self.text_in("aviso-reinicio", "Replica1")
+        self.assertIn("a alteração de Replica1, ReplicaIntervaloMs reinicia a replicação", warning)
+        self.assertNotIn("reinicia o servidor", warning)
+        self.element("gravar").click()
+        self.text_in("resposta-configuracao", "A replicação será reiniciada")
+        self.wait_for_server_log("replicação reiniciada com a nova configuração")
+        with open(self.server.config_file()) as f:
+            text = f.read()
+        self.assertIn("Replica1=Replicas/Pendrive\n", text)
+        self.assertIn("ReplicaIntervaloMs=200\n", text)
+        self.assertEqual(self.server.log_text().count("servidor reiniciado com a nova configuração"), 1)
+        self.page("estado")
+        self.text_in("estado-dados", "Replica1")
+        self.assertNotIn("Nenhuma réplica configurada.", self.element("estado-dados").text)
+        self.screenshot("configuracao-replicas")
 
     def test_10_connections_page_lists_clients_and_refusals(self):
         request = urllib.request.Request(self.server.url("/DWServerEventsT03_CONF/GETEVENTS"))
@@ -363,6 +406,16 @@ class Panel(unittest.TestCase):
         self.page("conexoes")
         self.text_in("conexoes-abertas", "Conexões abertas agora:")
         self.text_in("tabela-recusas", "credenciais recusadas")
+        # The panel's own refusals: the wrong logins of test_01, the form without its token of test_07.
+        self.text_in("tabela-recusas", "entrada no painel recusada")
+        self.text_in("tabela-recusas", "token do formulário recusado")
+        # A malformed request is refused at the door too.
+        with socket.create_connection(("127.0.0.1", self.server.port), timeout=WAIT) as s:
+            s.sendall(b"GET / HTTP/x.y\r\n\r\n")
+            self.assertEqual(s.recv(64).split(b"\r\n")[0], b"HTTP/1.1 400 Bad Request")
+        self.browser.refresh()
+        self.page("conexoes")
+        self.text_in("tabela-recusas", "pedido malformado (400)")
         self.text_in("tabela-clientes", "127.0.0.1")  # the page's own request
         self.screenshot("conexoes")
 
@@ -398,21 +451,39 @@ class PanelAlone(unittest.TestCase):
     def tearDownClass(cls):
         cls.browser.quit()
 
+    def log_in(self, server):
+        self.browser.get(server.url())
+        WebDriverWait(self.browser, WAIT).until(ready.visibility_of_element_located((By.ID, "usuario")))
+        self.browser.find_element(By.ID, "usuario").send_keys("operador")
+        self.browser.find_element(By.ID, "senha").send_keys(PASSWORD)
+        self.browser.find_element(By.ID, "entrar").click()
+        WebDriverWait(self.browser, WAIT).until(ready.visibility_of_element_located((By.ID, "app")))
+
     def test_a_session_expires_when_idle(self):
         server = Server(extra="PainelOciosoSeg=2")
         try:
-            self.browser.get(server.url())
-            WebDriverWait(self.browser, WAIT).until(ready.visibility_of_element_located((By.ID, "usuario")))
-            self.browser.find_element(By.ID, "usuario").send_keys("operador")
-            self.browser.find_element(By.ID, "senha").send_keys(PASSWORD)
-            self.browser.find_element(By.ID, "entrar").click()
-            WebDriverWait(self.browser, WAIT).until(ready.visibility_of_element_located((By.ID, "app")))
+            self.log_in(server)
             self.browser.execute_script("window.stop && 0")
             time.sleep(4)  # past the idle time: the server must forget the session (no speed is measured)
             self.browser.execute_script("location.hash = 'backups'")
             WebDriverWait(self.browser, WAIT).until(ready.visibility_of_element_located((By.ID, "entrada")))
             WebDriverWait(self.browser, WAIT).until(
                 ready.text_to_be_present_in_element((By.ID, "erro-entrada"), "Sessão expirada"))
+        finally:
+            server.stop()
+
+    def test_the_integrity_result_of_a_desktop_event_shows_on_the_state_page(self):
+        """Whichever path ran the check: here a desktop client's "Reordena", with no panel action."""
+        server = Server()
+        try:
+            status, _, _ = server.desktop_request("/DWServerEventsFerramentas/Reordena")
+            self.assertEqual(status, 200)
+            self.log_in(server)
+            WebDriverWait(self.browser, WAIT).until(
+                ready.text_to_be_present_in_element((By.ID, "estado-dados"), "Último teste de integridade"))
+            WebDriverWait(self.browser, WAIT).until(
+                ready.text_to_be_present_in_element((By.ID, "estado-dados"), "OK em"))
+            self.browser.find_element(By.ID, "sair").click()
         finally:
             server.stop()
 

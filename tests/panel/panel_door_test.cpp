@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "panel/panel_texts.h"
 #include "panel/password_hash.h"
 
 namespace quelvar::panel {
@@ -27,7 +28,11 @@ class PanelDoorTest : public ::testing::Test {
     sources.console = &log_;
     sources.programFolder = "/nonexistent-program-folder";
     sources.credentials = [passwordHash] { return PanelCredentials{"operador", passwordHash}; };
-    sources.readSettings = [] { return std::vector<SettingField>{{"Porta", "7780", true}}; };
+    sources.readSettings = [] {
+      return std::vector<SettingField>{{"Porta", "7780", Restarts::Listener},
+                                       {"Replica1", "", Restarts::Replication},
+                                       {"UsuarioPainel", "", Restarts::Nothing}};
+    };
     sources.writeSettings = [this](const std::vector<std::pair<std::string, std::string>>& values) {
       written_ = values;
       return SettingsOutcome{true, "gravada"};
@@ -48,7 +53,8 @@ class PanelDoorTest : public ::testing::Test {
     request.headers = std::move(headers);
     request.peerIp = "127.0.0.9";
     service::HttpReply reply;
-    service::EntranceContext context{overTls, [this] { ++failedLogins_; }};
+    service::EntranceContext context{overTls, [this] { ++failedLogins_; },
+                                     [this](std::string_view reason) { refusals_.emplace_back(reason); }};
     EXPECT_TRUE(door_->Takes(request.path));
     door_->Handle(request, reply, context);
     return reply;
@@ -74,6 +80,7 @@ class PanelDoorTest : public ::testing::Test {
   RecentLog log_;
   std::optional<PanelDoor> door_;
   int failedLogins_ = 0;
+  std::vector<std::string> refusals_;  // the door's refusals for the listener's list
   std::vector<std::pair<std::string, std::string>> written_;
 };
 
@@ -174,10 +181,19 @@ TEST_F(PanelDoorTest, EveryActionNeedsTheSessionsFormToken) {
     const auto reply = Call("POST", "/painel/api/configuracao", "Porta=7781", c.headers);
     EXPECT_EQ(reply.status, c.status) << reply.body;
     EXPECT_EQ(written_.empty(), c.status != 200);
+    EXPECT_EQ(refusals_, c.status == 403 ? std::vector<std::string>{std::string(kFormTokenRefusal)}
+                                         : std::vector<std::string>{});
+    refusals_.clear();
   }
   EXPECT_EQ(written_, (std::vector<std::pair<std::string, std::string>>{{"Porta", "7781"}}));
   // A read needs the session but no token.
-  EXPECT_EQ(Call("GET", "/painel/api/configuracao", {}, {{"Cookie", cookie}}).status, 200);
+  const auto settings = Call("GET", "/painel/api/configuracao", {}, {{"Cookie", cookie}});
+  EXPECT_EQ(settings.status, 200);
+  // What a change of each restarts, for the page to say so before writing.
+  EXPECT_NE(settings.body.find(R"x("chave":"Porta","valor":"7780","reinicia":"o servidor (as conexões abertas são encerradas)")x"),
+            std::string::npos) << settings.body;
+  EXPECT_NE(settings.body.find(R"("chave":"Replica1","valor":"","reinicia":"a replicação")"), std::string::npos);
+  EXPECT_NE(settings.body.find(R"("chave":"UsuarioPainel","valor":"","reinicia":"")"), std::string::npos);
 }
 
 TEST_F(PanelDoorTest, LogoutEndsTheSessionAndActionsAreLoggedWithTheOperator) {

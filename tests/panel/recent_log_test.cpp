@@ -49,6 +49,20 @@ TEST(RecentLog, KeepsTheNewestEntriesNumberedWithTheirLevel) {
   EXPECT_EQ(inner.entries.size(), 5u);
 }
 
+TEST(RecentLog, AHostLineIsKeptWithItsOwnLevelAndNotPassedOn) {
+  RecordingConsole inner;
+  RecentLog log(inner, LevelByPrefix);
+  log.log("a");
+  log.Keep("scheduled backups are off: x", "ERROR");
+  log.integrityChecked(true);
+  const auto kept = log.After(0);
+  ASSERT_EQ(kept.size(), 2u);
+  EXPECT_EQ(kept[1].number, 2u);
+  EXPECT_EQ(kept[1].level, "ERROR");
+  EXPECT_EQ(kept[1].text, "scheduled backups are off: x");
+  EXPECT_EQ(inner.entries, std::vector<std::string>{"a"});  // the console showed it already
+}
+
 TEST(RecentLog, KeepsAtMostABoundedPartOfAHugeEntry) {
   RecordingConsole inner;
   RecentLog log(inner, LevelByPrefix);

@@ -1,4 +1,4 @@
-#include "formats/dataset_json.h"
+#include "data/dataset_json.h"
 
 #include <charconv>
 #include <functional>

@@ -8,7 +8,7 @@
 
 #include "data/mem_table.h"
 #include "formats/base64.h"
-#include "formats/dataset_json.h"
+#include "data/dataset_json.h"
 #include "formats/errors.h"
 #include "formats/json_text.h"
 #include "formats/params.h"
