@@ -35,12 +35,7 @@ constexpr std::uint32_t kLockedResidualFrames = 64;
 constexpr auto kListLimit = 60s;
 constexpr auto kRetryFirst = 1s;
 constexpr auto kRetryMost = 15s;
-constexpr auto kPruneEvery = 1h;
-
-std::int64_t NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
+constexpr std::int64_t kPruneEveryMs = 3600 * 1000;
 
 std::string Seconds(Clock::duration d) {
   return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(d).count()) + " s";
@@ -137,7 +132,7 @@ struct Replicator::Replica {
   // Figures.
   std::int64_t lastShipMs = 0;
   std::uint64_t errors = 0;
-  Clock::time_point lastPrune;
+  std::int64_t lastPruneMs = 0;  // on the settings' clock
 };
 
 class Replicator::Worker {
@@ -211,6 +206,7 @@ class Replicator::Worker {
   };
 
   std::string WalPath() const { return connectionPath_ + "-wal"; }
+  std::int64_t NowMs() const { return settings_.NowMs(); }
 
   // A name later than every one this server gave before.
   std::string NextGenerationName(std::int64_t takenMs) {
@@ -496,7 +492,7 @@ class Replicator::Worker {
                      ")");
       }
       r->why = "start";
-      r->lastPrune = {};
+      r->lastPruneMs = 0;
     }
   }
 
@@ -568,31 +564,39 @@ class Replicator::Worker {
 
   // Removes generations whose successor started before the retention.
   void Prune() {
-    const auto now = Clock::now();
+    const std::int64_t now = NowMs();
     for (Replica &r : replicas_) {
-      if (r.generation.empty() || r.away || now - r.lastPrune < kPruneEvery) continue;
-      r.lastPrune = now;
+      if (r.generation.empty() || r.away || (r.lastPruneMs != 0 && now - r.lastPruneMs < kPruneEveryMs)) continue;
+      r.lastPruneMs = now;
       // Snapshots at least daily: an old generation is replaced.
-      if (NowMs() - r.generationStartMs > std::chrono::duration_cast<std::chrono::milliseconds>(settings_.snapshotEvery).count()) {
+      if (now - r.generationStartMs > std::chrono::duration_cast<std::chrono::milliseconds>(settings_.snapshotEvery).count()) {
         r.generation.clear();
         r.why = "daily snapshot";
         continue;
       }
       try {
         const std::vector<std::string> keys = r.store->List(std::string(kGenerationsFolder), kListLimit);
-        std::vector<std::string> names;
+        // The generations in time order, and whether each has its snapshot
+        // (one without it cannot be restored: a crash cut its upload short).
+        std::vector<std::pair<std::string, bool>> names;
         for (const std::string &key : keys) {
           const std::string rest = key.substr(kGenerationsFolder.size());
           const std::string name = rest.substr(0, rest.find('/'));
-          if (names.empty() || names.back() != name) names.push_back(name);
+          if (names.empty() || names.back().first != name) names.emplace_back(name, false);
+          if (rest.substr(name.size()) == "/" + std::string(kSnapshotName)) names.back().second = true;
         }
-        const std::int64_t horizon = NowMs() - std::int64_t(settings_.retentionDays) * 86400 * 1000;
-        for (std::size_t i = 0; i + 1 < names.size(); ++i) {
-          if (names[i] == r.generation) break;
-          const auto successor = GenerationStart(names[i + 1]);
-          if (!successor || *successor >= horizon) continue;
+        // A generation goes once a complete later one started before the
+        // horizon: a restore to any moment since then needs nothing older.
+        const std::int64_t horizon = now - std::int64_t(settings_.retentionDays) * 86400 * 1000;
+        std::optional<std::size_t> cover;  // the newest complete one started before the horizon
+        for (std::size_t i = 0; i < names.size(); ++i) {
+          const auto start = GenerationStart(names[i].first);
+          if (names[i].second && start && *start < horizon) cover = i;
+          if (names[i].first == r.generation) break;  // never past the current one
+        }
+        for (std::size_t i = 0; cover && i < *cover; ++i) {
           for (const std::string &key : keys) {
-            if (key.starts_with(std::string(kGenerationsFolder) + names[i] + "/")) r.store->Remove(key, kListLimit);
+            if (key.starts_with(std::string(kGenerationsFolder) + names[i].first + "/")) r.store->Remove(key, kListLimit);
           }
         }
       } catch (const std::exception &failure) {
@@ -781,7 +785,7 @@ void Replicator::Drill() {
                    ", last commit " + LocalMomentText(outcome.lastCommitMs) + ", " +
                    std::to_string(outcome.segments) + " segment(s), " + Seconds(Clock::now() - started));
       std::lock_guard lock(figures_->mutex);
-      figures_->lastGoodDrillMs = NowMs();
+      figures_->lastGoodDrillMs = settings_.NowMs();
     } catch (const std::exception &failure) {
       console_.log("Replication: restore drill of " + newest.name + " --> " + failure.what());
       std::lock_guard lock(figures_->mutex);
@@ -793,7 +797,7 @@ void Replicator::Drill() {
 
 std::string Replicator::MetricsText() const {
   std::lock_guard lock(figures_->mutex);
-  const std::int64_t now = NowMs();
+  const std::int64_t now = settings_.NowMs();
   std::string out;
   auto family = [&](const char *name, const char *type, const char *help) {
     out += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
@@ -840,7 +844,7 @@ std::string Replicator::MetricsText() const {
 
 std::vector<Replicator::State> Replicator::States() const {
   std::lock_guard lock(figures_->mutex);
-  const std::int64_t now = NowMs();
+  const std::int64_t now = settings_.NowMs();
   std::vector<State> states;
   for (const Figures::One &f : figures_->replicas) {
     std::string summary = f.away ? "inacessível" : "em dia";
@@ -857,7 +861,7 @@ std::vector<Replicator::State> Replicator::States() const {
 
 std::string Replicator::HealthNote() const {
   std::lock_guard lock(figures_->mutex);
-  const std::int64_t now = NowMs();
+  const std::int64_t now = settings_.NowMs();
   std::string out;
   for (const Figures::One &f : figures_->replicas) {
     const bool late = f.lagSeconds * 1000 > double(settings_.interval.count()) * 2 + 2000;

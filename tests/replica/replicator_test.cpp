@@ -7,7 +7,10 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <string>
@@ -18,6 +21,7 @@
 
 #include "data/shipped_schema.h"
 #include "replica/folder_store.h"
+#include "replica/replica_objects.h"
 #include "replica/replica_restore.h"
 #include "replica/wal_format.h"
 #include "temp_dir.h"
@@ -105,11 +109,13 @@ class InProcessReplication : public ::testing::Test {
     if (replicator_) replicator_->Stop();
   }
 
-  void StartReplication(std::chrono::milliseconds interval = 100ms, std::unique_ptr<ReplicaStore> store = nullptr) {
-    ReplicaSettings settings;
+  void StartReplication(std::chrono::milliseconds interval = 100ms, std::unique_ptr<ReplicaStore> store = nullptr,
+                        ReplicaSettings settings = {}) {
     settings.replicas = {{"Replica1", (dir_.path() / "replica").string()}};
     settings.interval = interval;
     settings.firstDrillAfter = 1h;
+    // The system clock, moved forward by the test at will.
+    settings.clockMs = [this] { return RealMs() + skipMs_.load(); };
     std::vector<std::unique_ptr<ReplicaStore>> stores;
     if (!store) store = std::make_unique<FolderStore>(dir_.path() / "replica");
     stores.push_back(std::move(store));
@@ -151,12 +157,33 @@ class InProcessReplication : public ::testing::Test {
     return file;
   }
 
-  std::size_t Generations() {
-    std::size_t n = 0;
+  std::size_t Generations() { return GenerationNames().size(); }
+
+  std::vector<std::string> GenerationNames() {
+    std::vector<std::string> names;
     for (auto& entry : std::filesystem::directory_iterator(dir_.path() / "replica" / "generations")) {
-      n += entry.is_directory();
+      if (entry.is_directory()) names.push_back(entry.path().filename().string());
     }
-    return n;
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  static std::int64_t RealMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+  }
+  // The replicator's clock now.
+  std::int64_t NowMs() { return RealMs() + skipMs_.load(); }
+  void Skip(std::chrono::milliseconds by) { skipMs_ += by.count(); }
+
+  // Waits (as long as a loaded machine may need) until `done` holds.
+  template <typename Done>
+  bool Eventually(Done done) {
+    for (int i = 0; i < 400; ++i) {
+      if (done()) return true;
+      std::this_thread::sleep_for(50ms);
+    }
+    return done();
   }
 
   testing::TempDir dir_;
@@ -166,6 +193,7 @@ class InProcessReplication : public ::testing::Test {
   std::unique_ptr<Replicator> replicator_;
   RestoreOutcome last_;
   int restores_ = 0;
+  std::atomic<std::int64_t> skipMs_{0};
 };
 
 TEST_F(InProcessReplication, TheLogIsFoldedAndRestartedWithoutBreakingTheGeneration) {
@@ -298,6 +326,88 @@ TEST_F(InProcessReplication, ARestoreStopsAtTheMomentAndAtADamagedSegment) {
   FolderStore store(dir_.path() / "replica");
   EXPECT_THROW(RestoreFromReplica(store, std::nullopt, existing), std::runtime_error);
   EXPECT_EQ(std::filesystem::file_size(existing), size);
+}
+
+// The calendar of generations, on a clock the test moves forward by days.
+TEST_F(InProcessReplication, ASnapshotOlderThanADayStartsANewGeneration) {
+  StartReplication();
+  Save("INSERT INTO T06_GRUP (T06_NumGrupo, T06_Grupo) VALUES (1, 'a')");
+  ASSERT_TRUE(CaughtUp());
+  const std::vector<std::string> first = GenerationNames();
+  ASSERT_EQ(first.size(), 1u);
+  // 23 hours on: the snapshot is not a day old yet.
+  Skip(23h);
+  Save("INSERT INTO T06_GRUP (T06_NumGrupo, T06_Grupo) VALUES (2, 'b')");
+  ASSERT_TRUE(CaughtUp());
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(GenerationNames(), first) << console_.Entries();
+  // Past the day: a new generation with a fresh snapshot.
+  Skip(2h);
+  ASSERT_TRUE(Eventually([&] { return Generations() == 2; })) << console_.Entries();
+  EXPECT_NE(console_.Entries().find("started (daily snapshot)"), std::string::npos) << console_.Entries();
+  Save("INSERT INTO T06_GRUP (T06_NumGrupo, T06_Grupo) VALUES (3, 'c')");
+  ASSERT_TRUE(CaughtUp());
+  EXPECT_EQ(Text(Restore(), "SELECT group_concat(T06_Grupo) FROM T06_GRUP"), "a,b,c");
+  EXPECT_NE(last_.generation, first.front());
+}
+
+TEST_F(InProcessReplication, AGenerationGoesOnceALaterOneStartedBeforeTheRetention) {
+  ReplicaSettings settings;
+  settings.retentionDays = 1;
+  StartReplication(100ms, nullptr, settings);
+  Save("INSERT INTO T06_GRUP (T06_NumGrupo, T06_Grupo) VALUES (1, 'a')");
+  ASSERT_TRUE(CaughtUp());
+  const std::string g1 = GenerationNames().at(0);
+  // A day and an hour on: the daily snapshot starts g2. g1 stays: a restore
+  // to a moment a day ago still needs it.
+  Skip(25h);
+  ASSERT_TRUE(Eventually([&] { return Generations() == 2; })) << console_.Entries();
+  Save("INSERT INTO T06_GRUP (T06_NumGrupo, T06_Grupo) VALUES (2, 'b')");
+  ASSERT_TRUE(CaughtUp());
+  const std::string g2 = GenerationNames().at(1);
+  EXPECT_EQ(GenerationNames(), (std::vector<std::string>{g1, g2}));
+  // Another day: g3 starts, and g2 began before the retention's horizon, so
+  // g1 goes; g2 stays as long as g3 is younger than the retention.
+  Skip(25h);
+  ASSERT_TRUE(Eventually([&] {
+    const auto names = GenerationNames();
+    return names.size() == 2 && names.front() == g2;
+  })) << console_.Entries();
+  ASSERT_TRUE(CaughtUp());
+  EXPECT_EQ(Text(Restore(), "SELECT group_concat(T06_Grupo) FROM T06_GRUP"), "a,b");
+}
+
+TEST_F(InProcessReplication, TheNewestCompleteGenerationStaysWhateverItsAge) {
+  ReplicaSettings settings;
+  settings.retentionDays = 1;
+  settings.snapshotEvery = std::chrono::hours(24 * 30);
+  StartReplication(100ms, nullptr, settings);
+  Save("INSERT INTO T06_GRUP (T06_NumGrupo, T06_Grupo) VALUES (1, 'a')");
+  ASSERT_TRUE(CaughtUp());
+  const std::string g1 = GenerationNames().at(0);
+  replicator_->Stop();
+  replicator_.reset();
+  // A generation whose snapshot upload a crash cut short, a day after g1:
+  // it cannot be restored, so it does not stand in for g1.
+  const std::string cut = NewGenerationName(NowMs() + 24 * 3600 * 1000);
+  std::filesystem::create_directories(dir_.path() / "replica" / "generations" / cut);
+  std::ofstream(dir_.path() / "replica" / "generations" / cut / "0000000000000001") << "cut short";
+  // Three days on the server starts again: g3. A restore two days back needs
+  // g1 (the newest complete generation started before that moment).
+  Skip(72h);
+  StartReplication(100ms, nullptr, settings);
+  Save("INSERT INTO T06_GRUP (T06_NumGrupo, T06_Grupo) VALUES (2, 'b')");
+  ASSERT_TRUE(CaughtUp());
+  ASSERT_TRUE(Eventually([&] { return Generations() == 3; })) << console_.Entries();
+  std::this_thread::sleep_for(500ms);
+  const std::string g3 = GenerationNames().at(2);
+  EXPECT_EQ(GenerationNames(), (std::vector<std::string>{g1, cut, g3})) << console_.Entries();
+  // Two more days: g3 itself is older than the retention. It is the newest
+  // complete generation and stays; everything before it goes.
+  Skip(48h);
+  ASSERT_TRUE(Eventually([&] { return Generations() == 1; })) << console_.Entries();
+  EXPECT_EQ(GenerationNames(), (std::vector<std::string>{g3}));
+  EXPECT_EQ(Text(Restore(), "SELECT group_concat(T06_Grupo) FROM T06_GRUP"), "a,b");
 }
 
 }  // namespace
