@@ -87,7 +87,8 @@ class Replicator {
   std::shared_ptr<DatabasePath> database_;
   OperatorConsole &console_;
   std::unique_ptr<Worker> worker_;
-  std::thread thread_;
+  std::thread thread_;                 // the tracker
+  std::vector<std::thread> shippers_;  // one per replica
   std::thread drill_;
   std::mutex stopMutex_;
   std::condition_variable stopWake_;
