@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -93,6 +94,38 @@ class FlakyStore final : public ReplicaStore {
   int rewrittenWithOtherBytes_ = 0;
 };
 
+// A folder replica whose snapshot uploads wait until the test opens the gate
+// (a slow link while a generation's snapshot goes out).
+class GatedStore final : public ReplicaStore {
+ public:
+  explicit GatedStore(std::filesystem::path root) : folder_(std::move(root)) {}
+  void Put(const std::string& key, std::span<const std::uint8_t> bytes, std::chrono::milliseconds limit) override {
+    if (key.ends_with("snapshot")) {
+      std::unique_lock lock(mutex_);
+      opened_.wait(lock, [this] { return open_; });
+    }
+    folder_.Put(key, bytes, limit);
+  }
+  std::optional<std::vector<std::uint8_t>> Get(const std::string& key, std::chrono::milliseconds limit) override {
+    return folder_.Get(key, limit);
+  }
+  std::vector<std::string> List(const std::string& prefix, std::chrono::milliseconds limit) override {
+    return folder_.List(prefix, limit);
+  }
+  void Remove(const std::string& key, std::chrono::milliseconds limit) override { folder_.Remove(key, limit); }
+  void Open() {
+    std::lock_guard lock(mutex_);
+    open_ = true;
+    opened_.notify_all();
+  }
+
+ private:
+  FolderStore folder_;
+  std::mutex mutex_;
+  std::condition_variable opened_;
+  bool open_ = false;
+};
+
 class InProcessReplication : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -103,14 +136,17 @@ class InProcessReplication : public ::testing::Test {
     ASSERT_EQ(sqlite3_exec(db, std::string(ShippedSchema()).c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
     std::filesystem::create_directories(dir_.path() / "replica");
+    std::filesystem::create_directories(dir_.path() / "second");
     path_ = std::make_shared<DatabasePath>(database_);
   }
   void TearDown() override {
     if (replicator_) replicator_->Stop();
   }
 
+  // Replica1 in the folder "replica" (through `store` when given); a second
+  // replica when `second` is given.
   void StartReplication(std::chrono::milliseconds interval = 100ms, std::unique_ptr<ReplicaStore> store = nullptr,
-                        ReplicaSettings settings = {}) {
+                        ReplicaSettings settings = {}, std::unique_ptr<ReplicaStore> second = nullptr) {
     settings.replicas = {{"Replica1", (dir_.path() / "replica").string()}};
     settings.interval = interval;
     settings.firstDrillAfter = 1h;
@@ -119,6 +155,10 @@ class InProcessReplication : public ::testing::Test {
     std::vector<std::unique_ptr<ReplicaStore>> stores;
     if (!store) store = std::make_unique<FolderStore>(dir_.path() / "replica");
     stores.push_back(std::move(store));
+    if (second) {
+      settings.replicas.push_back({"Replica2", (dir_.path() / "second").string()});
+      stores.push_back(std::move(second));
+    }
     replicator_ = std::make_unique<Replicator>(settings, std::move(stores), path_, console_);
     replicator_->Start();
   }
@@ -150,9 +190,9 @@ class InProcessReplication : public ::testing::Test {
     return false;
   }
 
-  std::string Restore(std::optional<std::int64_t> at = std::nullopt) {
+  std::string Restore(std::optional<std::int64_t> at = std::nullopt, const std::string& folder = "replica") {
     const std::string file = dir_.File("restored-" + std::to_string(++restores_) + ".db3");
-    FolderStore store(dir_.path() / "replica");
+    FolderStore store(dir_.path() / folder);
     last_ = RestoreFromReplica(store, at, file);
     return file;
   }
@@ -326,6 +366,30 @@ TEST_F(InProcessReplication, ARestoreStopsAtTheMomentAndAtADamagedSegment) {
   FolderStore store(dir_.path() / "replica");
   EXPECT_THROW(RestoreFromReplica(store, std::nullopt, existing), std::runtime_error);
   EXPECT_EQ(std::filesystem::file_size(existing), size);
+}
+
+TEST_F(InProcessReplication, OneReplicasSlowSnapshotHoldsNoSegmentOfTheOther) {
+  auto gated = std::make_unique<GatedStore>(dir_.path() / "second");
+  GatedStore& gate = *gated;
+  StartReplication(100ms, nullptr, {}, std::move(gated));
+  // Replica2's snapshot hangs; Replica1 receives its snapshot and every save.
+  for (int i = 1; i <= 5; ++i) {
+    Save("INSERT INTO T06_GRUP (T06_NumGrupo, T06_Grupo) VALUES (" + std::to_string(i) + ", 'g" + std::to_string(i) +
+         "')");
+    std::this_thread::sleep_for(100ms);
+  }
+  ASSERT_TRUE(CaughtUp()) << console_.Entries();
+  EXPECT_EQ(Text(Restore(), "SELECT count(*) FROM T06_GRUP"), "5");
+  EXPECT_FALSE(std::filesystem::exists(dir_.path() / "second" / "generations"));
+  // The link comes back: Replica2 gets its snapshot, then what followed it.
+  gate.Open();
+  ASSERT_TRUE(Eventually([&] {
+    const std::string m = replicator_->MetricsText();
+    return m.find("quelvar_replica_lag_bytes{replica=\"Replica2\"} 0\n") != std::string::npos &&
+           m.find("quelvar_replica_up{replica=\"Replica2\"} 1\n") != std::string::npos &&
+           m.find("quelvar_replica_generation_age_seconds{replica=\"Replica2\"}") != std::string::npos;
+  })) << console_.Entries();
+  EXPECT_EQ(Text(Restore(std::nullopt, "second"), "SELECT count(*) FROM T06_GRUP"), "5");
 }
 
 // The calendar of generations, on a clock the test moves forward by days.
