@@ -1,20 +1,17 @@
 #include "replica/replicator.h"
 
 #include <sqlite3.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <deque>
-#include <filesystem>
 #include <optional>
-#include <random>
 
 #include "data/connect_settings.h"
 #include "data/engine_error.h"
 #include "data/writer_lock.h"
+#include "replica/database_image.h"
+#include "replica/replica_drill.h"
 #include "replica/replica_objects.h"
-#include "replica/replica_restore.h"
 #include "replica/wal_format.h"
 
 namespace quelvar::replica {
@@ -47,65 +44,7 @@ void Exec(sqlite3 *db, const char *sql) {
   if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) ThrowEngineError(db);
 }
 
-// The database as the connection's open read transaction sees it.
-std::vector<std::uint8_t> DatabaseImage(sqlite3 *source) {
-  sqlite3 *raw = nullptr;
-  sqlite3_open_v2(":memory:", &raw, SQLITE_OPEN_READWRITE, nullptr);
-  SqliteConnection memory(raw);
-  if (!raw) throw std::runtime_error("cannot open a database in memory");
-  sqlite3_stmt *statement = nullptr;
-  int pageSize = 4096;
-  if (sqlite3_prepare_v2(source, "PRAGMA page_size", -1, &statement, nullptr) == SQLITE_OK &&
-      sqlite3_step(statement) == SQLITE_ROW) {
-    pageSize = sqlite3_column_int(statement, 0);
-  }
-  sqlite3_finalize(statement);
-  Exec(raw, ("PRAGMA page_size = " + std::to_string(pageSize)).c_str());
-  sqlite3_backup *backup = sqlite3_backup_init(raw, "main", source, "main");
-  if (!backup) ThrowEngineError(raw);
-  const int step = sqlite3_backup_step(backup, -1);
-  const int finish = sqlite3_backup_finish(backup);
-  if (step != SQLITE_DONE) ThrowEngineError(step);
-  if (finish != SQLITE_OK) ThrowEngineError(raw);
-  sqlite3_int64 size = 0;
-  unsigned char *bytes = sqlite3_serialize(raw, "main", &size, 0);
-  if (!bytes) throw std::runtime_error("cannot read the database image");
-  std::vector<std::uint8_t> image(bytes, bytes + size);
-  sqlite3_free(bytes);
-  return image;
-}
-
-// Bytes 24-27 of the database header: the file change counter (rollback form).
-std::optional<std::uint32_t> ChangeCounter(const std::string &file) {
-  std::FILE *f = std::fopen(file.c_str(), "rb");
-  if (!f) return std::nullopt;
-  std::uint8_t header[28];
-  const bool ok = std::fread(header, 1, sizeof header, f) == sizeof header;
-  std::fclose(f);
-  if (!ok) return std::nullopt;
-  return ReadBigEndian32(header + 24);
-}
-
 }  // namespace
-
-// What /metrics and /healthz show; written by the worker, read by requests.
-struct Replicator::Figures {
-  struct One {
-    std::string name;
-    std::string target;
-    double lagSeconds = 0;
-    std::uint64_t lagBytes = 0;
-    std::int64_t lastShipMs = 0;
-    std::int64_t generationStartMs = 0;
-    std::uint64_t errors = 0;
-    bool away = false;
-    std::string reason;
-  };
-  mutable std::mutex mutex;
-  std::vector<One> replicas;
-  std::int64_t lastGoodDrillMs = 0;
-  std::uint64_t drillFailures = 0;
-};
 
 struct Replicator::Replica {
   ReplicaTarget setting;
@@ -153,7 +92,7 @@ struct Replicator::Replica {
 class Replicator::Worker {
  public:
   Worker(const ReplicaSettings &settings, std::vector<Replica> replicas, DatabasePath &database,
-         OperatorConsole &console, Figures &figures)
+         OperatorConsole &console, ReplicaFigures &figures)
       : settings_(settings), database_(database), console_(console), figures_(figures),
         replicas_(std::move(replicas)) {}
 
@@ -786,7 +725,7 @@ class Replicator::Worker {
     const std::int64_t now = NowMs();
     for (std::size_t i = 0; i < replicas_.size(); ++i) {
       const Replica &r = replicas_[i];
-      Figures::One &f = figures_.replicas[i];
+      ReplicaFigures::One &f = figures_.replicas[i];
       const bool stored = !r.generation.empty() && !r.snapshot;  // its generation can be restored
       f.lastShipMs = r.lastShipMs;
       f.generationStartMs = stored ? r.generationStartMs : 0;
@@ -810,7 +749,7 @@ class Replicator::Worker {
   const ReplicaSettings &settings_;
   DatabasePath &database_;
   OperatorConsole &console_;
-  Figures &figures_;
+  ReplicaFigures &figures_;
 
   // Shared by the tracker and the shippers.
   std::mutex mutex_;
@@ -840,14 +779,14 @@ class Replicator::Worker {
 Replicator::Replicator(ReplicaSettings settings, std::vector<std::unique_ptr<ReplicaStore>> stores,
                        std::shared_ptr<DatabasePath> database, OperatorConsole &console)
     : settings_(std::move(settings)), database_(std::move(database)), console_(console),
-      figures_(std::make_shared<Figures>()) {
+      figures_(std::make_shared<ReplicaFigures>()) {
   std::vector<Replica> replicas;
   for (std::size_t i = 0; i < settings_.replicas.size() && i < stores.size(); ++i) {
     Replica r;
     r.setting = settings_.replicas[i];
     r.store = std::move(stores[i]);
     replicas.push_back(std::move(r));
-    Figures::One figures;
+    ReplicaFigures::One figures;
     figures.name = settings_.replicas[i].name;
     figures.target = settings_.replicas[i].target;
     figures_->replicas.push_back(std::move(figures));
@@ -904,106 +843,14 @@ void Replicator::Drill() {
       if (stopWake_.wait_for(lock, wait, [this] { return stopping_; })) return;
     }
     wait = settings_.drillEvery;
-    const ReplicaTarget &newest = settings_.replicas.front();
-    const std::filesystem::path file = std::filesystem::temp_directory_path() /
-                                       ("quelvar-drill-" + std::to_string(::getpid()) + ".db3");
-    std::error_code ec;
-    std::filesystem::remove(file, ec);
-    try {
-      auto store = OpenStore(newest.target, settings_.s3);
-      const auto started = Clock::now();
-      const RestoreOutcome outcome = RestoreFromReplica(*store, std::nullopt, file);
-      console_.log("Replication: restore drill of " + newest.name + " passed: generation " + outcome.generation +
-                   ", last commit " + LocalMomentText(outcome.lastCommitMs) + ", " +
-                   std::to_string(outcome.segments) + " segment(s), " + Seconds(Clock::now() - started));
-      std::lock_guard lock(figures_->mutex);
-      figures_->lastGoodDrillMs = settings_.NowMs();
-    } catch (const std::exception &failure) {
-      console_.log("Replication: restore drill of " + newest.name + " --> " + failure.what());
-      std::lock_guard lock(figures_->mutex);
-      ++figures_->drillFailures;
-    }
-    std::filesystem::remove(file, ec);
+    RunRestoreDrill(settings_, console_, *figures_);
   }
 }
 
-std::string Replicator::MetricsText() const {
-  std::lock_guard lock(figures_->mutex);
-  const std::int64_t now = settings_.NowMs();
-  std::string out;
-  auto family = [&](const char *name, const char *type, const char *help) {
-    out += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
-  };
-  auto each = [&](const char *name, auto value) {
-    for (const Figures::One &f : figures_->replicas) {
-      const auto v = value(f);
-      if (!v) continue;
-      char number[64];
-      std::snprintf(number, sizeof number, "%.3f", *v);
-      std::string text = number;
-      while (text.back() == '0') text.pop_back();
-      if (text.back() == '.') text.pop_back();
-      out += std::string(name) + "{replica=\"" + f.name + "\"} " + text + "\n";
-    }
-  };
-  using Value = std::optional<double>;
-  family("quelvar_replica_lag_seconds", "gauge", "Age of the oldest commit not yet shipped to the replica.");
-  each("quelvar_replica_lag_seconds", [](const Figures::One &f) { return Value(f.lagSeconds); });
-  family("quelvar_replica_lag_bytes", "gauge", "Log bytes not yet shipped to the replica.");
-  each("quelvar_replica_lag_bytes", [](const Figures::One &f) { return Value(double(f.lagBytes)); });
-  family("quelvar_replica_last_shipped_timestamp_seconds", "gauge", "When the replica last received an object.");
-  each("quelvar_replica_last_shipped_timestamp_seconds", [](const Figures::One &f) {
-    return f.lastShipMs ? Value(double(f.lastShipMs) / 1000.0) : Value();
-  });
-  family("quelvar_replica_generation_age_seconds", "gauge", "Age of the replica's current generation.");
-  each("quelvar_replica_generation_age_seconds", [now](const Figures::One &f) {
-    return f.generationStartMs ? Value(double(now - f.generationStartMs) / 1000.0) : Value();
-  });
-  family("quelvar_replica_errors_total", "counter", "Failed requests to the replica.");
-  each("quelvar_replica_errors_total", [](const Figures::One &f) { return Value(double(f.errors)); });
-  family("quelvar_replica_up", "gauge", "1 while the replica is reachable and in a generation.");
-  each("quelvar_replica_up", [](const Figures::One &f) { return Value(f.away ? 0.0 : 1.0); });
-  if (figures_->lastGoodDrillMs != 0) {
-    family("quelvar_replica_drill_age_seconds", "gauge", "Age of the last restore drill that passed.");
-    char text[64];
-    std::snprintf(text, sizeof text, "%.3f", double(now - figures_->lastGoodDrillMs) / 1000.0);
-    out += std::string("quelvar_replica_drill_age_seconds ") + text + "\n";
-  }
-  family("quelvar_replica_drill_failures_total", "counter", "Restore drills that failed.");
-  out += "quelvar_replica_drill_failures_total " + std::to_string(figures_->drillFailures) + "\n";
-  return out;
-}
+std::string Replicator::MetricsText() const { return figures_->MetricsText(settings_.NowMs()); }
 
-std::vector<Replicator::State> Replicator::States() const {
-  std::lock_guard lock(figures_->mutex);
-  const std::int64_t now = settings_.NowMs();
-  std::vector<State> states;
-  for (const Figures::One &f : figures_->replicas) {
-    std::string summary = f.away ? "inacessível" : "em dia";
-    char lag[32];
-    std::snprintf(lag, sizeof lag, "%.1f", f.lagSeconds);
-    summary += "; atraso " + std::string(lag) + " s";
-    if (f.lastShipMs) summary += "; último envio há " + std::to_string((now - f.lastShipMs) / 1000) + " s";
-    if (f.errors) summary += "; " + std::to_string(f.errors) + " erro(s)";
-    if (!f.reason.empty()) summary += " (" + f.reason + ")";
-    states.push_back({f.name, f.target, std::move(summary)});
-  }
-  return states;
-}
+std::string Replicator::HealthNote() const { return figures_->HealthNote(settings_.NowMs(), settings_.interval); }
 
-std::string Replicator::HealthNote() const {
-  std::lock_guard lock(figures_->mutex);
-  const std::int64_t now = settings_.NowMs();
-  std::string out;
-  for (const Figures::One &f : figures_->replicas) {
-    const bool late = f.lagSeconds * 1000 > double(settings_.interval.count()) * 2 + 2000;
-    if (!f.away && !late) continue;
-    out += "replica " + f.name + " (" + f.target + ") lags";
-    if (f.lastShipMs) out += ": last shipped " + std::to_string((now - f.lastShipMs) / 1000) + " s ago";
-    if (!f.reason.empty()) out += " (" + f.reason + ")";
-    out += "\n";
-  }
-  return out;
-}
+std::vector<Replicator::State> Replicator::States() const { return figures_->States(settings_.NowMs()); }
 
 }  // namespace quelvar::replica

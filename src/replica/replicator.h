@@ -42,6 +42,7 @@
 #include <thread>
 #include <vector>
 
+#include "replica/replica_figures.h"
 #include "replica/replica_settings.h"
 #include "replica/replica_store.h"
 #include "data/database_path.h"
@@ -71,16 +72,11 @@ class Replicator {
   std::string HealthNote() const;
   // One replica as the operator sees it: its name, where it ships to, and a
   // sentence on its state (lag, last shipment, the reason it is away).
-  struct State {
-    std::string name;
-    std::string target;
-    std::string summary;
-  };
+  using State = ReplicaState;
   std::vector<State> States() const;
 
  private:
   struct Replica;
-  struct Figures;
   class Worker;
 
   ReplicaSettings settings_;
@@ -93,7 +89,7 @@ class Replicator {
   std::mutex stopMutex_;
   std::condition_variable stopWake_;
   bool stopping_ = false;
-  std::shared_ptr<Figures> figures_;
+  std::shared_ptr<ReplicaFigures> figures_;
 
   void Drill();
 };
