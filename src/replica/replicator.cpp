@@ -564,8 +564,10 @@ class Replicator::Worker {
       if (!Forced()) {
         // Below the bound, only once every replica in continuity is
         // reachable and nearly current.
+        // A replica whose snapshot is still going out cannot take segments
+        // yet: the writers would wait for nothing.
         for (const Replica &r : replicas_) {
-          if (!r.generation.empty() && r.away && !Current(r)) return;
+          if (!r.generation.empty() && (r.away || r.snapshot) && !Current(r)) return;
         }
         if (Residual() > kLockedResidualFrames) return;  // the shippers first, outside the lock
       }
