@@ -435,7 +435,7 @@ class Replicator::Worker {
       segment.frames = std::move(run.frames);
       last = run.commits.back();
       lock.unlock();
-      object = std::make_shared<const std::vector<std::uint8_t>>(SealObject(SegmentBody(segment)));
+      object = std::make_shared<const std::vector<std::uint8_t>>(SealSegment(segment));
       lock.lock();
       if (r.epoch != epoch) return true;
     }
