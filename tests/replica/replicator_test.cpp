@@ -61,11 +61,28 @@ std::string Text(const std::string& file, const std::string& sql) {
   return out;
 }
 
+// A folder replica whose uploads a test shapes (Put); the rest goes to the
+// folder as it is.
+class ShapedFolderStore : public ReplicaStore {
+ public:
+  explicit ShapedFolderStore(std::filesystem::path root) : folder_(std::move(root)) {}
+  std::optional<std::vector<std::uint8_t>> Get(const std::string& key, std::chrono::milliseconds limit) override {
+    return folder_.Get(key, limit);
+  }
+  std::vector<std::string> List(const std::string& prefix, std::chrono::milliseconds limit) override {
+    return folder_.List(prefix, limit);
+  }
+  void Remove(const std::string& key, std::chrono::milliseconds limit) override { folder_.Remove(key, limit); }
+
+ protected:
+  FolderStore folder_;
+};
+
 // A folder replica whose uploads fail now and then after the object was
 // stored (as a timeout after the storage took it); it records every write.
-class FlakyStore final : public ReplicaStore {
+class FlakyStore final : public ShapedFolderStore {
  public:
-  explicit FlakyStore(std::filesystem::path root) : folder_(std::move(root)) {}
+  using ShapedFolderStore::ShapedFolderStore;
   void Put(const std::string& key, std::span<const std::uint8_t> bytes, std::chrono::milliseconds limit) override {
     folder_.Put(key, bytes, limit);
     std::lock_guard lock(mutex_);
@@ -74,20 +91,12 @@ class FlakyStore final : public ReplicaStore {
     if (key.ends_with("snapshot") || ++puts_ % 3 != 0) return;
     throw StoreError("timed out after the object was stored");
   }
-  std::optional<std::vector<std::uint8_t>> Get(const std::string& key, std::chrono::milliseconds limit) override {
-    return folder_.Get(key, limit);
-  }
-  std::vector<std::string> List(const std::string& prefix, std::chrono::milliseconds limit) override {
-    return folder_.List(prefix, limit);
-  }
-  void Remove(const std::string& key, std::chrono::milliseconds limit) override { folder_.Remove(key, limit); }
   int RewrittenWithOtherBytes() {
     std::lock_guard lock(mutex_);
     return rewrittenWithOtherBytes_;
   }
 
  private:
-  FolderStore folder_;
   std::mutex mutex_;
   std::map<std::string, std::vector<std::uint8_t>> written_;
   int puts_ = 0;
@@ -96,9 +105,9 @@ class FlakyStore final : public ReplicaStore {
 
 // A folder replica whose snapshot uploads wait until the test opens the gate
 // (a slow link while a generation's snapshot goes out).
-class GatedStore final : public ReplicaStore {
+class GatedStore final : public ShapedFolderStore {
  public:
-  explicit GatedStore(std::filesystem::path root) : folder_(std::move(root)) {}
+  using ShapedFolderStore::ShapedFolderStore;
   void Put(const std::string& key, std::span<const std::uint8_t> bytes, std::chrono::milliseconds limit) override {
     if (key.ends_with("snapshot")) {
       std::unique_lock lock(mutex_);
@@ -106,13 +115,6 @@ class GatedStore final : public ReplicaStore {
     }
     folder_.Put(key, bytes, limit);
   }
-  std::optional<std::vector<std::uint8_t>> Get(const std::string& key, std::chrono::milliseconds limit) override {
-    return folder_.Get(key, limit);
-  }
-  std::vector<std::string> List(const std::string& prefix, std::chrono::milliseconds limit) override {
-    return folder_.List(prefix, limit);
-  }
-  void Remove(const std::string& key, std::chrono::milliseconds limit) override { folder_.Remove(key, limit); }
   void Open() {
     std::lock_guard lock(mutex_);
     open_ = true;
@@ -120,7 +122,6 @@ class GatedStore final : public ReplicaStore {
   }
 
  private:
-  FolderStore folder_;
   std::mutex mutex_;
   std::condition_variable opened_;
   bool open_ = false;
