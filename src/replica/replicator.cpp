@@ -30,7 +30,7 @@ constexpr auto kLockedShipLimit = 1s;
 // The longest the stop waits for the replicas to receive what is left.
 constexpr auto kFlushLimit = 20s;
 // The most frames a checkpoint ships while the writers wait for it.
-constexpr std::uint32_t kLockedResidualFrames = 64;
+constexpr std::uint32_t kLockedResidualFrames = 256;
 constexpr auto kListLimit = 60s;
 constexpr auto kRetryFirst = 1s;
 constexpr auto kRetryMost = 15s;
@@ -405,7 +405,7 @@ class Replicator::Worker {
 
   // Sends the replica's next segment if it is due; false when none was.
   bool ShipSegment(Replica &r, std::unique_lock<std::mutex> &lock) {
-    if (!Due(r, flushing_ || urgent_)) return false;
+    if (!Due(r, flushing_ || urgent_ || catchUp_)) return false;
     const std::uint64_t epoch = r.epoch;
     std::shared_ptr<const std::vector<std::uint8_t>> object;
     WalCommit last;
@@ -557,7 +557,7 @@ class Replicator::Worker {
   // for the shippers to send the last few frames.
   void Checkpoint() {
     {
-      std::lock_guard lock(mutex_);
+      std::unique_lock lock(mutex_);
       if (!head_.known || head_.position.header.pageSize == 0) return;
       if (head_.position.frame < kCheckpointFrames || Clock::now() < nextCheckpoint_) return;
       if (restartPoint_ && restartPoint_->position.frame == head_.position.frame) return;  // folded already
@@ -569,7 +569,18 @@ class Replicator::Worker {
         for (const Replica &r : replicas_) {
           if (!r.generation.empty() && (r.away || r.snapshot) && !Current(r)) return;
         }
-        if (Residual() > kLockedResidualFrames) return;  // the shippers first, outside the lock
+        // The shippers first, outside the writers' lock: they send what they
+        // have now rather than when it is due, so that even a steady stream
+        // of saves leaves a moment with little to ship.
+        if (Residual() > kLockedResidualFrames) {
+          catchUp_ = true;
+          wake_.notify_all();
+          const bool caughtUp = wake_.wait_for(lock, kLockedShipLimit, [this] {
+            return ending_ || Residual() <= kLockedResidualFrames;
+          });
+          catchUp_ = false;
+          if (!caughtUp || ending_) return;
+        }
       }
     }
     WriterHold hold;
@@ -766,6 +777,7 @@ class Replicator::Worker {
   std::uint64_t breaks_ = 0;            // continuity broken so many times
   std::int64_t lastGenerationMs_ = 0;
   bool urgent_ = false;    // a checkpoint waits: every due commit goes now
+  bool catchUp_ = false;   // a checkpoint is wanted: the shippers send what they have
   bool flushing_ = false;  // the stop: everything goes now
   bool ending_ = false;    // the shippers end
 
