@@ -257,6 +257,14 @@ class Replicator::Worker {
     EndGeneration(r, why);
   }
 
+  // Whether a restore or an integrity check holds the database or has held
+  // it since the tracker last looked: the tracker then breaks the generation
+  // itself, giving that reason, and the others leave the log to it.
+  bool MaintenanceUnseen() const {
+    const ConnectionPool &pool = database_.Connections();
+    return pool.InMaintenance() || pool.MaintenanceCount() != maintenanceSeen_;
+  }
+
   // Reads the commits added to the log since the head; true when there were.
   bool Track() {
     const auto header = ReadWalHeader(WalPath());
@@ -267,6 +275,7 @@ class Replicator::Worker {
                           restartPoint_->position.frame == head_.position.frame &&
                           restartPoint_->position.header.SameLog(head_.position.header);
       if (!noLogYet && !folded) {
+        if (MaintenanceUnseen()) return false;
         BreakContinuity("the log was restarted without the replicator");
         return false;
       }
@@ -420,6 +429,7 @@ class Replicator::Worker {
       lock.lock();
       if (r.epoch != epoch) return true;
       if (run.commits.empty()) {
+        if (MaintenanceUnseen()) return false;
         LoseContinuity(r, "the log no longer holds its next frames");
         return true;
       }
