@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <initializer_list>
+#include <memory>
 #include <random>
 #include <stdexcept>
 
@@ -80,22 +82,64 @@ void PutPosition(Writer &w, const std::optional<WalHeader> &header, std::uint32_
   w.U32(checksum.second);
 }
 
+// One envelope whose body is `parts` end to end, packed as they stand (no
+// copy of the body is made). The room for the packed bytes is left
+// uninitialised: zeroing room the size of the body first would cost about as
+// much as packing it.
+std::vector<std::uint8_t> SealParts(std::initializer_list<std::span<const std::uint8_t>> parts) {
+  std::size_t total = 0;
+  for (const auto part : parts) total += part.size();
+  const std::size_t room = kEnvelopeMagic.size() + ZSTD_compressBound(total);
+  std::unique_ptr<std::uint8_t[]> packed(new std::uint8_t[room]);
+  std::memcpy(packed.get(), kEnvelopeMagic.data(), kEnvelopeMagic.size());
+  std::unique_ptr<ZSTD_CCtx, decltype(&ZSTD_freeCCtx)> context(ZSTD_createCCtx(), &ZSTD_freeCCtx);
+  if (!context) throw std::runtime_error("cannot compress a replica object");
+  ZSTD_CCtx_setParameter(context.get(), ZSTD_c_compressionLevel, 1);
+  ZSTD_CCtx_setParameter(context.get(), ZSTD_c_checksumFlag, 1);
+  ZSTD_CCtx_setParameter(context.get(), ZSTD_c_contentSizeFlag, 1);
+  ZSTD_CCtx_setPledgedSrcSize(context.get(), total);
+  ZSTD_outBuffer out{packed.get() + kEnvelopeMagic.size(), room - kEnvelopeMagic.size(), 0};
+  for (const auto part : parts) {
+    ZSTD_inBuffer in{part.data(), part.size(), 0};
+    while (in.pos < in.size) {
+      if (ZSTD_isError(ZSTD_compressStream2(context.get(), &out, &in, ZSTD_e_continue))) {
+        throw std::runtime_error("cannot compress a replica object");
+      }
+    }
+  }
+  ZSTD_inBuffer none{nullptr, 0, 0};
+  for (;;) {
+    const std::size_t left = ZSTD_compressStream2(context.get(), &out, &none, ZSTD_e_end);
+    if (ZSTD_isError(left) || (left != 0 && out.pos == out.size)) {
+      throw std::runtime_error("cannot compress a replica object");
+    }
+    if (left == 0) break;
+  }
+  return std::vector<std::uint8_t>(packed.get(), packed.get() + kEnvelopeMagic.size() + out.pos);
+}
+
+// A segment body up to its frames (the frames' length included).
+std::vector<std::uint8_t> SegmentHead(const Segment &segment) {
+  Writer w(kSegmentMagic);
+  w.U64(segment.number);
+  w.U32(segment.logNumber);
+  PutPosition(w, segment.header, segment.firstFrame, segment.before);
+  w.U32(static_cast<std::uint32_t>(segment.commits.size()));
+  for (const SegmentCommit &c : segment.commits) {
+    w.U32(c.index);
+    w.U64(static_cast<std::uint64_t>(c.seenMs));
+  }
+  w.U64(segment.frames.size());
+  return w.Take();
+}
+
 }  // namespace
 
-std::vector<std::uint8_t> SealObject(std::span<const std::uint8_t> body) {
-  std::vector<std::uint8_t> out(kEnvelopeMagic.size() + ZSTD_compressBound(body.size()));
-  std::memcpy(out.data(), kEnvelopeMagic.data(), kEnvelopeMagic.size());
-  ZSTD_CCtx *context = ZSTD_createCCtx();
-  if (!context) throw std::runtime_error("cannot compress a replica object");
-  ZSTD_CCtx_setParameter(context, ZSTD_c_compressionLevel, 1);
-  ZSTD_CCtx_setParameter(context, ZSTD_c_checksumFlag, 1);
-  ZSTD_CCtx_setParameter(context, ZSTD_c_contentSizeFlag, 1);
-  const std::size_t packed = ZSTD_compress2(context, out.data() + kEnvelopeMagic.size(),
-                                            out.size() - kEnvelopeMagic.size(), body.data(), body.size());
-  ZSTD_freeCCtx(context);
-  if (ZSTD_isError(packed)) throw std::runtime_error("cannot compress a replica object");
-  out.resize(kEnvelopeMagic.size() + packed);
-  return out;
+std::vector<std::uint8_t> SealObject(std::span<const std::uint8_t> body) { return SealParts({body}); }
+
+std::vector<std::uint8_t> SealSegment(const Segment &segment) {
+  const std::vector<std::uint8_t> head = SegmentHead(segment);
+  return SealParts({head, segment.frames});
 }
 
 std::optional<std::vector<std::uint8_t>> OpenObject(std::span<const std::uint8_t> object) {
@@ -151,18 +195,9 @@ std::optional<std::pair<SnapshotInfo, std::vector<std::uint8_t>>> ReadSnapshotBo
 }
 
 std::vector<std::uint8_t> SegmentBody(const Segment &segment) {
-  Writer w(kSegmentMagic);
-  w.U64(segment.number);
-  w.U32(segment.logNumber);
-  PutPosition(w, segment.header, segment.firstFrame, segment.before);
-  w.U32(static_cast<std::uint32_t>(segment.commits.size()));
-  for (const SegmentCommit &c : segment.commits) {
-    w.U32(c.index);
-    w.U64(static_cast<std::uint64_t>(c.seenMs));
-  }
-  w.U64(segment.frames.size());
-  w.Bytes(segment.frames);
-  return w.Take();
+  std::vector<std::uint8_t> body = SegmentHead(segment);
+  body.insert(body.end(), segment.frames.begin(), segment.frames.end());
+  return body;
 }
 
 std::optional<Segment> ReadSegmentBody(std::span<const std::uint8_t> body) {

@@ -63,6 +63,8 @@ struct Segment {
   std::vector<std::uint8_t> frames;
 };
 std::vector<std::uint8_t> SegmentBody(const Segment &segment);
+// SealObject(SegmentBody(segment)) without the copy of the frames.
+std::vector<std::uint8_t> SealSegment(const Segment &segment);
 std::optional<Segment> ReadSegmentBody(std::span<const std::uint8_t> body);
 
 // Names.

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,17 @@ struct ReplicaSettings {
   // The restore drill: the newest replica restored into a temporary file.
   std::chrono::seconds drillEvery{24 * 3600};
   std::chrono::seconds firstDrillAfter{300};
+  // The calendar (ms since the epoch) that dates commits, names generations
+  // and decides the daily snapshot and the retention; the system clock when
+  // empty. Tests pass a clock they move forward.
+  std::function<std::int64_t()> clockMs;
+
+  std::int64_t NowMs() const {
+    if (clockMs) return clockMs();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+  }
 
   bool Enabled() const { return !replicas.empty(); }
 };

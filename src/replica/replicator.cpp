@@ -1,20 +1,17 @@
 #include "replica/replicator.h"
 
 #include <sqlite3.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <deque>
-#include <filesystem>
 #include <optional>
-#include <random>
 
 #include "data/connect_settings.h"
 #include "data/engine_error.h"
 #include "data/writer_lock.h"
+#include "replica/database_image.h"
+#include "replica/replica_drill.h"
 #include "replica/replica_objects.h"
-#include "replica/replica_restore.h"
 #include "replica/wal_format.h"
 
 namespace quelvar::replica {
@@ -30,17 +27,14 @@ constexpr std::size_t kTrackBytes = 64u << 20;
 constexpr std::size_t kSegmentBytes = 16u << 20;
 constexpr auto kSegmentLimit = 10s;
 constexpr auto kLockedShipLimit = 1s;
+// The longest the stop waits for the replicas to receive what is left.
+constexpr auto kFlushLimit = 20s;
 // The most frames a checkpoint ships while the writers wait for it.
-constexpr std::uint32_t kLockedResidualFrames = 64;
+constexpr std::uint32_t kLockedResidualFrames = 256;
 constexpr auto kListLimit = 60s;
 constexpr auto kRetryFirst = 1s;
 constexpr auto kRetryMost = 15s;
-constexpr auto kPruneEvery = 1h;
-
-std::int64_t NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
-      .count();
-}
+constexpr std::int64_t kPruneEveryMs = 3600 * 1000;
 
 std::string Seconds(Clock::duration d) {
   return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(d).count()) + " s";
@@ -50,65 +44,7 @@ void Exec(sqlite3 *db, const char *sql) {
   if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) ThrowEngineError(db);
 }
 
-// The database as the connection's open read transaction sees it.
-std::vector<std::uint8_t> DatabaseImage(sqlite3 *source) {
-  sqlite3 *raw = nullptr;
-  sqlite3_open_v2(":memory:", &raw, SQLITE_OPEN_READWRITE, nullptr);
-  SqliteConnection memory(raw);
-  if (!raw) throw std::runtime_error("cannot open a database in memory");
-  sqlite3_stmt *statement = nullptr;
-  int pageSize = 4096;
-  if (sqlite3_prepare_v2(source, "PRAGMA page_size", -1, &statement, nullptr) == SQLITE_OK &&
-      sqlite3_step(statement) == SQLITE_ROW) {
-    pageSize = sqlite3_column_int(statement, 0);
-  }
-  sqlite3_finalize(statement);
-  Exec(raw, ("PRAGMA page_size = " + std::to_string(pageSize)).c_str());
-  sqlite3_backup *backup = sqlite3_backup_init(raw, "main", source, "main");
-  if (!backup) ThrowEngineError(raw);
-  const int step = sqlite3_backup_step(backup, -1);
-  const int finish = sqlite3_backup_finish(backup);
-  if (step != SQLITE_DONE) ThrowEngineError(step);
-  if (finish != SQLITE_OK) ThrowEngineError(raw);
-  sqlite3_int64 size = 0;
-  unsigned char *bytes = sqlite3_serialize(raw, "main", &size, 0);
-  if (!bytes) throw std::runtime_error("cannot read the database image");
-  std::vector<std::uint8_t> image(bytes, bytes + size);
-  sqlite3_free(bytes);
-  return image;
-}
-
-// Bytes 24-27 of the database header: the file change counter (rollback form).
-std::optional<std::uint32_t> ChangeCounter(const std::string &file) {
-  std::FILE *f = std::fopen(file.c_str(), "rb");
-  if (!f) return std::nullopt;
-  std::uint8_t header[28];
-  const bool ok = std::fread(header, 1, sizeof header, f) == sizeof header;
-  std::fclose(f);
-  if (!ok) return std::nullopt;
-  return ReadBigEndian32(header + 24);
-}
-
 }  // namespace
-
-// What /metrics and /healthz show; written by the worker, read by requests.
-struct Replicator::Figures {
-  struct One {
-    std::string name;
-    std::string target;
-    double lagSeconds = 0;
-    std::uint64_t lagBytes = 0;
-    std::int64_t lastShipMs = 0;
-    std::int64_t generationStartMs = 0;
-    std::uint64_t errors = 0;
-    bool away = false;
-    std::string reason;
-  };
-  mutable std::mutex mutex;
-  std::vector<One> replicas;
-  std::int64_t lastGoodDrillMs = 0;
-  std::uint64_t drillFailures = 0;
-};
 
 struct Replicator::Replica {
   ReplicaTarget setting;
@@ -117,6 +53,13 @@ struct Replicator::Replica {
   std::string generation;
   std::string why = "start";  // why a new generation is needed
   std::int64_t generationStartMs = 0;
+  // The generation's snapshot until it is stored; nothing of the generation
+  // is sent before it. Sent again as it was after a failure.
+  std::shared_ptr<const std::vector<std::uint8_t>> snapshot;
+  bool announce = false;  // log the generation's start once the snapshot is stored
+  // One more at every change of generation: an upload begun in an older one
+  // changes nothing when it ends.
+  std::uint64_t epoch = 0;
   std::uint64_t nextSegment = 1;
   std::uint32_t headLog = 0;     // the tracked log it stands in
   std::uint32_t segmentLog = 0;  // the log's number within its generation
@@ -137,37 +80,56 @@ struct Replicator::Replica {
   // Figures.
   std::int64_t lastShipMs = 0;
   std::uint64_t errors = 0;
-  Clock::time_point lastPrune;
+  std::int64_t lastPruneMs = 0;  // on the settings' clock
 };
 
+// The tracker (one thread: it reads the commits added to the log, takes the
+// snapshots, folds the log back) and the shippers (one thread per replica:
+// each sends its replica's snapshot and segments, so a slow replica or a
+// snapshot going out never holds the other replica back). They share the
+// state below under `mutex_`; no store request and no read of the database
+// is made while it is held.
 class Replicator::Worker {
  public:
   Worker(const ReplicaSettings &settings, std::vector<Replica> replicas, DatabasePath &database,
-         OperatorConsole &console, Figures &figures)
-      : settings_(settings), replicas_(std::move(replicas)), database_(database), console_(console),
-        figures_(figures) {}
+         OperatorConsole &console, ReplicaFigures &figures)
+      : settings_(settings), database_(database), console_(console), figures_(figures),
+        replicas_(std::move(replicas)) {}
 
-  // Ships what is left to every reachable replica (at the stop).
+  std::size_t Replicas() const { return replicas_.size(); }
+
+  // Before the threads start.
+  void Begin() {
+    std::lock_guard lock(mutex_);
+    flushing_ = false;
+    ending_ = false;
+  }
+
+  // Ships what is left to every reachable replica (at the stop, once the
+  // tracker has ended), then lets the shippers end.
   void Flush() {
+    std::unique_lock lock(mutex_);
     try {
-      if (!connection_ || !head_.known) return;
-      Track();
-      for (int round = 0; round < 64 && head_.known && Lagging(); ++round) {
-        if (!Ship(true, kSegmentLimit)) break;
-      }
+      if (connection_ && head_.known) Track();
     } catch (const std::exception &) {
       // The stop goes on; the next start begins a new generation anyway.
     }
+    flushing_ = true;
+    wake_.notify_all();
+    wake_.wait_for(lock, kFlushLimit, [this] { return !Unsent(); });
+    ending_ = true;
+    wake_.notify_all();
   }
 
-  // One round; true when a reachable replica is still far behind (the next
-  // round should follow at once).
+  // The tracker's round; true when a reachable replica is still far behind
+  // (the next round should follow at once).
   bool Step() {
     const std::string path = *database_.get();
     ConnectionPool &pool = database_.Connections();
     if (path.empty()) return false;
     if (pool.Journal() == JournalChoice::kRollback) {
       RollbackStep(path);
+      std::lock_guard lock(mutex_);
       Publish();
       return false;
     }
@@ -175,23 +137,49 @@ class Replicator::Worker {
     // starts from what it leaves.
     if (pool.InMaintenance()) return false;
     try {
-      if (path != connectionPath_ || !connection_) Connect(path);
-      const std::uint64_t maintenance = pool.MaintenanceCount();
-      if (maintenance != maintenanceSeen_) {
-        maintenanceSeen_ = maintenance;
-        BreakContinuity("a restore or an integrity check changed the database file");
+      {
+        std::lock_guard lock(mutex_);
+        if (path != connectionPath_ || !connection_) Connect(path);
+        const std::uint64_t maintenance = pool.MaintenanceCount();
+        if (maintenance != maintenanceSeen_) {
+          maintenanceSeen_ = maintenance;
+          BreakContinuity("a restore or an integrity check changed the database file");
+        }
+        if (head_.known && Track()) wake_.notify_all();
       }
-      if (head_.known) Track();
       StartGenerations();
-      Ship(false, kSegmentLimit);
       Checkpoint();
-      Prune();
     } catch (const std::exception &failure) {
+      std::lock_guard lock(mutex_);
       LocalProblem(failure.what());
     }
+    std::lock_guard lock(mutex_);
     Publish();
-    return head_.known && head_.position.header.pageSize != 0 &&
-           std::uint64_t(Residual()) * head_.position.header.FrameBytes() >= kSegmentBytes / 2;
+    return false;
+  }
+
+  // The shipper of replica `index`, until Flush() has ended.
+  void Ship(std::size_t index) {
+    Replica &r = replicas_[index];
+    std::unique_lock lock(mutex_);
+    while (!ending_) {
+      bool worked = false;
+      try {
+        // The commits since the tracker's last look: a tracker busy with a
+        // snapshot holds no segment back.
+        if (head_.known && !connectionPath_.empty()) TrackQuietly();
+        worked = ShipSnapshot(r, lock) || ShipSegment(r, lock) || Prune(r, lock);
+      } catch (const std::exception &failure) {
+        if (!lock.owns_lock()) lock.lock();
+        Away(r, failure.what());
+      }
+      if (!lock.owns_lock()) lock.lock();
+      if (worked) {
+        wake_.notify_all();
+        continue;
+      }
+      wake_.wait_for(lock, std::min<std::chrono::milliseconds>(kPoll, settings_.interval / 2));
+    }
   }
 
  private:
@@ -211,6 +199,7 @@ class Replicator::Worker {
   };
 
   std::string WalPath() const { return connectionPath_ + "-wal"; }
+  std::int64_t NowMs() const { return settings_.NowMs(); }
 
   // A name later than every one this server gave before.
   std::string NextGenerationName(std::int64_t takenMs) {
@@ -240,16 +229,24 @@ class Replicator::Worker {
     console_.log("Replication --> " + what);
   }
 
+  // The replica leaves its generation: a new one is needed.
+  static void EndGeneration(Replica &r, const std::string &why) {
+    r.generation.clear();
+    r.snapshot.reset();
+    r.pending.reset();
+    r.why = why;
+    ++r.epoch;
+  }
+
   // Every replica starts a new generation; tracking starts again.
   void BreakContinuity(const std::string &why) {
+    ++breaks_;
     head_ = Head{};
     marks_.clear();
     restartPoint_.reset();
     previousEnd_.reset();
     for (Replica &r : replicas_) {
-      if (r.generation.empty()) continue;
-      r.generation.clear();
-      r.why = why;
+      if (!r.generation.empty()) EndGeneration(r, why);
     }
   }
 
@@ -257,22 +254,30 @@ class Replicator::Worker {
     if (r.generation.empty()) return;
     console_.log(r.setting.name + " --> " + r.setting.target + " lost continuity: " + why +
                  "; a new generation starts when it is back");
-    r.generation.clear();
-    r.why = why;
+    EndGeneration(r, why);
   }
 
-  // Reads the commits added to the log since the head.
-  void Track() {
+  // Whether a restore or an integrity check holds the database or has held
+  // it since the tracker last looked: the tracker then breaks the generation
+  // itself, giving that reason, and the others leave the log to it.
+  bool MaintenanceUnseen() const {
+    const ConnectionPool &pool = database_.Connections();
+    return pool.InMaintenance() || pool.MaintenanceCount() != maintenanceSeen_;
+  }
+
+  // Reads the commits added to the log since the head; true when there were.
+  bool Track() {
     const auto header = ReadWalHeader(WalPath());
-    if (!header) return;
+    if (!header) return false;
     if (!header->SameLog(head_.position.header) || head_.position.header.pageSize == 0) {
       const bool noLogYet = head_.position.header.pageSize == 0;
       const bool folded = restartPoint_ && restartPoint_->log == head_.log &&
                           restartPoint_->position.frame == head_.position.frame &&
                           restartPoint_->position.header.SameLog(head_.position.header);
       if (!noLogYet && !folded) {
+        if (MaintenanceUnseen()) return false;
         BreakContinuity("the log was restarted without the replicator");
-        return;
+        return false;
       }
       previousEnd_ = LogEnd{head_.log, head_.position};
       restartPoint_.reset();
@@ -280,11 +285,20 @@ class Replicator::Worker {
       ++head_.log;
     }
     const WalRun run = ReadCommittedFrames(WalPath(), head_.position, kTrackBytes, false);
-    if (run.commits.empty()) return;
+    if (run.commits.empty()) return false;
     const std::int64_t now = NowMs();
     for (const WalCommit &c : run.commits) marks_.push_back({head_.log, c.frame, now});
     head_.position.frame = run.commits.back().frame;
     head_.position.checksum = run.commits.back().checksum;
+    return true;
+  }
+
+  // Track() where a failure is the tracker's to report.
+  void TrackQuietly() {
+    try {
+      Track();
+    } catch (const std::exception &) {
+    }
   }
 
   bool Current(const Replica &r) const {
@@ -337,7 +351,7 @@ class Replicator::Worker {
   // Whether `r` has commits to be shipped now (all of them with `force`):
   // it follows the log into the next one where the replicator folded it.
   bool Due(Replica &r, bool force) {
-    if (r.generation.empty() || !head_.known || !MayTry(r)) return false;
+    if (r.generation.empty() || r.snapshot || !head_.known || !MayTry(r)) return false;
     if (r.pending) return true;
     if (r.headLog != head_.log) {
       if (previousEnd_ && previousEnd_->log == r.headLog && r.headLog + 1 == head_.log &&
@@ -356,39 +370,68 @@ class Replicator::Worker {
     return force || !oldest || NowMs() - oldest->seenMs >= settings_.interval.count() / 2;
   }
 
-  // One segment to every replica that is due, the uploads side by side (a
-  // segment read and packed once for the replicas that stand at the same
-  // point). False when an upload failed.
-  bool Ship(bool force, std::chrono::milliseconds limit) {
-    struct Job {
-      Replica *replica;
-      std::shared_ptr<const std::vector<std::uint8_t>> object;
-      WalCommit last;
-      std::string failure;
-    };
-    std::vector<Job> jobs;
-    for (Replica &r : replicas_) {
-      if (!Due(r, force)) continue;
-      if (r.pending) {
-        jobs.push_back({&r, r.pending->object, r.pending->last, {}});
-        continue;
-      }
-      const Job *same = nullptr;
-      for (const Job &j : jobs) {
-        const Replica &o = *j.replica;
-        if (o.headLog == r.headLog && o.position.frame == r.position.frame && o.nextSegment == r.nextSegment &&
-            o.segmentLog == r.segmentLog) {
-          same = &j;
-        }
-      }
-      if (same) {
-        jobs.push_back({&r, same->object, same->last, {}});
-        continue;
-      }
-      const WalRun run = ReadCommittedFrames(WalPath(), r.position, kSegmentBytes);
+  // Stores an object, `lock` released meanwhile; the failure's text, or "".
+  static std::string Upload(Replica &r, std::unique_lock<std::mutex> &lock, const std::string &key,
+                            const std::vector<std::uint8_t> &object, std::chrono::milliseconds limit) {
+    lock.unlock();
+    std::string failure;
+    try {
+      r.store->Put(key, object, limit);
+    } catch (const std::exception &e) {
+      failure = e.what();
+      if (failure.empty()) failure = "upload failed";
+    }
+    lock.lock();
+    return failure;
+  }
+
+  // Sends the generation's snapshot; false when there was none to send.
+  bool ShipSnapshot(Replica &r, std::unique_lock<std::mutex> &lock) {
+    if (!r.snapshot || !MayTry(r)) return false;
+    const auto object = r.snapshot;
+    const std::string generation = r.generation;
+    const std::uint64_t epoch = r.epoch;
+    const std::string failure =
+        Upload(r, lock, SnapshotKey(generation), *object, std::chrono::milliseconds(60000 + object->size() / 1000));
+    if (r.epoch != epoch) return true;
+    if (!failure.empty()) {
+      Away(r, failure);
+      return true;
+    }
+    r.snapshot.reset();
+    r.lastShipMs = NowMs();
+    const bool wasAway = r.away;
+    Reached(r, "new generation " + generation);
+    if (r.announce && !wasAway) {
+      console_.log(r.setting.name + ": " + r.setting.target + " generation " + generation + " started (" + r.why +
+                   ")");
+    }
+    r.announce = false;
+    r.why = "start";
+    r.lastPruneMs = 0;
+    return true;
+  }
+
+  // Sends the replica's next segment if it is due; false when none was.
+  bool ShipSegment(Replica &r, std::unique_lock<std::mutex> &lock) {
+    if (!Due(r, flushing_ || urgent_ || catchUp_)) return false;
+    const std::uint64_t epoch = r.epoch;
+    std::shared_ptr<const std::vector<std::uint8_t>> object;
+    WalCommit last;
+    if (r.pending) {
+      object = r.pending->object;
+      last = r.pending->last;
+    } else {
+      const WalPosition from = r.position;
+      const std::string wal = WalPath();
+      lock.unlock();
+      WalRun run = ReadCommittedFrames(wal, from, kSegmentBytes);
+      lock.lock();
+      if (r.epoch != epoch) return true;
       if (run.commits.empty()) {
+        if (MaintenanceUnseen()) return false;
         LoseContinuity(r, "the log no longer holds its next frames");
-        continue;
+        return true;
       }
       Segment segment;
       segment.number = r.nextSegment;
@@ -400,50 +443,59 @@ class Replicator::Worker {
         segment.commits.push_back({commit.frame - segment.firstFrame, SeenMs(r.headLog, commit.frame)});
       }
       segment.frames = std::move(run.frames);
-      jobs.push_back({&r, std::make_shared<const std::vector<std::uint8_t>>(SealObject(SegmentBody(segment))),
-                      run.commits.back(), {}});
+      last = run.commits.back();
+      lock.unlock();
+      object = std::make_shared<const std::vector<std::uint8_t>>(SealSegment(segment));
+      lock.lock();
+      if (r.epoch != epoch) return true;
     }
-    auto upload = [limit](Job &job) {
-      try {
-        job.replica->store->Put(SegmentKey(job.replica->generation, job.replica->nextSegment), *job.object, limit);
-      } catch (const std::exception &failure) {
-        job.failure = failure.what();
-        if (job.failure.empty()) job.failure = "upload failed";
-      }
-    };
-    std::vector<std::thread> others;
-    for (std::size_t i = 1; i < jobs.size(); ++i) others.emplace_back(upload, std::ref(jobs[i]));
-    if (!jobs.empty()) upload(jobs[0]);
-    for (std::thread &t : others) t.join();
-    bool ok = true;
-    for (Job &job : jobs) {
-      Replica &r = *job.replica;
-      if (!job.failure.empty()) {
-        r.pending = Replica::Pending{job.object, job.last};
-        Away(r, job.failure);
-        ok = false;
-        continue;
-      }
-      r.pending.reset();
-      r.position.frame = job.last.frame;
-      r.position.checksum = job.last.checksum;
-      ++r.nextSegment;
-      r.lastShipMs = NowMs();
-      Reached(r, "continuity kept");
+    const std::string key = SegmentKey(r.generation, r.nextSegment);
+    const std::string failure = Upload(r, lock, key, *object, kSegmentLimit);
+    if (r.epoch != epoch) return true;
+    if (!failure.empty()) {
+      r.pending = Replica::Pending{object, last};
+      Away(r, failure);
+      return true;
     }
-    return ok;
+    r.pending.reset();
+    r.position.frame = last.frame;
+    r.position.checksum = last.checksum;
+    ++r.nextSegment;
+    r.lastShipMs = NowMs();
+    Reached(r, "continuity kept");
+    return true;
   }
 
-  // New generations for the replicas that need one.
+  // Hands a new generation (its snapshot taken at `at`) to the replica.
+  void BeginGeneration(Replica &r, const std::string &generation, std::int64_t takenMs,
+                       std::shared_ptr<const std::vector<std::uint8_t>> snapshot, const Head &at) {
+    r.announce = r.generation.empty();
+    ++r.epoch;
+    r.generation = generation;
+    r.generationStartMs = takenMs;
+    r.snapshot = std::move(snapshot);
+    r.pending.reset();
+    r.nextSegment = 1;
+    r.headLog = at.log;
+    r.segmentLog = 0;
+    r.position = at.position;
+  }
+
+  // New generations for the replicas that need one: the snapshot is taken
+  // here, its upload left to each replica's shipper. From the snapshot on
+  // the replica counts as in continuity (the log is not folded past what it
+  // lacks).
   void StartGenerations() {
-    std::vector<Replica *> needing;
-    for (Replica &r : replicas_) {
-      if (r.generation.empty() && MayTry(r)) needing.push_back(&r);
+    {
+      std::lock_guard lock(mutex_);
+      bool any = false;
+      for (Replica &r : replicas_) any = any || (r.generation.empty() && MayTry(r));
+      if (!any) return;
     }
-    if (needing.empty()) return;
     ConnectionPool &pool = database_.Connections();
     WriterHold hold;
     if (!hold.Acquire(pool.Writers(), std::chrono::milliseconds(kBusyTimeoutMs))) return;
+    std::unique_lock lock(mutex_);
     if (!head_.known) {
       head_ = Head{};
       head_.known = true;
@@ -460,6 +512,8 @@ class Replicator::Worker {
     } endRead{connection_.get()};
     Exec(connection_.get(), "SELECT count(*) FROM sqlite_master");
     const Head at = head_;
+    const std::uint64_t breaks = breaks_;
+    lock.unlock();
     hold.Release();
     const std::vector<std::uint8_t> image = DatabaseImage(connection_.get());
     // The read ends before the uploads (it would keep the log from being
@@ -471,39 +525,28 @@ class Replicator::Worker {
     info.frame = at.position.frame;
     info.checksum = at.position.checksum;
     info.takenMs = NowMs();
-    const std::vector<std::uint8_t> object = SealObject(SnapshotBody(info, image));
+    auto object = std::make_shared<const std::vector<std::uint8_t>>(SealObject(SnapshotBody(info, image)));
+    lock.lock();
+    if (breaks != breaks_) return;  // continuity broke meanwhile: the next step starts over
     const std::string generation = NextGenerationName(info.takenMs);
-    const auto limit = std::chrono::milliseconds(60000 + object.size() / 1000);
-    for (Replica *r : needing) {
-      try {
-        r->store->Put(SnapshotKey(generation), object, limit);
-      } catch (const std::exception &failure) {
-        Away(*r, failure.what());
-        continue;
-      }
-      r->generation = generation;
-      r->generationStartMs = info.takenMs;
-      r->pending.reset();
-      r->nextSegment = 1;
-      r->headLog = at.log;
-      r->segmentLog = 0;
-      r->position = at.position;
-      r->lastShipMs = info.takenMs;
-      const bool wasAway = r->away;
-      Reached(*r, "new generation " + generation);
-      if (!wasAway) {
-        console_.log(r->setting.name + ": " + r->setting.target + " generation " + generation + " started (" + r->why +
-                     ")");
-      }
-      r->why = "start";
-      r->lastPrune = {};
+    for (Replica &r : replicas_) {
+      if (r.generation.empty() && MayTry(r)) BeginGeneration(r, generation, info.takenMs, object, at);
     }
+    wake_.notify_all();
   }
 
   // Whether a replica in continuity and reachable has commits to ship.
   bool Lagging() const {
     for (const Replica &r : replicas_) {
       if (!r.generation.empty() && !r.away && !Current(r)) return true;
+    }
+    return false;
+  }
+
+  // Whether a reachable replica still lacks something (at the stop).
+  bool Unsent() const {
+    for (const Replica &r : replicas_) {
+      if (!r.generation.empty() && !r.away && (r.snapshot || (head_.known && !Current(r)))) return true;
     }
     return false;
   }
@@ -520,31 +563,50 @@ class Replicator::Worker {
   }
 
   // Folds the log back once it is long enough and every replica in
-  // continuity holds it (or the log passed its bound). Only the last few
-  // frames are shipped while the writers wait.
+  // continuity holds it (or the log passed its bound). The writers wait only
+  // for the shippers to send the last few frames.
   void Checkpoint() {
-    if (!head_.known || head_.position.header.pageSize == 0) return;
-    if (head_.position.frame < kCheckpointFrames || Clock::now() < nextCheckpoint_) return;
-    if (restartPoint_ && restartPoint_->position.frame == head_.position.frame) return;  // folded already
-    // Past the bound the log is folded whatever the replicas lack; below it,
-    // only once every replica in continuity is reachable and nearly current.
-    const std::uint64_t logBytes = std::uint64_t(head_.position.frame) * head_.position.header.FrameBytes();
-    const bool force = logBytes >= settings_.logLimitBytes;
-    if (!force) {
-      for (const Replica &r : replicas_) {
-        if (!r.generation.empty() && r.away && !Current(r)) return;
+    {
+      std::unique_lock lock(mutex_);
+      if (!head_.known || head_.position.header.pageSize == 0) return;
+      if (head_.position.frame < kCheckpointFrames || Clock::now() < nextCheckpoint_) return;
+      if (restartPoint_ && restartPoint_->position.frame == head_.position.frame) return;  // folded already
+      if (!Forced()) {
+        // Below the bound, only once every replica in continuity is
+        // reachable and nearly current.
+        // A replica whose snapshot is still going out cannot take segments
+        // yet: the writers would wait for nothing.
+        for (const Replica &r : replicas_) {
+          if (!r.generation.empty() && (r.away || r.snapshot) && !Current(r)) return;
+        }
+        // The shippers first, outside the writers' lock: they send what they
+        // have now rather than when it is due, so that even a steady stream
+        // of saves leaves a moment with little to ship.
+        if (Residual() > kLockedResidualFrames) {
+          catchUp_ = true;
+          wake_.notify_all();
+          const bool caughtUp = wake_.wait_for(lock, kLockedShipLimit, [this] {
+            return ending_ || Residual() <= kLockedResidualFrames;
+          });
+          catchUp_ = false;
+          if (!caughtUp || ending_) return;
+        }
       }
-      if (Residual() > kLockedResidualFrames) return;  // ship first, outside the lock
     }
     WriterHold hold;
     if (!hold.Acquire(database_.Connections().Writers(), 1000ms)) return;
+    std::unique_lock lock(mutex_);
     Track();
     if (!head_.known) return;
-    if (!force && Residual() > 4 * kLockedResidualFrames) return;
-    for (int round = 0; round < 8 && Lagging() && !force; ++round) {
-      if (!Ship(true, kLockedShipLimit) && !force) return;
+    const bool force = Forced();
+    if (!force) {
+      if (Residual() > 4 * kLockedResidualFrames) return;
+      urgent_ = true;
+      wake_.notify_all();
+      wake_.wait_for(lock, kLockedShipLimit, [this] { return !Lagging() || ending_; });
+      urgent_ = false;
+      if (Lagging()) return;
     }
-    if (Lagging() && !force) return;
     for (Replica &r : replicas_) {
       if (!r.generation.empty() && !Current(r)) {
         LoseContinuity(r, "the log passed " + std::to_string(settings_.logLimitBytes >> 20) + " MiB before it had it");
@@ -566,59 +628,92 @@ class Replicator::Worker {
     while (!marks_.empty() && marks_.front().log < keepFrom) marks_.pop_front();
   }
 
-  // Removes generations whose successor started before the retention.
-  void Prune() {
-    const auto now = Clock::now();
-    for (Replica &r : replicas_) {
-      if (r.generation.empty() || r.away || now - r.lastPrune < kPruneEvery) continue;
-      r.lastPrune = now;
-      // Snapshots at least daily: an old generation is replaced.
-      if (NowMs() - r.generationStartMs > std::chrono::duration_cast<std::chrono::milliseconds>(settings_.snapshotEvery).count()) {
-        r.generation.clear();
-        r.why = "daily snapshot";
-        continue;
-      }
-      try {
-        const std::vector<std::string> keys = r.store->List(std::string(kGenerationsFolder), kListLimit);
-        std::vector<std::string> names;
-        for (const std::string &key : keys) {
-          const std::string rest = key.substr(kGenerationsFolder.size());
-          const std::string name = rest.substr(0, rest.find('/'));
-          if (names.empty() || names.back() != name) names.push_back(name);
-        }
-        const std::int64_t horizon = NowMs() - std::int64_t(settings_.retentionDays) * 86400 * 1000;
-        for (std::size_t i = 0; i + 1 < names.size(); ++i) {
-          if (names[i] == r.generation) break;
-          const auto successor = GenerationStart(names[i + 1]);
-          if (!successor || *successor >= horizon) continue;
-          for (const std::string &key : keys) {
-            if (key.starts_with(std::string(kGenerationsFolder) + names[i] + "/")) r.store->Remove(key, kListLimit);
-          }
-        }
-      } catch (const std::exception &failure) {
-        Away(r, failure.what());
+  // Past the bound the log is folded whatever the replicas lack.
+  bool Forced() const {
+    return std::uint64_t(head_.position.frame) * head_.position.header.FrameBytes() >= settings_.logLimitBytes;
+  }
+
+  // Once an hour on the settings' clock: a generation older than the daily
+  // snapshot is replaced, and the generations the retention no longer needs
+  // are removed. False when nothing was due.
+  bool Prune(Replica &r, std::unique_lock<std::mutex> &lock) {
+    const std::int64_t now = NowMs();
+    if (r.generation.empty() || r.snapshot || r.away || (r.lastPruneMs != 0 && now - r.lastPruneMs < kPruneEveryMs)) {
+      return false;
+    }
+    r.lastPruneMs = now;
+    // Snapshots at least daily: an old generation is replaced.
+    if (now - r.generationStartMs >
+        std::chrono::duration_cast<std::chrono::milliseconds>(settings_.snapshotEvery).count()) {
+      EndGeneration(r, "daily snapshot");
+      return true;
+    }
+    const std::string current = r.generation;
+    const std::uint64_t epoch = r.epoch;
+    lock.unlock();
+    std::string failure;
+    try {
+      RemoveExpired(*r.store, current, now - std::int64_t(settings_.retentionDays) * 86400 * 1000);
+    } catch (const std::exception &e) {
+      failure = e.what();
+    }
+    lock.lock();
+    if (!failure.empty() && r.epoch == epoch) Away(r, failure);
+    return true;
+  }
+
+  // Removes the generations before the newest complete one that started
+  // before `horizon`: a restore to any moment since then needs nothing
+  // older. Never one after `current`.
+  static void RemoveExpired(ReplicaStore &store, const std::string &current, std::int64_t horizon) {
+    const std::vector<std::string> keys = store.List(std::string(kGenerationsFolder), kListLimit);
+    // The generations in time order, and whether each has its snapshot (one
+    // without it cannot be restored: a crash cut its upload short).
+    std::vector<std::pair<std::string, bool>> names;
+    for (const std::string &key : keys) {
+      const std::string rest = key.substr(kGenerationsFolder.size());
+      const std::string name = rest.substr(0, rest.find('/'));
+      if (names.empty() || names.back().first != name) names.emplace_back(name, false);
+      if (rest.substr(name.size()) == "/" + std::string(kSnapshotName)) names.back().second = true;
+    }
+    std::optional<std::size_t> cover;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      const auto start = GenerationStart(names[i].first);
+      if (names[i].second && start && *start < horizon) cover = i;
+      if (names[i].first == current) break;
+    }
+    for (std::size_t i = 0; cover && i < *cover; ++i) {
+      for (const std::string &key : keys) {
+        if (key.starts_with(std::string(kGenerationsFolder) + names[i].first + "/")) store.Remove(key, kListLimit);
       }
     }
   }
 
-  // The rollback journal: a snapshot when the file changed, at most once a minute.
+  // The rollback journal: a snapshot when the file changed, at most once a
+  // minute; the shippers send it.
   void RollbackStep(const std::string &path) {
-    if (!rollbackNoted_) {
-      rollbackNoted_ = true;
-      console_.log("Replication: with the rollback journal (DiarioRollback) there is no log to ship; each replica "
-                   "gets a new snapshot when the database has changed, at most every " +
-                   std::to_string(settings_.interval.count() * 60 / 1000) + " s");
-      connection_.reset();
-      connectionPath_.clear();
-      for (Replica &r : replicas_) r.generation.clear();
+    {
+      std::lock_guard lock(mutex_);
+      if (!rollbackNoted_) {
+        rollbackNoted_ = true;
+        console_.log("Replication: with the rollback journal (DiarioRollback) there is no log to ship; each replica "
+                     "gets a new snapshot when the database has changed, at most every " +
+                     std::to_string(settings_.interval.count() * 60 / 1000) + " s");
+        connection_.reset();
+        connectionPath_.clear();
+        BreakContinuity("start");
+      }
     }
     const auto counter = ChangeCounter(path);
     if (!counter) return;
     const auto now = Clock::now();
     const bool changed = !lastCounter_ || *lastCounter_ != *counter;
     bool due = false;
-    for (Replica &r : replicas_) {
-      if (r.generation.empty() || changed) due = due || MayTry(r);
+    {
+      std::lock_guard lock(mutex_);
+      for (Replica &r : replicas_) {
+        if (r.generation.empty() || changed) due = due || MayTry(r);
+      }
     }
     // At most once a minute (with the default interval of a second).
     const auto every = settings_.interval * 60;
@@ -634,29 +729,18 @@ class Replicator::Worker {
       Exec(db.get(), "ROLLBACK");
       SnapshotInfo info;
       info.takenMs = NowMs();
-      const std::vector<std::uint8_t> object = SealObject(SnapshotBody(info, image));
+      auto object = std::make_shared<const std::vector<std::uint8_t>>(SealObject(SnapshotBody(info, image)));
+      std::lock_guard lock(mutex_);
       const std::string generation = NextGenerationName(info.takenMs);
       for (Replica &r : replicas_) {
-        try {
-          r.store->Put(SnapshotKey(generation), object, std::chrono::milliseconds(60000 + object.size() / 1000));
-        } catch (const std::exception &failure) {
-          Away(r, failure.what());
-          continue;
-        }
-        if (r.generation.empty() && !r.away) {
-          console_.log(r.setting.name + ": " + r.setting.target + " generation " + generation + " started (" + r.why +
-                       ")");
-        }
-        Reached(r, "new generation " + generation);
-        r.generation = generation;
-        r.generationStartMs = info.takenMs;
-        r.lastShipMs = info.takenMs;
+        if (MayTry(r)) BeginGeneration(r, generation, info.takenMs, object, Head{});
       }
       lastCounter_ = counter;
+      wake_.notify_all();
     } catch (const std::exception &failure) {
+      std::lock_guard lock(mutex_);
       LocalProblem(failure.what());
     }
-    Prune();
   }
 
   void Publish() {
@@ -664,12 +748,13 @@ class Replicator::Worker {
     const std::int64_t now = NowMs();
     for (std::size_t i = 0; i < replicas_.size(); ++i) {
       const Replica &r = replicas_[i];
-      Figures::One &f = figures_.replicas[i];
+      ReplicaFigures::One &f = figures_.replicas[i];
+      const bool stored = !r.generation.empty() && !r.snapshot;  // its generation can be restored
       f.lastShipMs = r.lastShipMs;
-      f.generationStartMs = r.generation.empty() ? 0 : r.generationStartMs;
+      f.generationStartMs = stored ? r.generationStartMs : 0;
       f.errors = r.errors;
       f.away = r.away || (r.generation.empty() && !localProblem_.empty());
-      f.reason = r.away ? r.reason : (r.generation.empty() ? "no generation yet" : "");
+      f.reason = r.away ? r.reason : (stored ? "" : "no generation yet");
       f.lagSeconds = 0;
       f.lagBytes = 0;
       if (!head_.known) continue;
@@ -685,21 +770,31 @@ class Replicator::Worker {
   }
 
   const ReplicaSettings &settings_;
-  std::vector<Replica> replicas_;
   DatabasePath &database_;
   OperatorConsole &console_;
-  Figures &figures_;
+  ReplicaFigures &figures_;
 
-  SqliteConnection connection_;
+  // Shared by the tracker and the shippers.
+  std::mutex mutex_;
+  std::condition_variable wake_;  // new commits, a replica that moved, the stop
+  std::vector<Replica> replicas_;
   std::string connectionPath_;
-  std::uint64_t maintenanceSeen_ = 0;
   std::string localProblem_;
   Head head_;
   std::deque<Mark> marks_;
   std::optional<LogEnd> restartPoint_;  // the log was folded whole at this point
   std::optional<LogEnd> previousEnd_;   // where the previous log ended
-  Clock::time_point nextCheckpoint_;
+  std::uint64_t breaks_ = 0;            // continuity broken so many times
   std::int64_t lastGenerationMs_ = 0;
+  bool urgent_ = false;    // a checkpoint waits: every due commit goes now
+  bool catchUp_ = false;   // a checkpoint is wanted: the shippers send what they have
+  bool flushing_ = false;  // the stop: everything goes now
+  bool ending_ = false;    // the shippers end
+
+  // The tracker's own.
+  SqliteConnection connection_;
+  std::uint64_t maintenanceSeen_ = 0;
+  Clock::time_point nextCheckpoint_;
   bool rollbackNoted_ = false;
   std::optional<std::uint32_t> lastCounter_;
   Clock::time_point lastRollbackSnapshot_;
@@ -708,14 +803,14 @@ class Replicator::Worker {
 Replicator::Replicator(ReplicaSettings settings, std::vector<std::unique_ptr<ReplicaStore>> stores,
                        std::shared_ptr<DatabasePath> database, OperatorConsole &console)
     : settings_(std::move(settings)), database_(std::move(database)), console_(console),
-      figures_(std::make_shared<Figures>()) {
+      figures_(std::make_shared<ReplicaFigures>()) {
   std::vector<Replica> replicas;
   for (std::size_t i = 0; i < settings_.replicas.size() && i < stores.size(); ++i) {
     Replica r;
     r.setting = settings_.replicas[i];
     r.store = std::move(stores[i]);
     replicas.push_back(std::move(r));
-    Figures::One figures;
+    ReplicaFigures::One figures;
     figures.name = settings_.replicas[i].name;
     figures.target = settings_.replicas[i].target;
     figures_->replicas.push_back(std::move(figures));
@@ -728,6 +823,7 @@ Replicator::~Replicator() { Stop(); }
 void Replicator::Start() {
   if (thread_.joinable()) return;
   database_->Connections().SetServerCheckpoints(true);
+  worker_->Begin();
   {
     std::lock_guard lock(stopMutex_);
     stopping_ = false;
@@ -743,6 +839,7 @@ void Replicator::Start() {
                          [this] { return stopping_; });
     }
   });
+  for (std::size_t i = 0; i < worker_->Replicas(); ++i) shippers_.emplace_back([this, i] { worker_->Ship(i); });
   drill_ = std::thread([this] { Drill(); });
 }
 
@@ -756,6 +853,8 @@ void Replicator::Stop() {
     thread_.join();
     worker_->Flush();
   }
+  for (std::thread &shipper : shippers_) shipper.join();
+  shippers_.clear();
   if (drill_.joinable()) drill_.join();
   database_->Connections().SetServerCheckpoints(false);
 }
@@ -768,106 +867,14 @@ void Replicator::Drill() {
       if (stopWake_.wait_for(lock, wait, [this] { return stopping_; })) return;
     }
     wait = settings_.drillEvery;
-    const ReplicaTarget &newest = settings_.replicas.front();
-    const std::filesystem::path file = std::filesystem::temp_directory_path() /
-                                       ("quelvar-drill-" + std::to_string(::getpid()) + ".db3");
-    std::error_code ec;
-    std::filesystem::remove(file, ec);
-    try {
-      auto store = OpenStore(newest.target, settings_.s3);
-      const auto started = Clock::now();
-      const RestoreOutcome outcome = RestoreFromReplica(*store, std::nullopt, file);
-      console_.log("Replication: restore drill of " + newest.name + " passed: generation " + outcome.generation +
-                   ", last commit " + LocalMomentText(outcome.lastCommitMs) + ", " +
-                   std::to_string(outcome.segments) + " segment(s), " + Seconds(Clock::now() - started));
-      std::lock_guard lock(figures_->mutex);
-      figures_->lastGoodDrillMs = NowMs();
-    } catch (const std::exception &failure) {
-      console_.log("Replication: restore drill of " + newest.name + " --> " + failure.what());
-      std::lock_guard lock(figures_->mutex);
-      ++figures_->drillFailures;
-    }
-    std::filesystem::remove(file, ec);
+    RunRestoreDrill(settings_, console_, *figures_);
   }
 }
 
-std::string Replicator::MetricsText() const {
-  std::lock_guard lock(figures_->mutex);
-  const std::int64_t now = NowMs();
-  std::string out;
-  auto family = [&](const char *name, const char *type, const char *help) {
-    out += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
-  };
-  auto each = [&](const char *name, auto value) {
-    for (const Figures::One &f : figures_->replicas) {
-      const auto v = value(f);
-      if (!v) continue;
-      char number[64];
-      std::snprintf(number, sizeof number, "%.3f", *v);
-      std::string text = number;
-      while (text.back() == '0') text.pop_back();
-      if (text.back() == '.') text.pop_back();
-      out += std::string(name) + "{replica=\"" + f.name + "\"} " + text + "\n";
-    }
-  };
-  using Value = std::optional<double>;
-  family("quelvar_replica_lag_seconds", "gauge", "Age of the oldest commit not yet shipped to the replica.");
-  each("quelvar_replica_lag_seconds", [](const Figures::One &f) { return Value(f.lagSeconds); });
-  family("quelvar_replica_lag_bytes", "gauge", "Log bytes not yet shipped to the replica.");
-  each("quelvar_replica_lag_bytes", [](const Figures::One &f) { return Value(double(f.lagBytes)); });
-  family("quelvar_replica_last_shipped_timestamp_seconds", "gauge", "When the replica last received an object.");
-  each("quelvar_replica_last_shipped_timestamp_seconds", [](const Figures::One &f) {
-    return f.lastShipMs ? Value(double(f.lastShipMs) / 1000.0) : Value();
-  });
-  family("quelvar_replica_generation_age_seconds", "gauge", "Age of the replica's current generation.");
-  each("quelvar_replica_generation_age_seconds", [now](const Figures::One &f) {
-    return f.generationStartMs ? Value(double(now - f.generationStartMs) / 1000.0) : Value();
-  });
-  family("quelvar_replica_errors_total", "counter", "Failed requests to the replica.");
-  each("quelvar_replica_errors_total", [](const Figures::One &f) { return Value(double(f.errors)); });
-  family("quelvar_replica_up", "gauge", "1 while the replica is reachable and in a generation.");
-  each("quelvar_replica_up", [](const Figures::One &f) { return Value(f.away ? 0.0 : 1.0); });
-  if (figures_->lastGoodDrillMs != 0) {
-    family("quelvar_replica_drill_age_seconds", "gauge", "Age of the last restore drill that passed.");
-    char text[64];
-    std::snprintf(text, sizeof text, "%.3f", double(now - figures_->lastGoodDrillMs) / 1000.0);
-    out += std::string("quelvar_replica_drill_age_seconds ") + text + "\n";
-  }
-  family("quelvar_replica_drill_failures_total", "counter", "Restore drills that failed.");
-  out += "quelvar_replica_drill_failures_total " + std::to_string(figures_->drillFailures) + "\n";
-  return out;
-}
+std::string Replicator::MetricsText() const { return figures_->MetricsText(settings_.NowMs()); }
 
-std::vector<Replicator::State> Replicator::States() const {
-  std::lock_guard lock(figures_->mutex);
-  const std::int64_t now = NowMs();
-  std::vector<State> states;
-  for (const Figures::One &f : figures_->replicas) {
-    std::string summary = f.away ? "inacessível" : "em dia";
-    char lag[32];
-    std::snprintf(lag, sizeof lag, "%.1f", f.lagSeconds);
-    summary += "; atraso " + std::string(lag) + " s";
-    if (f.lastShipMs) summary += "; último envio há " + std::to_string((now - f.lastShipMs) / 1000) + " s";
-    if (f.errors) summary += "; " + std::to_string(f.errors) + " erro(s)";
-    if (!f.reason.empty()) summary += " (" + f.reason + ")";
-    states.push_back({f.name, f.target, std::move(summary)});
-  }
-  return states;
-}
+std::string Replicator::HealthNote() const { return figures_->HealthNote(settings_.NowMs(), settings_.interval); }
 
-std::string Replicator::HealthNote() const {
-  std::lock_guard lock(figures_->mutex);
-  const std::int64_t now = NowMs();
-  std::string out;
-  for (const Figures::One &f : figures_->replicas) {
-    const bool late = f.lagSeconds * 1000 > double(settings_.interval.count()) * 2 + 2000;
-    if (!f.away && !late) continue;
-    out += "replica " + f.name + " (" + f.target + ") lags";
-    if (f.lastShipMs) out += ": last shipped " + std::to_string((now - f.lastShipMs) / 1000) + " s ago";
-    if (!f.reason.empty()) out += " (" + f.reason + ")";
-    out += "\n";
-  }
-  return out;
-}
+std::vector<Replicator::State> Replicator::States() const { return figures_->States(settings_.NowMs()); }
 
 }  // namespace quelvar::replica

@@ -1,6 +1,11 @@
 #pragma once
 // Continuous replication of the live database to up to two replicas (folders
-// or S3-compatible buckets), on a thread of its own.
+// or S3-compatible buckets). A tracker thread reads the commits added to the
+// log, takes the snapshots and folds the log back; each replica has a
+// shipping thread of its own that sends its snapshot and segments, so a slow
+// replica, or one receiving a new snapshot, holds back none of the other's
+// segments. No thread ever waits on a replica while holding the writers'
+// lock, except the checkpoint for the last few frames (at most a second).
 //
 // A generation is a snapshot of the database followed by an ordered series of
 // log segments. The server folds the log back into the database itself (the
@@ -13,7 +18,8 @@
 //
 // Each poll (every 50 ms at most) reads the commits added to the log; a
 // replica is sent a segment once its oldest unshipped commit has waited half
-// the interval. Whatever breaks continuity starts a new generation with a new
+// the interval. A generation counts as in continuity from its snapshot on,
+// before the snapshot is stored: the log is not folded past what it lacks. Whatever breaks continuity starts a new generation with a new
 // snapshot for the replicas concerned: the start of the server, a restore,
 // the integrity check or compaction (a maintenance hold on the pool), a log
 // restarted without the replicator's checkpoint, a replica that was away past
@@ -22,8 +28,8 @@
 // A replica that fails is "away": the saves go on, the log is kept for it up
 // to the bound, one log line at the start of the outage and one at recovery.
 // Past the bound the server folds the log anyway and that replica starts a new
-// generation when it is back. Generations whose successor started before the
-// retention are removed, never the current one.
+// generation when it is back. A generation is removed once a later complete
+// one started before the retention, never the current one.
 //
 // With the rollback journal there is no log to ship: each replica gets a new
 // generation (a snapshot) when the database has changed, at most every 60
@@ -31,6 +37,9 @@
 //
 // Once a day (and a few minutes after start) a drill restores the newest
 // replica into a temporary file and checks it; the outcome is logged.
+//
+// Commit times, generation names, the daily snapshot and the retention go by
+// `ReplicaSettings::clockMs`.
 
 #include <atomic>
 #include <chrono>
@@ -42,6 +51,7 @@
 #include <thread>
 #include <vector>
 
+#include "replica/replica_figures.h"
 #include "replica/replica_settings.h"
 #include "replica/replica_store.h"
 #include "data/database_path.h"
@@ -71,28 +81,24 @@ class Replicator {
   std::string HealthNote() const;
   // One replica as the operator sees it: its name, where it ships to, and a
   // sentence on its state (lag, last shipment, the reason it is away).
-  struct State {
-    std::string name;
-    std::string target;
-    std::string summary;
-  };
+  using State = ReplicaState;
   std::vector<State> States() const;
 
  private:
   struct Replica;
-  struct Figures;
   class Worker;
 
   ReplicaSettings settings_;
   std::shared_ptr<DatabasePath> database_;
   OperatorConsole &console_;
   std::unique_ptr<Worker> worker_;
-  std::thread thread_;
+  std::thread thread_;                 // the tracker
+  std::vector<std::thread> shippers_;  // one per replica
   std::thread drill_;
   std::mutex stopMutex_;
   std::condition_variable stopWake_;
   bool stopping_ = false;
-  std::shared_ptr<Figures> figures_;
+  std::shared_ptr<ReplicaFigures> figures_;
 
   void Drill();
 };

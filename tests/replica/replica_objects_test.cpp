@@ -68,6 +68,13 @@ TEST(ReplicaObjects, SegmentsAndSnapshotsReadBackAsWritten) {
   EXPECT_EQ(back->commits[1].seenMs, 2000);
   EXPECT_EQ(back->frames, s.frames);
   std::vector<std::uint8_t> body = SegmentBody(s);
+  // A segment sealed straight from its frames opens to the same body, with
+  // or without frames.
+  EXPECT_EQ(OpenObject(SealSegment(s)), body);
+  Segment empty = s;
+  empty.frames.clear();
+  empty.commits.clear();
+  EXPECT_EQ(OpenObject(SealSegment(empty)), SegmentBody(empty));
   body.pop_back();  // no longer whole frames
   EXPECT_FALSE(ReadSegmentBody(body));
 

@@ -7,7 +7,11 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <string>
@@ -18,6 +22,7 @@
 
 #include "data/shipped_schema.h"
 #include "replica/folder_store.h"
+#include "replica/replica_objects.h"
 #include "replica/replica_restore.h"
 #include "replica/wal_format.h"
 #include "temp_dir.h"
@@ -56,11 +61,28 @@ std::string Text(const std::string& file, const std::string& sql) {
   return out;
 }
 
+// A folder replica whose uploads a test shapes (Put); the rest goes to the
+// folder as it is.
+class ShapedFolderStore : public ReplicaStore {
+ public:
+  explicit ShapedFolderStore(std::filesystem::path root) : folder_(std::move(root)) {}
+  std::optional<std::vector<std::uint8_t>> Get(const std::string& key, std::chrono::milliseconds limit) override {
+    return folder_.Get(key, limit);
+  }
+  std::vector<std::string> List(const std::string& prefix, std::chrono::milliseconds limit) override {
+    return folder_.List(prefix, limit);
+  }
+  void Remove(const std::string& key, std::chrono::milliseconds limit) override { folder_.Remove(key, limit); }
+
+ protected:
+  FolderStore folder_;
+};
+
 // A folder replica whose uploads fail now and then after the object was
 // stored (as a timeout after the storage took it); it records every write.
-class FlakyStore final : public ReplicaStore {
+class FlakyStore final : public ShapedFolderStore {
  public:
-  explicit FlakyStore(std::filesystem::path root) : folder_(std::move(root)) {}
+  using ShapedFolderStore::ShapedFolderStore;
   void Put(const std::string& key, std::span<const std::uint8_t> bytes, std::chrono::milliseconds limit) override {
     folder_.Put(key, bytes, limit);
     std::lock_guard lock(mutex_);
@@ -69,24 +91,40 @@ class FlakyStore final : public ReplicaStore {
     if (key.ends_with("snapshot") || ++puts_ % 3 != 0) return;
     throw StoreError("timed out after the object was stored");
   }
-  std::optional<std::vector<std::uint8_t>> Get(const std::string& key, std::chrono::milliseconds limit) override {
-    return folder_.Get(key, limit);
-  }
-  std::vector<std::string> List(const std::string& prefix, std::chrono::milliseconds limit) override {
-    return folder_.List(prefix, limit);
-  }
-  void Remove(const std::string& key, std::chrono::milliseconds limit) override { folder_.Remove(key, limit); }
   int RewrittenWithOtherBytes() {
     std::lock_guard lock(mutex_);
     return rewrittenWithOtherBytes_;
   }
 
  private:
-  FolderStore folder_;
   std::mutex mutex_;
   std::map<std::string, std::vector<std::uint8_t>> written_;
   int puts_ = 0;
   int rewrittenWithOtherBytes_ = 0;
+};
+
+// A folder replica whose snapshot uploads wait until the test opens the gate
+// (a slow link while a generation's snapshot goes out).
+class GatedStore final : public ShapedFolderStore {
+ public:
+  using ShapedFolderStore::ShapedFolderStore;
+  void Put(const std::string& key, std::span<const std::uint8_t> bytes, std::chrono::milliseconds limit) override {
+    if (key.ends_with("snapshot")) {
+      std::unique_lock lock(mutex_);
+      opened_.wait(lock, [this] { return open_; });
+    }
+    folder_.Put(key, bytes, limit);
+  }
+  void Open() {
+    std::lock_guard lock(mutex_);
+    open_ = true;
+    opened_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable opened_;
+  bool open_ = false;
 };
 
 class InProcessReplication : public ::testing::Test {
@@ -99,20 +137,29 @@ class InProcessReplication : public ::testing::Test {
     ASSERT_EQ(sqlite3_exec(db, std::string(ShippedSchema()).c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
     std::filesystem::create_directories(dir_.path() / "replica");
+    std::filesystem::create_directories(dir_.path() / "second");
     path_ = std::make_shared<DatabasePath>(database_);
   }
   void TearDown() override {
     if (replicator_) replicator_->Stop();
   }
 
-  void StartReplication(std::chrono::milliseconds interval = 100ms, std::unique_ptr<ReplicaStore> store = nullptr) {
-    ReplicaSettings settings;
+  // Replica1 in the folder "replica" (through `store` when given); a second
+  // replica when `second` is given.
+  void StartReplication(std::chrono::milliseconds interval = 100ms, std::unique_ptr<ReplicaStore> store = nullptr,
+                        ReplicaSettings settings = {}, std::unique_ptr<ReplicaStore> second = nullptr) {
     settings.replicas = {{"Replica1", (dir_.path() / "replica").string()}};
     settings.interval = interval;
     settings.firstDrillAfter = 1h;
+    // The system clock, moved forward by the test at will.
+    settings.clockMs = [this] { return RealMs() + skipMs_.load(); };
     std::vector<std::unique_ptr<ReplicaStore>> stores;
     if (!store) store = std::make_unique<FolderStore>(dir_.path() / "replica");
     stores.push_back(std::move(store));
+    if (second) {
+      settings.replicas.push_back({"Replica2", (dir_.path() / "second").string()});
+      stores.push_back(std::move(second));
+    }
     replicator_ = std::make_unique<Replicator>(settings, std::move(stores), path_, console_);
     replicator_->Start();
   }
@@ -144,19 +191,40 @@ class InProcessReplication : public ::testing::Test {
     return false;
   }
 
-  std::string Restore(std::optional<std::int64_t> at = std::nullopt) {
+  std::string Restore(std::optional<std::int64_t> at = std::nullopt, const std::string& folder = "replica") {
     const std::string file = dir_.File("restored-" + std::to_string(++restores_) + ".db3");
-    FolderStore store(dir_.path() / "replica");
+    FolderStore store(dir_.path() / folder);
     last_ = RestoreFromReplica(store, at, file);
     return file;
   }
 
-  std::size_t Generations() {
-    std::size_t n = 0;
+  std::size_t Generations() { return GenerationNames().size(); }
+
+  std::vector<std::string> GenerationNames() {
+    std::vector<std::string> names;
     for (auto& entry : std::filesystem::directory_iterator(dir_.path() / "replica" / "generations")) {
-      n += entry.is_directory();
+      if (entry.is_directory()) names.push_back(entry.path().filename().string());
     }
-    return n;
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  static std::int64_t RealMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+  }
+  // The replicator's clock now.
+  std::int64_t NowMs() { return RealMs() + skipMs_.load(); }
+  void Skip(std::chrono::milliseconds by) { skipMs_ += by.count(); }
+
+  // Waits (as long as a loaded machine may need) until `done` holds.
+  template <typename Done>
+  bool Eventually(Done done) {
+    for (int i = 0; i < 400; ++i) {
+      if (done()) return true;
+      std::this_thread::sleep_for(50ms);
+    }
+    return done();
   }
 
   testing::TempDir dir_;
@@ -166,6 +234,7 @@ class InProcessReplication : public ::testing::Test {
   std::unique_ptr<Replicator> replicator_;
   RestoreOutcome last_;
   int restores_ = 0;
+  std::atomic<std::int64_t> skipMs_{0};
 };
 
 TEST_F(InProcessReplication, TheLogIsFoldedAndRestartedWithoutBreakingTheGeneration) {
@@ -298,6 +367,112 @@ TEST_F(InProcessReplication, ARestoreStopsAtTheMomentAndAtADamagedSegment) {
   FolderStore store(dir_.path() / "replica");
   EXPECT_THROW(RestoreFromReplica(store, std::nullopt, existing), std::runtime_error);
   EXPECT_EQ(std::filesystem::file_size(existing), size);
+}
+
+TEST_F(InProcessReplication, OneReplicasSlowSnapshotHoldsNoSegmentOfTheOther) {
+  auto gated = std::make_unique<GatedStore>(dir_.path() / "second");
+  GatedStore& gate = *gated;
+  StartReplication(100ms, nullptr, {}, std::move(gated));
+  // Replica2's snapshot hangs; Replica1 receives its snapshot and every save.
+  for (int i = 1; i <= 5; ++i) {
+    Save("INSERT INTO T06_GRUP (T06_NumGrupo, T06_Grupo) VALUES (" + std::to_string(i) + ", 'g" + std::to_string(i) +
+         "')");
+    std::this_thread::sleep_for(100ms);
+  }
+  ASSERT_TRUE(CaughtUp()) << console_.Entries();
+  EXPECT_EQ(Text(Restore(), "SELECT count(*) FROM T06_GRUP"), "5");
+  EXPECT_FALSE(std::filesystem::exists(dir_.path() / "second" / "generations"));
+  // The link comes back: Replica2 gets its snapshot, then what followed it.
+  gate.Open();
+  ASSERT_TRUE(Eventually([&] {
+    const std::string m = replicator_->MetricsText();
+    return m.find("quelvar_replica_lag_bytes{replica=\"Replica2\"} 0\n") != std::string::npos &&
+           m.find("quelvar_replica_up{replica=\"Replica2\"} 1\n") != std::string::npos &&
+           m.find("quelvar_replica_generation_age_seconds{replica=\"Replica2\"}") != std::string::npos;
+  })) << console_.Entries();
+  EXPECT_EQ(Text(Restore(std::nullopt, "second"), "SELECT count(*) FROM T06_GRUP"), "5");
+}
+
+// The calendar of generations, on a clock the test moves forward by days.
+TEST_F(InProcessReplication, ASnapshotOlderThanADayStartsANewGeneration) {
+  StartReplication();
+  Save("INSERT INTO T06_GRUP (T06_NumGrupo, T06_Grupo) VALUES (1, 'a')");
+  ASSERT_TRUE(CaughtUp());
+  const std::vector<std::string> first = GenerationNames();
+  ASSERT_EQ(first.size(), 1u);
+  // 23 hours on: the snapshot is not a day old yet.
+  Skip(23h);
+  Save("INSERT INTO T06_GRUP (T06_NumGrupo, T06_Grupo) VALUES (2, 'b')");
+  ASSERT_TRUE(CaughtUp());
+  std::this_thread::sleep_for(500ms);
+  EXPECT_EQ(GenerationNames(), first) << console_.Entries();
+  // Past the day: a new generation with a fresh snapshot.
+  Skip(2h);
+  ASSERT_TRUE(Eventually([&] { return Generations() == 2; })) << console_.Entries();
+  EXPECT_NE(console_.Entries().find("started (daily snapshot)"), std::string::npos) << console_.Entries();
+  Save("INSERT INTO T06_GRUP (T06_NumGrupo, T06_Grupo) VALUES (3, 'c')");
+  ASSERT_TRUE(CaughtUp());
+  EXPECT_EQ(Text(Restore(), "SELECT group_concat(T06_Grupo) FROM T06_GRUP"), "a,b,c");
+  EXPECT_NE(last_.generation, first.front());
+}
+
+TEST_F(InProcessReplication, AGenerationGoesOnceALaterOneStartedBeforeTheRetention) {
+  ReplicaSettings settings;
+  settings.retentionDays = 1;
+  StartReplication(100ms, nullptr, settings);
+  Save("INSERT INTO T06_GRUP (T06_NumGrupo, T06_Grupo) VALUES (1, 'a')");
+  ASSERT_TRUE(CaughtUp());
+  const std::string g1 = GenerationNames().at(0);
+  // A day and an hour on: the daily snapshot starts g2. g1 stays: a restore
+  // to a moment a day ago still needs it.
+  Skip(25h);
+  ASSERT_TRUE(Eventually([&] { return Generations() == 2; })) << console_.Entries();
+  Save("INSERT INTO T06_GRUP (T06_NumGrupo, T06_Grupo) VALUES (2, 'b')");
+  ASSERT_TRUE(CaughtUp());
+  const std::string g2 = GenerationNames().at(1);
+  EXPECT_EQ(GenerationNames(), (std::vector<std::string>{g1, g2}));
+  // Another day: g3 starts, and g2 began before the retention's horizon, so
+  // g1 goes; g2 stays as long as g3 is younger than the retention.
+  Skip(25h);
+  ASSERT_TRUE(Eventually([&] {
+    const auto names = GenerationNames();
+    return names.size() == 2 && names.front() == g2;
+  })) << console_.Entries();
+  ASSERT_TRUE(CaughtUp());
+  EXPECT_EQ(Text(Restore(), "SELECT group_concat(T06_Grupo) FROM T06_GRUP"), "a,b");
+}
+
+TEST_F(InProcessReplication, TheNewestCompleteGenerationStaysWhateverItsAge) {
+  ReplicaSettings settings;
+  settings.retentionDays = 1;
+  settings.snapshotEvery = std::chrono::hours(24 * 30);
+  StartReplication(100ms, nullptr, settings);
+  Save("INSERT INTO T06_GRUP (T06_NumGrupo, T06_Grupo) VALUES (1, 'a')");
+  ASSERT_TRUE(CaughtUp());
+  const std::string g1 = GenerationNames().at(0);
+  replicator_->Stop();
+  replicator_.reset();
+  // A generation whose snapshot upload a crash cut short, a day after g1:
+  // it cannot be restored, so it does not stand in for g1.
+  const std::string cut = NewGenerationName(NowMs() + 24 * 3600 * 1000);
+  std::filesystem::create_directories(dir_.path() / "replica" / "generations" / cut);
+  std::ofstream(dir_.path() / "replica" / "generations" / cut / "0000000000000001") << "cut short";
+  // Three days on the server starts again: g3. A restore two days back needs
+  // g1 (the newest complete generation started before that moment).
+  Skip(72h);
+  StartReplication(100ms, nullptr, settings);
+  Save("INSERT INTO T06_GRUP (T06_NumGrupo, T06_Grupo) VALUES (2, 'b')");
+  ASSERT_TRUE(CaughtUp());
+  ASSERT_TRUE(Eventually([&] { return Generations() == 3; })) << console_.Entries();
+  std::this_thread::sleep_for(500ms);
+  const std::string g3 = GenerationNames().at(2);
+  EXPECT_EQ(GenerationNames(), (std::vector<std::string>{g1, cut, g3})) << console_.Entries();
+  // Two more days: g3 itself is older than the retention. It is the newest
+  // complete generation and stays; everything before it goes.
+  Skip(48h);
+  ASSERT_TRUE(Eventually([&] { return Generations() == 1; })) << console_.Entries();
+  EXPECT_EQ(GenerationNames(), (std::vector<std::string>{g3}));
+  EXPECT_EQ(Text(Restore(), "SELECT group_concat(T06_Grupo) FROM T06_GRUP"), "a,b");
 }
 
 }  // namespace
