@@ -844,6 +844,9 @@ void Replicator::Start() {
 }
 
 void Replicator::Stop() {
+  // Two callers (the shutdown and the operator's restart of the replication)
+  // may meet here: the second waits and then finds nothing left to stop.
+  std::lock_guard whole(stopCall_);
   {
     std::lock_guard lock(stopMutex_);
     stopping_ = true;

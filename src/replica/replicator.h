@@ -95,6 +95,7 @@ class Replicator {
   std::thread thread_;                 // the tracker
   std::vector<std::thread> shippers_;  // one per replica
   std::thread drill_;
+  std::mutex stopCall_;  // one Stop() at a time
   std::mutex stopMutex_;
   std::condition_variable stopWake_;
   bool stopping_ = false;

@@ -442,6 +442,19 @@ TEST_F(InProcessReplication, AGenerationGoesOnceALaterOneStartedBeforeTheRetenti
   EXPECT_EQ(Text(Restore(), "SELECT group_concat(T06_Grupo) FROM T06_GRUP"), "a,b");
 }
 
+// The shutdown and the operator's restart of the replication may stop it at
+// the same moment: both return, and what was saved is shipped.
+TEST_F(InProcessReplication, TwoStopsAtOnceBothReturn) {
+  StartReplication();
+  Save("INSERT INTO T06_GRUP (T06_NumGrupo, T06_Grupo) VALUES (1, 'a')");
+  {
+    std::jthread first([this] { replicator_->Stop(); });
+    std::jthread second([this] { replicator_->Stop(); });
+  }
+  replicator_->Stop();  // and once more, with nothing left to stop
+  EXPECT_EQ(Text(Restore(), "SELECT group_concat(T06_Grupo) FROM T06_GRUP"), "a");
+}
+
 TEST_F(InProcessReplication, TheNewestCompleteGenerationStaysWhateverItsAge) {
   ReplicaSettings settings;
   settings.retentionDays = 1;
