@@ -134,13 +134,14 @@ class Replicator::Worker {
       return false;
     }
     // A restore or an integrity check is under way: the next generation
-    // starts from what it leaves.
+    // starts from what it leaves. The count is read first, so a hold that
+    // begins after it is still under way below.
+    const std::uint64_t maintenance = pool.MaintenanceCount();
     if (pool.InMaintenance()) return false;
     try {
       {
         std::lock_guard lock(mutex_);
         if (path != connectionPath_ || !connection_) Connect(path);
-        const std::uint64_t maintenance = pool.MaintenanceCount();
         if (maintenance != maintenanceSeen_) {
           maintenanceSeen_ = maintenance;
           BreakContinuity("a restore or an integrity check changed the database file");
@@ -291,6 +292,13 @@ class Replicator::Worker {
     head_.position.frame = run.commits.back().frame;
     head_.position.checksum = run.commits.back().checksum;
     return true;
+  }
+
+  // Track() until the head is the log's end: under the writers' lock, the
+  // commit a snapshot or a checkpoint is taken at.
+  void TrackToEnd() {
+    while (head_.known && Track()) {
+    }
   }
 
   // Track() where a failure is the tracker's to report.
@@ -493,15 +501,23 @@ class Replicator::Worker {
       if (!any) return;
     }
     ConnectionPool &pool = database_.Connections();
+    {
+      // Most of a long log is read before the writers are held.
+      std::lock_guard lock(mutex_);
+      if (!head_.known) {
+        head_ = Head{};
+        head_.known = true;
+        if (const auto header = ReadWalHeader(WalPath())) head_.position = StartOf(*header);
+      }
+      TrackToEnd();
+    }
     WriterHold hold;
     if (!hold.Acquire(pool.Writers(), std::chrono::milliseconds(kBusyTimeoutMs))) return;
     std::unique_lock lock(mutex_);
-    if (!head_.known) {
-      head_ = Head{};
-      head_.known = true;
-      if (const auto header = ReadWalHeader(WalPath())) head_.position = StartOf(*header);
-    }
-    Track();
+    // A restore or an integrity check may have begun before it holds the
+    // writers: the snapshot waits for what it leaves.
+    if (MaintenanceUnseen()) return;
+    TrackToEnd();
     if (!head_.known) return;  // the log was restarted behind its back: next step
     // The snapshot's read transaction starts while no writer runs: it sees
     // exactly the commits up to the head.
@@ -527,7 +543,8 @@ class Replicator::Worker {
     info.takenMs = NowMs();
     auto object = std::make_shared<const std::vector<std::uint8_t>>(SealObject(SnapshotBody(info, image)));
     lock.lock();
-    if (breaks != breaks_) return;  // continuity broke meanwhile: the next step starts over
+    // Continuity broke, or maintenance began, meanwhile: the next step starts over.
+    if (breaks != breaks_ || MaintenanceUnseen()) return;
     const std::string generation = NextGenerationName(info.takenMs);
     for (Replica &r : replicas_) {
       if (r.generation.empty() && MayTry(r)) BeginGeneration(r, generation, info.takenMs, object, at);
@@ -596,7 +613,8 @@ class Replicator::Worker {
     WriterHold hold;
     if (!hold.Acquire(database_.Connections().Writers(), 1000ms)) return;
     std::unique_lock lock(mutex_);
-    Track();
+    if (MaintenanceUnseen()) return;
+    TrackToEnd();
     if (!head_.known) return;
     const bool force = Forced();
     if (!force) {

@@ -289,6 +289,42 @@ TEST_F(InProcessReplication, AMaintenanceHoldStartsANewGeneration) {
   EXPECT_EQ(Text(Restore(), "SELECT group_concat(T06_Grupo) FROM T06_GRUP"), "a,b,c");
 }
 
+TEST_F(InProcessReplication, AGenerationStartedOnALongLogIsWholeFromItsSnapshotOn) {
+  // The server died with a long log (more than the tracker reads at once):
+  // here a connection that keeps it from being folded as it closes.
+  sqlite3* keeper = nullptr;
+  ASSERT_EQ(sqlite3_open(database_.c_str(), &keeper), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(keeper, "PRAGMA wal_autocheckpoint = 0; CREATE TABLE Big (b BLOB)", nullptr, nullptr,
+                         nullptr),
+            SQLITE_OK);
+  constexpr int kRows = 120;  // 1 MiB each
+  for (int i = 0; i < kRows; ++i) {
+    ASSERT_EQ(sqlite3_exec(keeper, "INSERT INTO Big VALUES (randomblob(1048576))", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+  }
+  StartReplication();
+  ASSERT_TRUE(Eventually([this] {
+    return std::filesystem::exists(dir_.path() / "replica" / "generations") && Generations() == 1 &&
+           std::filesystem::exists(dir_.path() / "replica" / "generations" / GenerationNames()[0] / "snapshot");
+  })) << console_.Entries();
+  sqlite3_close(keeper);
+  Save("INSERT INTO T06_GRUP (T06_NumGrupo, T06_Grupo) VALUES (1, 'a')");
+  ASSERT_TRUE(CaughtUp()) << console_.Entries();
+  ASSERT_EQ(Generations(), 1u) << console_.Entries();
+  // The replica loses every segment after the first (a crash cut the
+  // shipping short): what is left must still be one moment of the database.
+  const auto generation = dir_.path() / "replica" / "generations" / GenerationNames()[0];
+  std::vector<std::filesystem::path> segments;
+  for (auto& entry : std::filesystem::directory_iterator(generation)) {
+    if (entry.path().filename() != "snapshot") segments.push_back(entry.path());
+  }
+  std::sort(segments.begin(), segments.end());
+  for (std::size_t i = 1; i < segments.size(); ++i) std::filesystem::remove(segments[i]);
+  const std::string file = Restore();
+  EXPECT_EQ(Text(file, "PRAGMA integrity_check"), "ok");
+  EXPECT_EQ(Text(file, "SELECT count(*) FROM Big"), std::to_string(kRows));
+}
+
 TEST_F(InProcessReplication, AReplicaAwayGetsTheLogKeptAndOneLineEachWay) {
   StartReplication();
   Save("INSERT INTO T06_GRUP (T06_NumGrupo, T06_Grupo) VALUES (1, 'a')");
