@@ -2,14 +2,16 @@
 
 namespace quelvar {
 
-std::string JsonString(std::string_view text, JsonStringFor use) {
+void AppendJsonString(std::string &out, std::string_view text, JsonStringFor use) {
   static constexpr char kHex[] = "0123456789abcdef";
-  std::string out = "\"";
+  out += '"';
   for (const char ch : text) {
     const auto c = static_cast<unsigned char>(ch);
     switch (c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;
+      case '\b': out += "\\b"; break;
+      case '\f': out += "\\f"; break;
       case '\n': out += "\\n"; break;
       case '\r': out += "\\r"; break;
       case '\t': out += "\\t"; break;
@@ -23,7 +25,12 @@ std::string JsonString(std::string_view text, JsonStringFor use) {
         }
     }
   }
-  out.push_back('"');
+  out += '"';
+}
+
+std::string JsonString(std::string_view text, JsonStringFor use) {
+  std::string out;
+  AppendJsonString(out, text, use);
   return out;
 }
 

@@ -7,6 +7,8 @@
 #include <optional>
 #include <system_error>
 
+#include "formats/json_string.h"
+
 namespace quelvar::json {
 
 namespace {
@@ -496,41 +498,16 @@ std::string FormatFloat(double value) {
   return text;
 }
 
-void WriteJsonString(std::string& out, std::string_view text) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  out += '"';
-  for (char c : text) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20) {
-          out += "\\u00";
-          out += kHex[(c >> 4) & 0xF];
-          out += kHex[c & 0xF];
-        } else {
-          out += c;
-        }
-    }
-  }
-  out += '"';
-}
-
 void WriteJson(std::string& out, const Value& value) {
   switch (value.kind) {
     case Kind::String:
-      WriteJsonString(out, value.string);
+      AppendJsonString(out, value.string);
       return;
     case Kind::Object: {
       out += '{';
       for (std::size_t i = 0; i < value.members.size(); ++i) {
         if (i > 0) out += ',';
-        WriteJsonString(out, value.members[i].key);
+        AppendJsonString(out, value.members[i].key);
         out += ':';
         WriteJson(out, value.members[i].value);
       }
@@ -626,9 +603,7 @@ Wrapper Wrapper::arrayUnder(std::string_view key) const {
       break;
     }
   }
-  std::string quoted;
-  WriteJsonString(quoted, key);
-  throw Error("TJSONObject[" + quoted + "] is not a TJSONArray.");
+  throw Error("TJSONObject[" + JsonString(key) + "] is not a TJSONArray.");
 }
 
 Wrapper Wrapper::element(std::size_t n) const {

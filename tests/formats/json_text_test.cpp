@@ -1,5 +1,7 @@
 #include "formats/json_text.h"
 
+#include "formats/json_string.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -311,6 +313,31 @@ TEST(JsonTextTest, MemberValueTexts) {
   EXPECT_EQ(w.valueAt(7)->kind, Kind::String);
   Value wrapped = Parse(R"(["\u0001\t"])");
   EXPECT_EQ(wrapped.asText(), R"(["\u0001\t"])");
+}
+
+// One literal for every writer: the data's text, a page's, a value's own.
+TEST(JsonTextTest, StringLiteralsEscapeTheSameWayEverywhere) {
+  struct Case {
+    std::string in;
+    std::string data;
+    std::string page;
+  } cases[] = {
+      {"a\"b\\c", R"("a\"b\\c")", R"("a\"b\\c")"},
+      {"\b\f\n\r\t", R"("\b\f\n\r\t")", R"("\b\f\n\r\t")"},
+      {std::string("\x01\x1f\0", 3), R"("\u0001\u001f\u0000")", R"("\u0001\u001f\u0000")"},
+      {"</script>", R"("</script>")", R"("\u003c/script>")"},
+      {"ação \x7f", "\"ação \x7f\"", "\"ação \x7f\""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(JsonString(c.in), c.data) << c.in;
+    EXPECT_EQ(JsonString(c.in, JsonStringFor::Page), c.page) << c.in;
+    Value array = Parse("[]");
+    Value element;
+    element.kind = Kind::String;
+    element.string = c.in;
+    array.elements.push_back(element);
+    EXPECT_EQ(array.asText(), "[" + c.data + "]") << c.in;
+  }
 }
 
 TEST(JsonTextTest, MemberOutOfRangeAndArrayMembers) {
