@@ -289,4 +289,23 @@ std::optional<std::uint64_t> SegmentNumber(std::string_view lastPart) {
   return n;
 }
 
+std::map<std::string, GenerationKeys> GenerationsIn(const std::vector<std::string> &keys) {
+  std::map<std::string, GenerationKeys> out;
+  for (const std::string &key : keys) {
+    if (!key.starts_with(kGenerationsFolder)) continue;
+    const std::string rest = key.substr(kGenerationsFolder.size());
+    const std::size_t slash = rest.find('/');
+    if (slash == std::string::npos) continue;
+    const std::string name = rest.substr(0, slash);
+    const std::string part = rest.substr(slash + 1);
+    if (!GenerationStart(name)) continue;
+    if (part == kSnapshotName) {
+      out[name].snapshot = true;
+    } else if (const auto number = SegmentNumber(part)) {
+      out[name].segments.insert(*number);
+    }
+  }
+  return out;
+}
+
 }  // namespace quelvar::replica

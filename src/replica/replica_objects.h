@@ -24,7 +24,9 @@
 // Integers are big-endian.
 
 #include <cstdint>
+#include <map>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <string_view>
@@ -80,5 +82,14 @@ std::string SegmentKey(std::string_view generation, std::uint64_t number);
 // The segment number of a key's last part ("000000000000002a" -> 42), or
 // nullopt for anything else.
 std::optional<std::uint64_t> SegmentNumber(std::string_view lastPart);
+
+// What a listing of a replica's keys holds, by generation name (so in time
+// order): whether the snapshot is there, and the segments' numbers. Keys
+// that are no generation's object are left out.
+struct GenerationKeys {
+  bool snapshot = false;
+  std::set<std::uint64_t> segments;
+};
+std::map<std::string, GenerationKeys> GenerationsIn(const std::vector<std::string> &keys);
 
 }  // namespace quelvar::replica

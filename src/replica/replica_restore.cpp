@@ -7,8 +7,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <map>
-#include <set>
 #include <stdexcept>
 
 #include "replica/replica_objects.h"
@@ -21,31 +19,6 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr auto kGetLimit = 600s;
-
-struct GenerationKeys {
-  bool snapshot = false;
-  std::set<std::uint64_t> segments;
-};
-
-// The generations the listing holds, by name.
-std::map<std::string, GenerationKeys> Generations(const std::vector<std::string> &keys) {
-  std::map<std::string, GenerationKeys> out;
-  for (const std::string &key : keys) {
-    if (!key.starts_with(kGenerationsFolder)) continue;
-    const std::string rest = key.substr(kGenerationsFolder.size());
-    const std::size_t slash = rest.find('/');
-    if (slash == std::string::npos) continue;
-    const std::string name = rest.substr(0, slash);
-    const std::string part = rest.substr(slash + 1);
-    if (!GenerationStart(name)) continue;
-    if (part == kSnapshotName) {
-      out[name].snapshot = true;
-    } else if (const auto number = SegmentNumber(part)) {
-      out[name].segments.insert(*number);
-    }
-  }
-  return out;
-}
 
 class OutputFile {
  public:
@@ -187,7 +160,7 @@ RestoreOutcome RestoreFromReplica(ReplicaStore &store, std::optional<std::int64_
   if (!std::filesystem::is_directory(folder, ec)) {
     throw std::runtime_error("the folder " + folder.string() + " does not exist");
   }
-  const auto generations = Generations(store.List(std::string(kGenerationsFolder), kGetLimit));
+  const auto generations = GenerationsIn(store.List(std::string(kGenerationsFolder), kGetLimit));
   std::string why = "the replica holds no generation";
   for (auto it = generations.rbegin(); it != generations.rend(); ++it) {
     const auto &[name, keys] = *it;

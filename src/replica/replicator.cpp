@@ -10,6 +10,7 @@
 #include "data/engine_error.h"
 #include "data/writer_lock.h"
 #include "replica/database_image.h"
+#include "replica/generation_end.h"
 #include "replica/replica_drill.h"
 #include "replica/replica_objects.h"
 #include "replica/wal_format.h"
@@ -81,6 +82,7 @@ struct Replicator::Replica {
   std::int64_t lastShipMs = 0;
   std::uint64_t errors = 0;
   std::int64_t lastPruneMs = 0;  // on the settings' clock
+  bool resumeTried = false;      // whether its newest generation was looked at after the start
 };
 
 // The tracker (one thread: it reads the commits added to the log, takes the
@@ -489,6 +491,60 @@ class Replicator::Worker {
     r.position = at.position;
   }
 
+  // Once after the start, for each replica without a generation: when the
+  // log still holds the last commit of the replica's newest generation (the
+  // server stopped without folding it: a crash), the replica goes on with
+  // that generation from there. The commits after it that were not shipped
+  // before the stop carry the time they are read now.
+  void ResumeGenerations() {
+    std::vector<std::size_t> candidates;
+    WalHeader header;
+    std::string wal;
+    {
+      std::lock_guard lock(mutex_);
+      if (!head_.known || head_.position.header.pageSize == 0) return;
+      for (std::size_t i = 0; i < replicas_.size(); ++i) {
+        Replica &r = replicas_[i];
+        if (r.resumeTried || !r.generation.empty() || !MayTry(r)) continue;
+        r.resumeTried = true;
+        candidates.push_back(i);
+      }
+      header = head_.position.header;
+      wal = WalPath();
+    }
+    for (const std::size_t i : candidates) {
+      Replica &r = replicas_[i];
+      std::optional<GenerationEnd> end;
+      try {
+        end = NewestGenerationEnd(*r.store, kListLimit);
+      } catch (const std::exception &) {
+        continue;  // the new generation's upload reports what fails
+      }
+      if (!end || !end->position.header.SameLog(header)) continue;
+      const WalRun run =
+          ReadCommittedFrames(wal, StartOf(header), std::size_t(end->position.frame) * header.FrameBytes(), false);
+      const bool holds = std::any_of(run.commits.begin(), run.commits.end(), [&end](const WalCommit &c) {
+        return c.frame == end->position.frame && c.checksum == end->position.checksum;
+      });
+      std::lock_guard lock(mutex_);
+      if (!holds || !r.generation.empty() || !head_.known || !head_.position.header.SameLog(header)) continue;
+      ++r.epoch;
+      r.generation = end->name;
+      r.generationStartMs = GenerationStart(end->name).value_or(NowMs());
+      r.snapshot.reset();
+      r.pending.reset();
+      r.announce = false;
+      r.nextSegment = end->nextSegment;
+      r.headLog = head_.log;
+      r.segmentLog = end->logNumber;
+      r.position = end->position;
+      r.lastPruneMs = 0;
+      console_.log(r.setting.name + ": " + r.setting.target + " generation " + end->name +
+                   " resumed (the log still holds its last commit)");
+      wake_.notify_all();
+    }
+  }
+
   // New generations for the replicas that need one: the snapshot is taken
   // here, its upload left to each replica's shipper. From the snapshot on
   // the replica counts as in continuity (the log is not folded past what it
@@ -510,6 +566,13 @@ class Replicator::Worker {
         if (const auto header = ReadWalHeader(WalPath())) head_.position = StartOf(*header);
       }
       TrackToEnd();
+    }
+    ResumeGenerations();
+    {
+      std::lock_guard lock(mutex_);
+      bool any = false;
+      for (Replica &r : replicas_) any = any || (r.generation.empty() && MayTry(r));
+      if (!any) return;
     }
     WriterHold hold;
     if (!hold.Acquire(pool.Writers(), std::chrono::milliseconds(kBusyTimeoutMs))) return;
@@ -685,25 +748,18 @@ class Replicator::Worker {
   // older. Never one after `current`.
   static void RemoveExpired(ReplicaStore &store, const std::string &current, std::int64_t horizon) {
     const std::vector<std::string> keys = store.List(std::string(kGenerationsFolder), kListLimit);
-    // The generations in time order, and whether each has its snapshot (one
-    // without it cannot be restored: a crash cut its upload short).
-    std::vector<std::pair<std::string, bool>> names;
+    // A generation without its snapshot cannot be restored (a crash cut its
+    // upload short): it covers nothing.
+    std::optional<std::string> cover;
+    for (const auto &[name, has] : GenerationsIn(keys)) {
+      if (has.snapshot && *GenerationStart(name) < horizon) cover = name;
+      if (name == current) break;
+    }
+    if (!cover) return;
     for (const std::string &key : keys) {
-      const std::string rest = key.substr(kGenerationsFolder.size());
+      const std::string rest = key.substr(std::min(key.size(), kGenerationsFolder.size()));
       const std::string name = rest.substr(0, rest.find('/'));
-      if (names.empty() || names.back().first != name) names.emplace_back(name, false);
-      if (rest.substr(name.size()) == "/" + std::string(kSnapshotName)) names.back().second = true;
-    }
-    std::optional<std::size_t> cover;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-      const auto start = GenerationStart(names[i].first);
-      if (names[i].second && start && *start < horizon) cover = i;
-      if (names[i].first == current) break;
-    }
-    for (std::size_t i = 0; cover && i < *cover; ++i) {
-      for (const std::string &key : keys) {
-        if (key.starts_with(std::string(kGenerationsFolder) + names[i].first + "/")) store.Remove(key, kListLimit);
-      }
+      if (key.starts_with(kGenerationsFolder) && GenerationStart(name) && name < *cover) store.Remove(key, kListLimit);
     }
   }
 

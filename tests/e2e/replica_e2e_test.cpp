@@ -257,13 +257,16 @@ TEST_F(Replication, EveryReplicaRestoresEverySaveAnsweredBeforeAKill) {
       server_->Start({"--headless"});
       ASSERT_TRUE(server_->WaitUntilAccepting()) << server_->Stderr();
     }
-    // The saves start at once. After a restart each replica starts a new
-    // generation, and a restore can use it only once its snapshot is stored:
-    // until then the replica's newest restorable generation is the one that
-    // ended at the previous kill. So the saves of a round count only if both
-    // snapshots were stored (the "generation ... started" lines, seen by
-    // polling) more than the bound before the kill; then every one answered
-    // more than the bound before the kill must be there.
+    // The saves start at once. After a kill the log is not folded, so each
+    // replica usually goes on with its generation ("generation ... resumed").
+    // When it cannot (the log was restarted after its last segment, or no
+    // segment was sent yet), it starts a new generation, and a restore can
+    // use that only once its snapshot is stored: until then the replica's
+    // newest restorable generation is the one that ended at the previous
+    // kill. So the saves of a round count only if both replicas' lines
+    // ("resumed", or "started" once the snapshot is stored; seen by polling)
+    // came more than the bound before the kill; then every one answered more
+    // than the bound before the kill must be there.
     const std::vector<std::string> started = {"Replica1: " + FolderSource() + " generation",
                                               "Replica2: " + S3Source() + " generation"};
     auto stored = [&] {
@@ -288,7 +291,7 @@ TEST_F(Replication, EveryReplicaRestoresEverySaveAnsweredBeforeAKill) {
     ASSERT_FALSE(answers.empty()) << server_->Stderr();
     const bool roundCounts = storedAt && *storedAt < killed - bound;
     countedRounds += roundCounts;
-    if (!roundCounts) std::cerr << "round " << round << ": the new generation's snapshots were not stored in time\n";
+    if (!roundCounts) std::cerr << "round " << round << ": the generations were neither resumed nor stored in time\n";
     for (const auto& a : answers) {
       if (roundCounts && a.at < killed - bound) kept.push_back(a.entry);
     }

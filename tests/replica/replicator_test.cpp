@@ -325,6 +325,42 @@ TEST_F(InProcessReplication, AGenerationStartedOnALongLogIsWholeFromItsSnapshotO
   EXPECT_EQ(Text(file, "SELECT count(*) FROM Big"), std::to_string(kRows));
 }
 
+TEST_F(InProcessReplication, AStartOnTheSameLogGoesOnWithTheGenerationAndOnAFoldedOneStartsANewOne) {
+  StartReplication();
+  ASSERT_TRUE(CaughtUp()) << console_.Entries();  // the save below goes out as a segment
+  Save("INSERT INTO T06_GRUP (T06_NumGrupo, T06_Grupo) VALUES (1, 'a')");
+  ASSERT_TRUE(CaughtUp()) << console_.Entries();
+  // As after a crash: the log is not folded as the replicator stops (another
+  // connection keeps it), and a save is committed but not shipped.
+  sqlite3* keeper = nullptr;
+  ASSERT_EQ(sqlite3_open(database_.c_str(), &keeper), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(keeper, "SELECT count(*) FROM T06_GRUP", nullptr, nullptr, nullptr), SQLITE_OK);
+  replicator_->Stop();
+  replicator_.reset();
+  Save("INSERT INTO T06_GRUP (T06_NumGrupo, T06_Grupo) VALUES (2, 'b')");
+  StartReplication();
+  Save("INSERT INTO T06_GRUP (T06_NumGrupo, T06_Grupo) VALUES (3, 'c')");
+  ASSERT_TRUE(CaughtUp()) << console_.Entries();
+  sqlite3_close(keeper);
+  EXPECT_EQ(Generations(), 1u) << console_.Entries();
+  EXPECT_NE(console_.Entries().find("resumed (the log still holds its last commit)"), std::string::npos)
+      << console_.Entries();
+  EXPECT_EQ(Text(Restore(), "SELECT group_concat(T06_Grupo) FROM T06_GRUP"), "a,b,c");
+  EXPECT_EQ(last_.stop, "");
+
+  // A stop that folds the log (the last connection closes): the generation
+  // cannot go on.
+  replicator_->Stop();
+  replicator_.reset();
+  Save("INSERT INTO T06_GRUP (T06_NumGrupo, T06_Grupo) VALUES (4, 'd')");
+  StartReplication();
+  Save("INSERT INTO T06_GRUP (T06_NumGrupo, T06_Grupo) VALUES (5, 'e')");
+  ASSERT_TRUE(CaughtUp()) << console_.Entries();
+  EXPECT_EQ(Generations(), 2u) << console_.Entries();
+  EXPECT_EQ(Text(Restore(), "SELECT group_concat(T06_Grupo) FROM T06_GRUP"), "a,b,c,d,e");
+  EXPECT_EQ(last_.stop, "");
+}
+
 TEST_F(InProcessReplication, AReplicaAwayGetsTheLogKeptAndOneLineEachWay) {
   StartReplication();
   Save("INSERT INTO T06_GRUP (T06_NumGrupo, T06_Grupo) VALUES (1, 'a')");
