@@ -19,11 +19,17 @@
 // Each poll (every 50 ms at most) reads the commits added to the log; a
 // replica is sent a segment once its oldest unshipped commit has waited half
 // the interval. A generation counts as in continuity from its snapshot on,
-// before the snapshot is stored: the log is not folded past what it lacks. Whatever breaks continuity starts a new generation with a new
-// snapshot for the replicas concerned: the start of the server, a restore,
-// the integrity check or compaction (a maintenance hold on the pool), a log
-// restarted without the replicator's checkpoint, a replica that was away past
-// the log bound, a snapshot older than a day.
+// before the snapshot is stored: the log is not folded past what it lacks.
+// Whatever breaks continuity starts a new generation with a new snapshot for
+// the replicas concerned: the start of the server, a restore, the integrity
+// check or compaction (a maintenance hold on the pool), a log restarted
+// without the replicator's checkpoint, a replica that was away past the log
+// bound, a snapshot older than a day. After a start on a log that still
+// holds the last commit of a replica's newest generation (a crash left it
+// unfolded), the replica goes on with that generation instead.
+//
+// The tracker, the shippers and the checkpoint share one inside
+// (replica_worker.h), each in a file of its own.
 //
 // A replica that fails is "away": the saves go on, the log is kept for it up
 // to the bound, one log line at the start of the outage and one at recovery.
