@@ -229,14 +229,16 @@ void Replicator::Worker::StartGenerations() {
   }
   ConnectionPool &pool = database_.Connections();
   {
-    // Most of a long log is read before the writers are held.
+    // Most of a long log is read before the writers are held (a bounded
+    // number of reads: the saves go on meanwhile).
     std::lock_guard lock(mutex_);
     if (!head_.known) {
       head_ = Head{};
       head_.known = true;
       if (const auto header = ReadWalHeader(WalPath())) head_.position = StartOf(*header);
     }
-    TrackToEnd();
+    for (int read = 0; read < 16 && head_.known && Track(); ++read) {
+    }
   }
   ResumeGenerations();
   {
