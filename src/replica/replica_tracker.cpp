@@ -188,10 +188,12 @@ void Replicator::Worker::ResumeGenerations() {
     wal = WalPath();
   }
   for (const std::size_t i : candidates) {
+    // Its store outside the lock: a replica's shipper does not use it while
+    // the replica has no generation.
     Replica &r = replicas_[i];
     std::optional<GenerationEnd> end;
     try {
-      end = NewestGenerationEnd(*r.store, kListLimit);
+      end = NewestGenerationEnd(*r.store, kResumeLimit);
     } catch (const std::exception &) {
       continue;  // the new generation's upload reports what fails
     }

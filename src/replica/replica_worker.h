@@ -33,6 +33,8 @@ inline constexpr std::chrono::seconds kFlushLimit{20};
 // The most frames a checkpoint ships while the writers wait for it.
 inline constexpr std::uint32_t kLockedResidualFrames = 256;
 inline constexpr std::chrono::seconds kListLimit{60};
+// The longest the start waits on a replica to learn where its generation ends.
+inline constexpr std::chrono::seconds kResumeLimit{10};
 inline constexpr std::chrono::seconds kRetryFirst{1};
 inline constexpr std::chrono::seconds kRetryMost{15};
 inline constexpr std::int64_t kPruneEveryMs = 3600 * 1000;

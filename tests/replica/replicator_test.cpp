@@ -219,8 +219,9 @@ class InProcessReplication : public ::testing::Test {
 
   // Waits (as long as a loaded machine may need) until `done` holds.
   template <typename Done>
-  bool Eventually(Done done) {
-    for (int i = 0; i < 400; ++i) {
+  bool Eventually(Done done, std::chrono::seconds limit = 20s) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
       if (done()) return true;
       std::this_thread::sleep_for(50ms);
     }
@@ -303,10 +304,15 @@ TEST_F(InProcessReplication, AGenerationStartedOnALongLogIsWholeFromItsSnapshotO
               SQLITE_OK);
   }
   StartReplication();
-  ASSERT_TRUE(Eventually([this] {
-    return std::filesystem::exists(dir_.path() / "replica" / "generations") && Generations() == 1 &&
-           std::filesystem::exists(dir_.path() / "replica" / "generations" / GenerationNames()[0] / "snapshot");
-  })) << console_.Entries();
+  // Reading, copying and packing 120 MiB takes a while on a slow or
+  // instrumented build.
+  ASSERT_TRUE(Eventually(
+      [this] {
+        return std::filesystem::exists(dir_.path() / "replica" / "generations") && Generations() == 1 &&
+               std::filesystem::exists(dir_.path() / "replica" / "generations" / GenerationNames()[0] / "snapshot");
+      },
+      300s))
+      << console_.Entries();
   sqlite3_close(keeper);
   Save("INSERT INTO T06_GRUP (T06_NumGrupo, T06_Grupo) VALUES (1, 'a')");
   ASSERT_TRUE(CaughtUp()) << console_.Entries();
