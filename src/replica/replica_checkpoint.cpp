@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "data/connect_settings.h"
 #include "data/writer_lock.h"
 
 namespace quelvar::replica {
@@ -17,6 +18,13 @@ void Replicator::Worker::Begin() {
   std::lock_guard lock(mutex_);
   flushing_ = false;
   ending_ = false;
+  const std::string path = *database_.get();
+  if (path.empty() || database_.Connections().Journal() == JournalChoice::kRollback) return;
+  try {
+    Connect(path);
+  } catch (const std::exception &failure) {
+    LocalProblem(failure.what());  // the tracker tries again
+  }
 }
 
 void Replicator::Worker::Flush() {

@@ -98,7 +98,8 @@ class Replicator::Worker {
 
   std::size_t Replicas() const { return replicas_.size(); }
 
-  // Before the threads start.
+  // Before the threads start: opens the tracker's connection to the
+  // database (it keeps the log from being folded as other connections close).
   void Begin();
 
   // Ships what is left to every reachable replica (at the stop, once the

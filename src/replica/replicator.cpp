@@ -30,8 +30,11 @@ Replicator::~Replicator() { Stop(); }
 
 void Replicator::Start() {
   if (thread_.joinable()) return;
-  database_->Connections().SetServerCheckpoints(true);
+  // The tracker's connection first: turning the engine's checkpoints off
+  // closes the pool's idle connections, and the last one to close would fold
+  // a log that this start may go on with.
   worker_->Begin();
+  database_->Connections().SetServerCheckpoints(true);
   {
     std::lock_guard lock(stopMutex_);
     stopping_ = false;
