@@ -274,6 +274,10 @@ int RunHeadless(const std::filesystem::path& programFolder, const sigset_t& sign
   quelvar::host::PanelWiring panel(server, recentLog);
   server.SetDatabasePath(values.localDb);
   server.SetPort(values.port);
+  // The replication before the listener: from the first request on, the log
+  // is folded only by the replicator, so after a crash the replicas can go on
+  // with their generations.
+  quelvar::host::StartReplication(server, replication);  // the server holds it (the panel may start it anew)
   try {
     server.Start();
   } catch (const std::exception& failure) {
@@ -307,7 +311,6 @@ int RunHeadless(const std::filesystem::path& programFolder, const sigset_t& sign
   } catch (const std::exception& failure) {
     say(LogLevel::Error, std::string("scheduled backups are off: ") + failure.what());
   }
-  quelvar::host::StartReplication(server, replication);  // the server holds it (the panel may start it anew)
 
   auto printCounter = [&console] {
     std::cout << quelvar::host::kCounterLabel << ": " << console.count() << "\n";
