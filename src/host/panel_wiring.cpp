@@ -125,18 +125,21 @@ void PanelWiring::RestartReplication() {
 
 void PanelWiring::RestartListener(const std::string& before) {
   const std::filesystem::path file = server_.ProgramFolder() / std::string(kConfigFileName);
-  door_.Wake();
-  try {
+  // The listener on the port the file names now.
+  auto startFromFile = [this, &file] {
     server_.SetPort(PortFromText(IniFile::Load(file).Get(kConfigSection, kPortKey).value_or("")));
     server_.Start();
+  };
+  door_.Wake();
+  try {
+    startFromFile();
     log_.log(std::string(panel::kLogPrefix) + "servidor reiniciado com a nova configuração");
   } catch (const std::exception& failure) {
     log_.log(std::string(panel::kFailurePrefix) + "o servidor não reiniciou com a nova configuração: " +
              failure.what() + "\rA configuração anterior foi restaurada.");
     try {
       IniFile::FromText(before).Save(file);
-      server_.SetPort(PortFromText(IniFile::Load(file).Get(kConfigSection, kPortKey).value_or("")));
-      server_.Start();
+      startFromFile();
     } catch (const std::exception& again) {
       log_.log(std::string(panel::kFailurePrefix) + "o servidor não reiniciou: " + again.what());
     }

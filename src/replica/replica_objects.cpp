@@ -289,19 +289,23 @@ std::optional<std::uint64_t> SegmentNumber(std::string_view lastPart) {
   return n;
 }
 
+std::optional<std::pair<std::string, std::string>> GenerationPartOf(std::string_view key) {
+  if (!key.starts_with(kGenerationsFolder)) return std::nullopt;
+  const std::string_view rest = key.substr(kGenerationsFolder.size());
+  const std::size_t slash = rest.find('/');
+  if (slash == std::string_view::npos || !GenerationStart(rest.substr(0, slash))) return std::nullopt;
+  return std::pair(std::string(rest.substr(0, slash)), std::string(rest.substr(slash + 1)));
+}
+
 std::map<std::string, GenerationKeys> GenerationsIn(const std::vector<std::string> &keys) {
   std::map<std::string, GenerationKeys> out;
   for (const std::string &key : keys) {
-    if (!key.starts_with(kGenerationsFolder)) continue;
-    const std::string rest = key.substr(kGenerationsFolder.size());
-    const std::size_t slash = rest.find('/');
-    if (slash == std::string::npos) continue;
-    const std::string name = rest.substr(0, slash);
-    const std::string part = rest.substr(slash + 1);
-    if (!GenerationStart(name)) continue;
-    if (part == kSnapshotName) {
+    const auto part = GenerationPartOf(key);
+    if (!part) continue;
+    const auto &[name, last] = *part;
+    if (last == kSnapshotName) {
       out[name].snapshot = true;
-    } else if (const auto number = SegmentNumber(part)) {
+    } else if (const auto number = SegmentNumber(last)) {
       out[name].segments.insert(*number);
     }
   }

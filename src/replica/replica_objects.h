@@ -83,6 +83,10 @@ std::string SegmentKey(std::string_view generation, std::uint64_t number);
 // nullopt for anything else.
 std::optional<std::uint64_t> SegmentNumber(std::string_view lastPart);
 
+// The generation a key belongs to ("generations/<name>/...", a name that
+// carries its start time), and the key's last part; nullopt for any other key.
+std::optional<std::pair<std::string, std::string>> GenerationPartOf(std::string_view key);
+
 // What a listing of a replica's keys holds, by generation name (so in time
 // order): whether the snapshot is there, and the segments' numbers. Keys
 // that are no generation's object are left out.

@@ -236,9 +236,7 @@ void Replicator::Worker::RemoveExpired(ReplicaStore &store, const std::string &c
   }
   if (!cover) return;
   for (const std::string &key : keys) {
-    const std::string rest = key.substr(std::min(key.size(), kGenerationsFolder.size()));
-    const std::string name = rest.substr(0, rest.find('/'));
-    if (key.starts_with(kGenerationsFolder) && GenerationStart(name) && name < *cover) store.Remove(key, kListLimit);
+    if (const auto part = GenerationPartOf(key); part && part->first < *cover) store.Remove(key, kListLimit);
   }
 }
 

@@ -145,9 +145,15 @@ bool Replicator::Worker::Track() {
   return true;
 }
 
-void Replicator::Worker::TrackToEnd() {
-  while (head_.known && Track()) {
+void Replicator::Worker::TrackToEnd(int mostReads) {
+  for (int read = 0; read < mostReads && head_.known && Track(); ++read) {
   }
+}
+
+bool Replicator::Worker::GenerationWanted() {
+  std::lock_guard lock(mutex_);
+  return std::any_of(replicas_.begin(), replicas_.end(),
+                     [this](const Replica &r) { return r.generation.empty() && MayTry(r); });
 }
 
 void Replicator::Worker::TrackQuietly() {
@@ -223,12 +229,7 @@ void Replicator::Worker::ResumeGenerations() {
 }
 
 void Replicator::Worker::StartGenerations() {
-  {
-    std::lock_guard lock(mutex_);
-    bool any = false;
-    for (Replica &r : replicas_) any = any || (r.generation.empty() && MayTry(r));
-    if (!any) return;
-  }
+  if (!GenerationWanted()) return;
   ConnectionPool &pool = database_.Connections();
   {
     // Most of a long log is read before the writers are held (a bounded
@@ -239,16 +240,10 @@ void Replicator::Worker::StartGenerations() {
       head_.known = true;
       if (const auto header = ReadWalHeader(WalPath())) head_.position = StartOf(*header);
     }
-    for (int read = 0; read < 16 && head_.known && Track(); ++read) {
-    }
+    TrackToEnd(16);
   }
   ResumeGenerations();
-  {
-    std::lock_guard lock(mutex_);
-    bool any = false;
-    for (Replica &r : replicas_) any = any || (r.generation.empty() && MayTry(r));
-    if (!any) return;
-  }
+  if (!GenerationWanted()) return;
   WriterHold hold;
   if (!hold.Acquire(pool.Writers(), std::chrono::milliseconds(kBusyTimeoutMs))) return;
   std::unique_lock lock(mutex_);

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -161,9 +162,12 @@ class Replicator::Worker {
   // Reads the commits added to the log since the head; true when there were.
   bool Track();
 
-  // Track() until the head is the log's end: under the writers' lock, the
-  // commit a snapshot or a checkpoint is taken at.
-  void TrackToEnd();
+  // Track() until the head is the log's end (under the writers' lock: the
+  // commit a snapshot or a checkpoint is taken at), or `mostReads` times.
+  void TrackToEnd(int mostReads = std::numeric_limits<int>::max());
+
+  // Whether a reachable replica has no generation.
+  bool GenerationWanted();
 
   // Track() where a failure is the tracker's to report.
   void TrackQuietly();
